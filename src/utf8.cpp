@@ -1,0 +1,75 @@
+#include "utf8.hpp"
+
+namespace pindrel {
+namespace {
+
+// Length of the valid UTF-8 sequence starting at `i`, or 0 with `bad` set to the
+// number of bytes that form the invalid maximal prefix (at least 1).
+std::size_t sequence_length(std::string_view s, std::size_t i, std::size_t& bad) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  bad = 1;
+  if (b0 < 0x80) return 1;
+  std::size_t need;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 2;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 3;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  for (std::size_t k = 1; k <= need; ++k) {
+    if (i + k >= s.size()) return 0;
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if (b < lo || b > hi) return 0;
+    lo = 0x80;
+    hi = 0xBF;
+    bad = k + 1;
+  }
+  return need + 1;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view bytes) {
+  for (std::size_t i = 0, bad = 0; i < bytes.size();) {
+    const std::size_t n = sequence_length(bytes, i, bad);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::string lossy_utf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0, bad = 0; i < bytes.size();) {
+    const std::size_t n = sequence_length(bytes, i, bad);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      i += bad;
+    } else {
+      out.append(bytes.substr(i, n));
+      i += n;
+    }
+  }
+  return out;
+}
+
+std::string display_path(const std::filesystem::path& path) { return lossy_utf8(path.native()); }
+
+std::size_t scalar_count(std::string_view text) {
+  std::size_t count = 0;
+  for (unsigned char c : text) {
+    if ((c & 0xC0) != 0x80) ++count;
+  }
+  return count;
+}
+
+}  // namespace pindrel

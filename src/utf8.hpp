@@ -1,0 +1,20 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace pindrel {
+
+bool is_valid_utf8(std::string_view bytes);
+
+// `bytes` as text: each invalid UTF-8 sequence (its maximal prefix) becomes U+FFFD.
+std::string lossy_utf8(std::string_view bytes);
+
+// A path as shown in messages: its bytes, with invalid UTF-8 replaced.
+std::string display_path(const std::filesystem::path& path);
+
+// Number of Unicode scalar values in UTF-8 text.
+std::size_t scalar_count(std::string_view text);
+
+}  // namespace pindrel
