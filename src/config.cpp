@@ -120,7 +120,7 @@ std::string debug_quoted(std::string_view s) {
 std::string float_text(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  char buffer[400];
+  char buffer[512];  // the longest fixed form, that of the smallest subnormal, takes 327
   const auto done = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
   std::string out(buffer, done.ptr);
   if (out.find('.') == std::string::npos) out += ".0";
@@ -181,7 +181,9 @@ Converted<GitEnvPolicy> to_policy(const toml::node& node) {
   if (table->size() > 1) {
     return std::unexpected(Refusal{node.source(), "wanted exactly 1 element, more than 1 element"});
   }
-  const auto& [key, value] = *table->begin();
+  // The iterator owns the pair it hands out, so it has to outlive the names bound to it.
+  const auto entry = table->begin();
+  const auto& [key, value] = *entry;
   auto policy = policy_named(key.str(), key.source());
   if (!policy) return policy;
   if (const auto* inner = value.as_table()) {

@@ -9,9 +9,9 @@
 namespace pindrel {
 namespace {
 
-using testing::ScratchDir;
-using testing::ScratchRepo;
-using testing::write_file;
+using test_support::ScratchDir;
+using test_support::ScratchRepo;
+using test_support::write_file;
 
 Result<Config> load(const ScratchDir& dir, std::string_view toml) {
   write_file(dir.path() / "pyproject.toml", toml);
@@ -282,7 +282,7 @@ TEST(OpenProject, ConfigurationErrorsPassUnchanged) {
 
 TEST(OpenProject, OutsideARepository) {
   ScratchDir dir;
-  testing::pin_git_environment();
+  test_support::pin_git_environment();
   auto workspace = open_project(dir.path(), environment_with_git());
   ASSERT_FALSE(workspace);
   const auto chain = workspace.error().chain();

@@ -10,15 +10,15 @@
 namespace pindrel {
 namespace {
 
-using testing::ScratchDir;
-using testing::ScratchRepo;
-using testing::write_file;
+using test_support::ScratchDir;
+using test_support::ScratchRepo;
+using test_support::write_file;
 
 GitHandle handle_for(const ScratchRepo& repo) { return {"git", repo.path()}; }
 
 // A stand-in for git that runs the shell `script` with git's arguments.
 GitHandle fake_git(const ScratchDir& dir, std::string_view script) {
-  write_file(dir.path() / "git", "#!/bin/sh\n" + std::string(script) + "\n", true);
+  write_file(dir.path() / "git", "#!/bin/sh\n" + std::string(script) + "\n", test_support::FileMode::executable);
   return {dir.path() / "git", dir.path()};
 }
 

@@ -112,8 +112,8 @@ TEST(Glob, AgreesWithTheRulesOnEverySmallInput) {
   grow(paths, path_segments, 3, current);
   for (const auto& p : patterns) {
     for (const auto& s : paths) {
-      ASSERT_EQ(glob_match_segments(p, s), reference_match(p, s)) << testing::PrintToString(p) << " ~ "
-                                                                  << testing::PrintToString(s);
+      ASSERT_EQ(glob_match_segments(p, s), reference_match(p, s)) << ::testing::PrintToString(p) << " ~ "
+                                                                  << ::testing::PrintToString(s);
     }
   }
 }

@@ -9,8 +9,8 @@
 namespace pindrel {
 namespace {
 
-using testing::ScratchDir;
-using testing::write_file;
+using test_support::ScratchDir;
+using test_support::write_file;
 
 TEST(ModuleName, PackageChainOnDisk) {
   ScratchDir root;

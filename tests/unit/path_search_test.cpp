@@ -9,8 +9,8 @@
 namespace pindrel {
 namespace {
 
-using testing::ScratchDir;
-using testing::write_file;
+using test_support::ScratchDir;
+using test_support::write_file;
 
 PathSearch search_in(const std::filesystem::path& cwd, std::optional<std::string> path,
                      std::optional<std::string> home = std::nullopt) {
@@ -22,10 +22,10 @@ TEST(FindOnPath, FirstExecutableRegularFileWins) {
   const auto& d = dir.path();
   write_file(d / "plain/tool", "");                        // not executable
   std::filesystem::create_directories(d / "dir/tool");     // a directory
-  write_file(d / "real/tool", "#!/bin/sh\n", true);
+  write_file(d / "real/tool", "#!/bin/sh\n", test_support::FileMode::executable);
   std::filesystem::create_directories(d / "link");
   std::filesystem::create_symlink(d / "real/tool", d / "link/tool");
-  write_file(d / "later/tool", "#!/bin/sh\n", true);
+  write_file(d / "later/tool", "#!/bin/sh\n", test_support::FileMode::executable);
 
   const std::string entries = (d / "missing").native() + ":" + (d / "plain").native() + ":" + (d / "dir").native();
   auto found = find_on_path("tool", search_in("/", entries + ":" + (d / "link").native() + ":" + (d / "real").native()));
@@ -39,8 +39,8 @@ TEST(FindOnPath, FirstExecutableRegularFileWins) {
 
 TEST(FindOnPath, RelativeAndEmptyEntriesAreTakenFromTheCurrentDirectory) {
   ScratchDir dir;
-  write_file(dir.path() / "tools/qlo", "#!/bin/sh\n", true);
-  write_file(dir.path() / "qlo", "#!/bin/sh\n", true);
+  write_file(dir.path() / "tools/qlo", "#!/bin/sh\n", test_support::FileMode::executable);
+  write_file(dir.path() / "qlo", "#!/bin/sh\n", test_support::FileMode::executable);
 
   struct Case {
     std::string path;
@@ -65,7 +65,7 @@ TEST(FindOnPath, RelativeAndEmptyEntriesAreTakenFromTheCurrentDirectory) {
 
 TEST(FindOnPath, TildeStandsForTheHomeDirectory) {
   ScratchDir dir;
-  write_file(dir.path() / "bin/tool", "#!/bin/sh\n", true);
+  write_file(dir.path() / "bin/tool", "#!/bin/sh\n", test_support::FileMode::executable);
   auto found = find_on_path("tool", search_in("/", "/nonexistent:~/bin", dir.path().native()));
   ASSERT_TRUE(found) << found.error().render();
   EXPECT_EQ(*found, dir.path() / "bin/tool");

@@ -14,7 +14,7 @@
 
 #include "process.hpp"
 
-namespace pindrel::testing {
+namespace pindrel::test_support {
 
 // A fresh directory under the temporary directory, removed with everything in it.
 class ScratchDir {
@@ -38,11 +38,13 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
+enum class FileMode { plain, executable };
+
 // Writes `text` to `path`, making the directories above it.
-inline void write_file(const std::filesystem::path& path, std::string_view text, bool executable = false) {
+inline void write_file(const std::filesystem::path& path, std::string_view text, FileMode mode = FileMode::plain) {
   std::filesystem::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << text;
-  if (executable) ::chmod(path.c_str(), 0755);
+  if (mode == FileMode::executable) ::chmod(path.c_str(), 0755);
 }
 
 // Pins what git reads from the environment: no system or user configuration, a fixed
@@ -98,4 +100,4 @@ class ScratchRepo {
   ScratchDir dir_;
 };
 
-}  // namespace pindrel::testing
+}  // namespace pindrel::test_support
