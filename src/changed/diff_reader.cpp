@@ -99,6 +99,19 @@ std::optional<std::uint32_t> parse_u32(std::string_view text) {
 
 }  // namespace
 
+Result<std::vector<FileDiff>> diff_working_tree(const GitHandle& git, const BaseRefs& refs,
+                                                std::vector<std::string> untracked) {
+  auto out = git_stdout(git, {"diff", "-U0", "--no-color", "--no-ext-diff", "--no-textconv", "-M", "--src-prefix=a/",
+                              "--dst-prefix=b/", refs.merge_base, "--"});
+  if (!out) {
+    return std::unexpected(std::move(out.error()).context("could not diff the working tree against the merge base"));
+  }
+  std::vector<FileDiff> diffs = parse_unified_diff(*out);
+  diffs.reserve(diffs.size() + untracked.size());
+  for (auto& path : untracked) diffs.push_back(FileDiff{std::nullopt, std::move(path), std::nullopt, false});
+  return diffs;
+}
+
 std::vector<FileDiff> parse_unified_diff(std::string_view text) {
   std::vector<FileDiff> out;
   std::optional<OpenRecord> open;

@@ -7,6 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "error.hpp"
+#include "git.hpp"
+
 namespace pindrel::changed {
 
 // Lines `start` to `start + count - 1` of one side of a file; `count` is never 0.
@@ -31,6 +34,11 @@ struct FileDiff {
   bool is_binary = false;
   friend bool operator==(const FileDiff&, const FileDiff&) = default;
 };
+
+// The changed files of the working tree against the merge base: one `git diff`, then each
+// untracked path (taken over) as a wholly new file.
+Result<std::vector<FileDiff>> diff_working_tree(const GitHandle& git, const BaseRefs& refs,
+                                                std::vector<std::string> untracked);
 
 // The records of a `git diff -U0` output, in the order the files appear.
 std::vector<FileDiff> parse_unified_diff(std::string_view text);
