@@ -1,14 +1,14 @@
 #pragma once
 
+#include "error.hpp"
+#include "git.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "error.hpp"
-#include "git.hpp"
 
 namespace pindrel::changed {
 

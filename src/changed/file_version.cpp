@@ -1,0 +1,121 @@
+#include "changed/file_version.hpp"
+
+#include "modpath.hpp"
+#include "utf8.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <utility>
+
+namespace pindrel::changed {
+namespace {
+
+// The file's bytes, or none when it does not exist.
+Result<std::optional<std::string>> read_if_present(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    // ENOTDIR: a directory on the way has become a file, so the file is gone too.
+    if (errno == ENOENT || errno == ENOTDIR) return std::optional<std::string>();
+    return std::unexpected(Error::from_errno(errno));
+  }
+  std::string text;
+  char buffer[65536];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int saved = errno;
+      ::close(fd);
+      return std::unexpected(Error::from_errno(saved));
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return std::optional<std::string>(std::move(text));
+}
+
+Result<std::optional<std::string>> read_working_tree(const std::filesystem::path& root, const std::string& path) {
+  auto bytes = read_if_present(root / path);
+  if (!bytes) return std::unexpected(std::move(bytes.error()).context("could not read " + path));
+  if (*bytes && !is_valid_utf8(**bytes)) {
+    return std::unexpected(Error("stream did not contain valid UTF-8").context("could not read " + path));
+  }
+  return bytes;
+}
+
+Result<std::optional<std::string>> read_merge_base(const GitHandle& git, std::string_view merge_base,
+                                                   const std::string& path) {
+  auto shown = run_git(git, {"show", std::string(merge_base) + ":" + path});
+  if (!shown) return std::unexpected(std::move(shown.error()).context("could not read " + path + " at the merge base"));
+  // A path that the merge base does not hold: that side is absent.
+  if (!shown->success) return std::optional<std::string>();
+  return std::optional<std::string>(std::move(shown->out));
+}
+
+}  // namespace
+
+Result<std::optional<FileVersion>> load_file_version(const std::optional<std::string>& path, const GitHandle& git,
+                                                     const std::filesystem::path& root, std::string_view merge_base,
+                                                     Side side) {
+  if (!path) return std::optional<FileVersion>();
+  auto text = side == Side::working_tree ? read_working_tree(root, *path) : read_merge_base(git, merge_base, *path);
+  if (!text) return std::unexpected(std::move(text.error()));
+  if (!*text) return std::optional<FileVersion>();
+
+  auto outline = pysource::outline_python_source(**text);
+  if (!outline) return std::unexpected(std::move(outline.error()).context("could not parse " + *path));
+  return std::optional<FileVersion>(
+      FileVersion{*path, module_for_path(root, *path), std::move(*outline), blank_line_flags(**text)});
+}
+
+std::vector<std::uint32_t> all_lines(const std::optional<FileVersion>& version) {
+  if (!version) return {};
+  constexpr std::size_t limit = std::numeric_limits<std::uint32_t>::max();
+  const std::size_t count = std::min(version->blank_lines.size(), limit);
+  std::vector<std::uint32_t> lines(count);
+  for (std::size_t i = 0; i < count; ++i) lines[i] = static_cast<std::uint32_t>(i + 1);
+  return lines;
+}
+
+std::vector<bool> blank_line_flags(std::string_view text) {
+  std::vector<bool> flags;
+  while (!text.empty()) {
+    const auto newline = text.find('\n');
+    std::string_view line = text.substr(0, newline);
+    if (newline == std::string_view::npos) {
+      text = {};
+    } else {
+      text.remove_prefix(newline + 1);
+      if (line.ends_with('\r')) line.remove_suffix(1);
+    }
+    flags.push_back(trim_white_space(line).empty());
+  }
+  return flags;
+}
+
+std::string module_for_path(const std::filesystem::path& root, std::string_view path) {
+  if (auto module = module_name_for_path(root, std::filesystem::path(path))) return std::move(*module);
+  const auto slash = path.rfind('/');
+  const std::size_t name_start = slash == std::string_view::npos ? 0 : slash + 1;
+  const auto dot = path.rfind('.');
+  if (dot != std::string_view::npos && dot > name_start) path = path.substr(0, dot);
+  std::string module;
+  while (!path.empty()) {
+    const auto next = path.find('/');
+    const std::string_view part = path.substr(0, next);
+    if (!part.empty()) {
+      if (!module.empty()) module += '.';
+      module += part;
+    }
+    if (next == std::string_view::npos) break;
+    path.remove_prefix(next + 1);
+  }
+  return module;
+}
+
+}  // namespace pindrel::changed
