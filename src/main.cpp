@@ -13,6 +13,7 @@
 #include "cli.hpp"
 #include "error.hpp"
 #include "exit_outcome.hpp"
+#include "guide.hpp"
 #include "logging.hpp"
 #include "output.hpp"
 #include "workspace_root.hpp"
@@ -68,7 +69,9 @@ Result<ExitOutcome> dispatch(const Cli& cli, const fs::path& root, Output& out) 
         if constexpr (std::is_same_v<Args, RunArgs>) return not_built("run");
         if constexpr (std::is_same_v<Args, AuditArgs>) return not_built("audit");
         if constexpr (std::is_same_v<Args, DoctorArgs>) return not_built("doctor");
-        if constexpr (std::is_same_v<Args, GuideArgs>) return not_built("guide");
+        if constexpr (std::is_same_v<Args, GuideArgs>) {
+          return write_report(out, render_guide(choose_guide_topic(args.topic)));
+        }
       },
       cli.command);
 }

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
 #include "guide_texts.hpp"
+#include "scratch.hpp"
 #include "utf8.hpp"
 
 namespace pindrel {
@@ -69,41 +68,27 @@ f = [1, false, {x = 2}]
   }
 }
 
-class GuideDirectory : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = testing::TempDir() + "guide_test_XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  void write(const std::filesystem::path& rel, std::string_view text) {
-    std::filesystem::create_directories((dir_ / rel).parent_path());
-    std::ofstream(dir_ / rel, std::ios::binary) << text;
-  }
-
-  std::filesystem::path dir_;
-};
-
 constexpr std::string_view configured_toml = "[tool.tolvane]\ncmd = \"pindrel run -- -q\"\n";
 
-TEST_F(GuideDirectory, ReadsPyprojectOfThatDirectory) {
-  write("pyproject.toml", configured_toml);
-  EXPECT_EQ(choose_guide_topic_in(dir_), triage_configured);
+TEST(GuideDirectory, ReadsPyprojectOfThatDirectory) {
+  const test_support::ScratchDir dir;
+  test_support::write_file(dir.path() / "pyproject.toml", configured_toml);
+  EXPECT_EQ(choose_guide_topic_in(dir.path()), triage_configured);
 }
 
-TEST_F(GuideDirectory, ParentIsNotSearched) {
-  write("pyproject.toml", configured_toml);
-  std::filesystem::create_directories(dir_ / "pkg");
-  EXPECT_EQ(choose_guide_topic_in(dir_ / "pkg"), setup_not_configured);
+TEST(GuideDirectory, ParentIsNotSearched) {
+  const test_support::ScratchDir dir;
+  test_support::write_file(dir.path() / "pyproject.toml", configured_toml);
+  std::filesystem::create_directories(dir.path() / "pkg");
+  EXPECT_EQ(choose_guide_topic_in(dir.path() / "pkg"), setup_not_configured);
 }
 
-TEST_F(GuideDirectory, MissingOrUnreadableFileMeansSetup) {
-  EXPECT_EQ(choose_guide_topic_in(dir_), setup_not_configured);
-  EXPECT_EQ(choose_guide_topic_in(dir_ / "does-not-exist"), setup_not_configured);
-  std::filesystem::create_directories(dir_ / "pyproject.toml");
-  EXPECT_EQ(choose_guide_topic_in(dir_), setup_not_configured);
+TEST(GuideDirectory, MissingOrUnreadableFileMeansSetup) {
+  const test_support::ScratchDir dir;
+  EXPECT_EQ(choose_guide_topic_in(dir.path()), setup_not_configured);
+  EXPECT_EQ(choose_guide_topic_in(dir.path() / "does-not-exist"), setup_not_configured);
+  std::filesystem::create_directories(dir.path() / "pyproject.toml");
+  EXPECT_EQ(choose_guide_topic_in(dir.path()), setup_not_configured);
 }
 
 TEST(GuideChoice, ExplicitTopicIsTakenUnchanged) {
