@@ -49,7 +49,7 @@ void write_all(int fd, std::string_view text) {
   }
 }
 
-[[maybe_unused]] Result<ExitOutcome> write_report(Output& out, const std::string& text) {
+Result<ExitOutcome> write_report(Output& out, const std::string& text) {
   if (auto written = out.write(text); !written) return std::unexpected(std::move(written.error()));
   return ExitOutcome::success;
 }
