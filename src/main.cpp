@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "changed/command.hpp"
 #include "cli.hpp"
 #include "error.hpp"
 #include "exit_outcome.hpp"
@@ -59,12 +60,12 @@ Result<ExitOutcome> not_built(std::string_view command) {
 }
 
 Result<ExitOutcome> dispatch(const Cli& cli, const fs::path& root, Output& out) {
-  (void)root;
-  (void)out;
   return std::visit(
       [&](const auto& args) -> Result<ExitOutcome> {
         using Args = std::decay_t<decltype(args)>;
-        if constexpr (std::is_same_v<Args, ChangedSymbolsArgs>) return not_built("changed-symbols");
+        if constexpr (std::is_same_v<Args, ChangedSymbolsArgs>) {
+          return changed::changed_symbols_command(out, root, args, cli.format);
+        }
         if constexpr (std::is_same_v<Args, ImpactedTestsArgs>) return not_built("impacted-tests");
         if constexpr (std::is_same_v<Args, RunArgs>) return not_built("run");
         if constexpr (std::is_same_v<Args, AuditArgs>) return not_built("audit");

@@ -207,6 +207,7 @@ def test_a_moved_file_that_stops_parsing_lists_both_versions(pindrel, repo):
 def test_a_moved_file_deletes_the_old_names_and_adds_the_new(pindrel, repo):
     repo.write("util.py", "import os\n\n\ndef f():\n    return os.sep\n")
     repo.commit()
+    (repo.path / "lib").mkdir()
     repo.git("mv", "util.py", "lib/util.py")
     assert changed_text(pindrel, repo) == (
         "\n"

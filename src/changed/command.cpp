@@ -1,0 +1,42 @@
+#include "changed/command.hpp"
+
+#include "base_line.hpp"
+#include "changed/changed_symbols_json.hpp"
+#include "changed/changed_symbols_text.hpp"
+#include "changed/symbols_from_diff.hpp"
+#include "config.hpp"
+#include "git.hpp"
+#include "json/writer.hpp"
+
+#include <string>
+#include <utility>
+
+namespace pindrel::changed {
+
+Result<ExitOutcome> changed_symbols_command(Output& out, const std::filesystem::path& workspace_root,
+                                            const ChangedSymbolsArgs& args, OutputFormat format) {
+  auto workspace = open_project(workspace_root);
+  if (!workspace) return std::unexpected(std::move(workspace.error()));
+  auto refs = resolve_merge_base(workspace->git, args.base);
+  if (!refs) return std::unexpected(std::move(refs.error()));
+  auto untracked = list_untracked_files(workspace->git);
+  if (!untracked) return std::unexpected(std::move(untracked.error()));
+  auto report = changed_symbols_from_diff(workspace->git, workspace->root, workspace->config, *refs,
+                                          std::move(*untracked));
+  if (!report) return std::unexpected(std::move(report.error()));
+
+  std::string text;
+  if (format == OutputFormat::json) {
+    json::PrettyWriter writer;
+    write_changed_symbols_json(*report, writer);
+    text = std::move(writer).take();
+  } else {
+    text = render_base_line(report->base, report->merge_base);
+    render_changed_symbols_text(text, *report);
+  }
+  auto written = out.write(text);
+  if (!written) return std::unexpected(std::move(written.error()));
+  return ExitOutcome::success;
+}
+
+}  // namespace pindrel::changed

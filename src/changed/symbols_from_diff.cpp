@@ -1,0 +1,221 @@
+// Turns the diff into the changed-symbols report. Each changed line of each side maps to
+// the innermost definition holding it; the symbols touched on either side are then judged
+// by whether their qualified name exists on each side under the same module name, so a
+// moved file reports its old names deleted and its new names added.
+#include "changed/symbols_from_diff.hpp"
+
+#include "changed/diff_reader.hpp"
+#include "changed/file_version.hpp"
+#include "glob.hpp"
+#include "modpath.hpp"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <tuple>
+#include <utility>
+
+namespace pindrel::changed {
+namespace {
+
+using pysource::Definition;
+
+// The extension "py" exactly, after a "." that does not start the file name.
+bool has_py_extension(std::string_view path) {
+  const auto slash = path.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const auto dot = name.rfind('.');
+  return dot != std::string_view::npos && dot > 0 && name.substr(dot + 1) == "py";
+}
+
+// The innermost definition holding `line`: the greatest start line, the last of equals.
+const Definition* innermost_definition(const pysource::Outline& outline, std::uint32_t line) {
+  const Definition* found = nullptr;
+  for (const auto& definition : outline.definitions) {
+    if (definition.start_line > line) break;  // sorted by start line
+    if (line <= definition.end_line && (!found || definition.start_line >= found->start_line)) found = &definition;
+  }
+  return found;
+}
+
+const Definition* find_qualname(const std::optional<FileVersion>& version, std::string_view module,
+                                std::string_view qualname) {
+  if (!version || version->module != module) return nullptr;
+  for (const auto& definition : version->outline.definitions) {
+    if (definition.qualname == qualname) return &definition;
+  }
+  return nullptr;
+}
+
+struct Touch {
+  const Definition* definition;
+  const FileVersion* version;
+};
+
+// What one changed file adds to the report, gathered in sorted sets.
+class ReportBuilder {
+ public:
+  ReportBuilder(const GitHandle& git, const std::filesystem::path& root, const Config& config, const BaseRefs& refs)
+      : git_(git), root_(root), config_(config), refs_(refs) {
+    for (const auto& pattern : config.ignore_paths) ignore_patterns_.push_back(glob_segments(pattern));
+  }
+
+  Result<void> add(const FileDiff& diff) {
+    const std::optional<std::string>& named = diff.new_path ? diff.new_path : diff.old_path;
+    if (!named) return {};
+    const std::string& path = *named;
+
+    if (diff.is_binary || !has_py_extension(path)) {
+      if (!diff.is_binary && is_ignored(path)) {
+        ignored_paths_.insert(path);
+      } else {
+        non_python_.insert(path);
+      }
+      return {};
+    }
+    if (is_test_file(path, root_)) {
+      test_files_.insert(path);
+      return {};
+    }
+
+    auto old_version = load_file_version(diff.old_path, git_, root_, refs_.merge_base, Side::merge_base);
+    if (!old_version) return std::unexpected(std::move(old_version.error()));
+    auto new_version = load_file_version(diff.new_path, git_, root_, refs_.merge_base, Side::working_tree);
+    if (!new_version) return std::unexpected(std::move(new_version.error()));
+
+    const bool unparsed = (*old_version && (*old_version)->outline.has_error) ||
+                          (*new_version && (*new_version)->outline.has_error);
+    if (unparsed) {
+      errors_.insert(path);
+      for (const auto* version : {&*old_version, &*new_version}) {
+        if (*version) module_changes_.emplace((*version)->module, (*version)->path);
+      }
+      return {};
+    }
+
+    std::vector<std::uint32_t> old_lines, new_lines;
+    if (diff.ranges) {
+      old_lines = changed_lines(diff.ranges->old_ranges);
+      new_lines = changed_lines(diff.ranges->new_ranges);
+    } else {
+      old_lines = all_lines(*old_version);
+      new_lines = all_lines(*new_version);
+    }
+
+    std::map<std::string, Touch> touched;
+    touch_lines(*old_version, old_lines, touched);
+    touch_lines(*new_version, new_lines, touched);
+    for (const auto& [symbol, touch] : touched) report_symbol(symbol, touch, *old_version, *new_version);
+    return {};
+  }
+
+  ChangedSymbols finish() && {
+    ChangedSymbols report;
+    report.base = refs_.base;
+    report.merge_base = refs_.merge_base;
+    report.changed_symbols = dedup_symbol_changes(std::move(changed_));
+    report.ignored_symbols = dedup_symbol_changes(std::move(ignored_));
+    for (auto& [module, file] : module_changes_) report.module_level_changes.push_back(ModuleChange{module, file});
+    report.non_python_changes.assign(non_python_.begin(), non_python_.end());
+    report.ignored_paths.assign(ignored_paths_.begin(), ignored_paths_.end());
+    report.test_files_changed.assign(test_files_.begin(), test_files_.end());
+    report.errors.assign(errors_.begin(), errors_.end());
+    return report;
+  }
+
+ private:
+  bool is_ignored(std::string_view path) const {
+    const auto segments = glob_segments(path);
+    return std::any_of(ignore_patterns_.begin(), ignore_patterns_.end(),
+                       [&](const auto& pattern) { return glob_match_segments(pattern, segments); });
+  }
+
+  void touch_lines(const std::optional<FileVersion>& version, const std::vector<std::uint32_t>& lines,
+                   std::map<std::string, Touch>& touched) {
+    if (!version) return;
+    for (const std::uint32_t line : lines) {
+      if (const Definition* definition = innermost_definition(version->outline, line)) {
+        // A symbol touched on both sides ends with its working-tree definition.
+        touched.insert_or_assign(version->module + ":" + definition->qualname, Touch{definition, &*version});
+        continue;
+      }
+      const bool blank = line >= 1 && line <= version->blank_lines.size() && version->blank_lines[line - 1];
+      if (!blank) module_changes_.emplace(version->module, version->path);
+    }
+  }
+
+  void report_symbol(const std::string& symbol, const Touch& touch, const std::optional<FileVersion>& old_version,
+                     const std::optional<FileVersion>& new_version) {
+    const bool in_old = find_qualname(old_version, touch.version->module, touch.definition->qualname) != nullptr;
+    const Definition* in_new = find_qualname(new_version, touch.version->module, touch.definition->qualname);
+    const Definition& reported = in_new ? *in_new : *touch.definition;
+
+    SymbolChange change;
+    change.symbol = symbol;
+    change.file = in_new ? new_version->path : touch.version->path;
+    change.kind = reported.kind;
+    change.line = reported.line;
+    change.column = reported.column;
+    change.change = !in_old ? ChangeKind::added : in_new ? ChangeKind::modified : ChangeKind::deleted;
+    change.ignored_by = ignoring_entry(reported.decorators, config_.ignore_decorators);
+    (change.ignored_by ? ignored_ : changed_).push_back(std::move(change));
+  }
+
+  const GitHandle& git_;
+  const std::filesystem::path& root_;
+  const Config& config_;
+  const BaseRefs& refs_;
+  std::vector<std::vector<std::string_view>> ignore_patterns_;  // views into config_
+
+  std::vector<SymbolChange> changed_;
+  std::vector<SymbolChange> ignored_;
+  std::set<std::pair<std::string, std::string>> module_changes_;  // module, then file
+  std::set<std::string> non_python_;
+  std::set<std::string> ignored_paths_;
+  std::set<std::string> test_files_;
+  std::set<std::string> errors_;
+};
+
+}  // namespace
+
+Result<ChangedSymbols> changed_symbols_from_diff(const GitHandle& git, const std::filesystem::path& root,
+                                                 const Config& config, const BaseRefs& refs,
+                                                 std::vector<std::string> untracked) {
+  auto diffs = diff_working_tree(git, refs, std::move(untracked));
+  if (!diffs) return std::unexpected(std::move(diffs.error()));
+  ReportBuilder builder(git, root, config, refs);
+  for (const auto& diff : *diffs) {
+    auto added = builder.add(diff);
+    if (!added) return std::unexpected(std::move(added.error()));
+  }
+  return std::move(builder).finish();
+}
+
+std::vector<SymbolChange> dedup_symbol_changes(std::vector<SymbolChange> changes) {
+  std::stable_sort(changes.begin(), changes.end(), [](const SymbolChange& a, const SymbolChange& b) {
+    return std::tie(a.symbol, a.file) < std::tie(b.symbol, b.file);
+  });
+  const auto repeats = std::unique(changes.begin(), changes.end(), [](const SymbolChange& kept, const SymbolChange& next) {
+    return kept.symbol == next.symbol && kept.file == next.file;
+  });
+  changes.erase(repeats, changes.end());
+  return changes;
+}
+
+std::optional<std::string> ignoring_entry(const std::vector<pysource::Decorator>& decorators,
+                                          const std::vector<std::string>& ignore_decorators) {
+  for (const auto& decorator : decorators) {
+    const std::string_view name = decorator.decorator_name;
+    for (const auto& entry : ignore_decorators) {
+      const bool whole = name == entry;
+      const bool suffix = name.size() > entry.size() && name.ends_with(entry) &&
+                          name[name.size() - entry.size() - 1] == '.';
+      if (whole || suffix) return entry;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace pindrel::changed

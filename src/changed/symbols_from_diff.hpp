@@ -1,0 +1,31 @@
+#pragma once
+
+#include "changed/changed_symbols.hpp"
+#include "config.hpp"
+#include "error.hpp"
+#include "git.hpp"
+#include "pysource/outline.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pindrel::changed {
+
+// The changed-symbols report of the working tree against `refs.merge_base`: each changed
+// Python source is outlined on both sides and every changed line becomes the innermost
+// definition holding it, or a module-level change. The untracked paths are taken over.
+Result<ChangedSymbols> changed_symbols_from_diff(const GitHandle& git, const std::filesystem::path& root,
+                                                 const Config& config, const BaseRefs& refs,
+                                                 std::vector<std::string> untracked);
+
+// Sorted by symbol, then file (bytes, stable), each symbol and file pair kept once, as it came first.
+std::vector<SymbolChange> dedup_symbol_changes(std::vector<SymbolChange> changes);
+
+// The `ignore-decorators` entry that one of the decorators matches: the whole dotted name,
+// or a suffix of it that starts after a ".". Decorators are tried top to bottom.
+std::optional<std::string> ignoring_entry(const std::vector<pysource::Decorator>& decorators,
+                                          const std::vector<std::string>& ignore_decorators);
+
+}  // namespace pindrel::changed
