@@ -10,7 +10,8 @@ runs=${3:-10}
 [ -x "$pindrel" ] || { echo "no $pindrel" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/pindrel-bench.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+report=$(mktemp /tmp/pindrel-bench-report.XXXXXX)
+trap 'rm -rf "$work" "$report"' EXIT
 cd "$work"
 export GIT_AUTHOR_NAME=bench GIT_AUTHOR_EMAIL=bench@example.com
 export GIT_COMMITTER_NAME=bench GIT_COMMITTER_EMAIL=bench@example.com
@@ -63,7 +64,8 @@ ms_per_run() {  # runs "$@" $runs times after one warm-up; prints the mean in mi
   echo $(( (end - start) / runs / 1000000 ))
 }
 
-"$pindrel" changed-symbols | head -3
+"$pindrel" changed-symbols > "$report"
+head -3 "$report"
 echo "report: $("$pindrel" changed-symbols --format json | wc -c) bytes of JSON"
 echo "repository: $files changed modules, 20 new modules, 20 changed test files, $runs runs each"
 echo "pindrel changed-symbols: $(ms_per_run "$pindrel" changed-symbols) ms"
