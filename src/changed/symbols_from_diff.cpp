@@ -67,8 +67,10 @@ class ReportBuilder {
     if (!named) return {};
     const std::string& path = *named;
 
-    if (diff.is_binary || !has_py_extension(path)) {
-      if (!diff.is_binary && is_ignored(path)) {
+    const bool python = has_py_extension(path);
+    if (diff.is_binary || !python) {
+      // A ".py" path is never an ignored path, not even a binary one.
+      if (!python && is_ignored(path)) {
         ignored_paths_.insert(path);
       } else {
         non_python_.insert(path);

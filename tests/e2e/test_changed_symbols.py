@@ -319,6 +319,7 @@ def test_test_files_are_listed_and_never_read(pindrel, repo):
 def test_non_python_binary_and_ignored_paths(pindrel, repo):
     repo.write("pyproject.toml", '[tool.pindrel]\nignore-paths = ["docs/**", "*.md"]\n')
     repo.write("docs/index.md", "# Docs\n")
+    repo.write("docs/logo.png", b"\x89PNG\x00\x01")
     repo.write("docs/conf.py", "x = 1\n")
     repo.write("README.md", "readme\n")
     repo.write("setup.cfg", "[metadata]\n")
@@ -326,6 +327,7 @@ def test_non_python_binary_and_ignored_paths(pindrel, repo):
     repo.write("data.py", b"\x00\x01binary")
     repo.commit()
     repo.write("docs/index.md", b"# Docs \xff\n")
+    repo.write("docs/logo.png", b"\x89PNG\x00\x02")
     repo.write("docs/conf.py", "x = 2\n")
     repo.write("README.md", "readme!\n")
     repo.write("setup.cfg", "[metadata]\nname = x\n")
@@ -342,10 +344,11 @@ def test_non_python_binary_and_ignored_paths(pindrel, repo):
         "  mod.PY\n"
         "  setup.cfg\n"
         "\n"
-        "ignored paths (3)\n"
+        "ignored paths (4)\n"
         "  README.md\n"
         "  data.md\n"
         "  docs/index.md\n"
+        "  docs/logo.png\n"
     )
 
 
