@@ -1,0 +1,1 @@
+"""A tiny shop: prices, carts and receipts."""

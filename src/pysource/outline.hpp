@@ -1,0 +1,117 @@
+#pragma once
+
+#include "error.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace pindrel::pysource {
+
+// Every line and column below is 1-based; a column counts bytes from the start of its line.
+
+enum class DefinitionKind {
+  function,  // not defined in a class body
+  method,    // defined in a class body, also under an `if` or `try` there
+  class_,    // any class, nested ones included
+};
+
+// A decorator argument read as a literal.
+struct LiteralValue {
+  // A plain string literal's content, escape sequences as written, without prefix or quotes.
+  struct Text {
+    std::string content;
+    friend bool operator==(const Text&, const Text&) = default;
+  };
+  // The literal True or False.
+  struct Bool {
+    bool value = false;
+    friend bool operator==(const Bool&, const Bool&) = default;
+  };
+  // Any other expression.
+  struct NotLiteral {
+    friend bool operator==(const NotLiteral&, const NotLiteral&) = default;
+  };
+
+  std::variant<Text, Bool, NotLiteral> value;
+  friend bool operator==(const LiteralValue&, const LiteralValue&) = default;
+};
+
+// One decorator line of a definition.
+struct Decorator {
+  std::string decorator_name;  // the dotted name of the expression: app.route
+  std::vector<LiteralValue> args;  // a call decorator's positional arguments, in order
+  std::vector<std::pair<std::string, LiteralValue>> kwargs;  // its keyword arguments, in order
+  friend bool operator==(const Decorator&, const Decorator&) = default;
+};
+
+// One function, method or class.
+struct Definition {
+  std::string qualname;  // enclosing class names and the own name, joined by "."
+  std::vector<Decorator> decorators;  // top to bottom
+  std::vector<std::string> parameter_names;
+  std::vector<std::string> superclass_names;
+  std::uint32_t start_line = 0;  // the first decorator's line when decorated
+  std::uint32_t end_line = 0;  // the line where the last token ends
+  std::uint32_t line = 0;  // position of the name
+  std::uint32_t column = 0;
+  DefinitionKind kind = DefinitionKind::function;
+  friend bool operator==(const Definition&, const Definition&) = default;
+};
+
+struct LineRange {
+  std::uint32_t start_line = 0;
+  std::uint32_t end_line = 0;
+  friend bool operator==(const LineRange&, const LineRange&) = default;
+};
+
+// `import a.b.c as d` or `from x import c as d`.
+struct ImportAlias {
+  std::string imported_name;  // the imported name after its last ".": c
+  std::string alias_name;  // d
+  std::uint32_t line = 0;  // position of the alias
+  std::uint32_t column = 0;
+  friend bool operator==(const ImportAlias&, const ImportAlias&) = default;
+};
+
+// A name bound at module level by an import or a plain assignment.
+struct ModuleLevelName {
+  std::string bound_name;
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+  friend bool operator==(const ModuleLevelName&, const ModuleLevelName&) = default;
+};
+
+// The outline of one Python source.
+struct Outline {
+  std::vector<Definition> definitions;  // by start_line, then end_line; a class before its methods
+  std::vector<LineRange> import_ranges;  // every import statement, function bodies included
+  std::vector<ImportAlias> aliased_imports;  // document order, function bodies included
+  std::vector<ModuleLevelName> module_names;  // document order; a name bound twice is listed twice
+  bool has_error = false;  // the syntax tree holds an error or a missing node
+  friend bool operator==(const Outline&, const Outline&) = default;
+};
+
+// The outline of a source, or an error when the grammar cannot be loaded or nothing was parsed.
+// Syntax errors are no failure: they set `has_error` on what the partial tree yields.
+Result<Outline> outline_python_source(std::string_view source);
+
+// Whether the parser runtime takes a grammar of this ABI version; the error is the one
+// outline_python_source fails with.
+Result<void> check_grammar_abi_version(std::uint32_t version);
+
+// An outline shared read-only by every user of one cached source; null when there is none.
+using SharedOutline = std::shared_ptr<const Outline>;
+// A source-cache entry's outline: empty until first asked for, then filled for good.
+using OutlineSlot = std::optional<SharedOutline>;
+
+// Fills an empty slot from `source` and returns its value: null when the outline failed or
+// has an error. A filled slot is returned as it is, so a source is outlined at most once.
+SharedOutline outline_shared(OutlineSlot& slot, std::string_view source);
+
+}  // namespace pindrel::pysource
