@@ -15,6 +15,13 @@ constexpr std::array<std::string_view, 19> transparent_names = {
 
 }  // namespace
 
+std::vector<std::string> decorator_names(const pysource::Definition& definition) {
+  std::vector<std::string> names;
+  names.reserve(definition.decorators.size());
+  for (const pysource::Decorator& decorator : definition.decorators) names.push_back(decorator.decorator_name);
+  return names;
+}
+
 bool is_transparent_decorator(std::string_view name) {
   const auto dot = name.rfind('.');
   const std::string_view last = dot == std::string_view::npos ? name : name.substr(dot + 1);

@@ -3,8 +3,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "pysource/outline.hpp"
 
 namespace pindrel::impact {
+
+// The dotted names of the definition's decorators, top to bottom, without arguments.
+std::vector<std::string> decorator_names(const pysource::Definition& definition);
 
 // Whether a decorator leaves its function callable only through the name it decorates
 // (functools.wraps, property setters, caching, abstract markers), so it hides no caller.
