@@ -35,6 +35,20 @@ std::size_t sequence_length(std::string_view s, std::size_t i, std::size_t& bad)
   return need + 1;
 }
 
+bool is_white_space(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+// The scalar value of the valid sequence of `n` bytes at `i`.
+char32_t decode(std::string_view s, std::size_t i, std::size_t n) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  if (n == 1) return b0;
+  char32_t c = b0 & (0x7F >> n);
+  for (std::size_t k = 1; k < n; ++k) c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  return c;
+}
+
 }  // namespace
 
 bool is_valid_utf8(std::string_view bytes) {
@@ -70,6 +84,24 @@ std::size_t scalar_count(std::string_view text) {
     if ((c & 0xC0) != 0x80) ++count;
   }
   return count;
+}
+
+std::string_view trim_white_space(std::string_view text) {
+  std::size_t begin = 0, bad = 0;
+  while (begin < text.size()) {
+    const std::size_t n = sequence_length(text, begin, bad);
+    if (n == 0 || !is_white_space(decode(text, begin, n))) break;
+    begin += n;
+  }
+  std::size_t end = text.size();
+  while (end > begin) {
+    std::size_t start = end - 1;
+    while (start > begin && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    const std::size_t n = sequence_length(text, start, bad);
+    if (n != end - start || !is_white_space(decode(text, start, n))) break;
+    end = start;
+  }
+  return text.substr(begin, end - begin);
 }
 
 }  // namespace pindrel

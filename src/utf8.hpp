@@ -17,4 +17,7 @@ std::string display_path(const std::filesystem::path& path);
 // Number of Unicode scalar values in UTF-8 text.
 std::size_t scalar_count(std::string_view text);
 
+// `text` without the Unicode white space (the White_Space property) at both ends.
+std::string_view trim_white_space(std::string_view text);
+
 }  // namespace pindrel

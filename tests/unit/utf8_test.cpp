@@ -34,5 +34,25 @@ TEST(Utf8, ScalarCount) {
   EXPECT_EQ(scalar_count("\xF0\x9F\x98\x80x"), 2u);
 }
 
+TEST(Utf8, TrimWhiteSpaceRemovesUnicodeWhiteSpaceAtBothEnds) {
+  struct Case {
+    std::string_view in;
+    std::string_view out;
+  };
+  const Case cases[] = {
+      {" \t\n/repo\r\n", "/repo"},
+      {"\xC2\xA0\xE3\x80\x80x y\xE2\x80\xA8\xC2\x85", "x y"},  // no-break space, ideographic space, U+2028, U+0085
+      {"\xE2\x80\x8Bx", "\xE2\x80\x8Bx"},                       // a zero-width space is not white space
+      {"x\xC2", "x\xC2"},                                         // a broken sequence stays
+      {"\xC3\xA9 ", "\xC3\xA9"},
+      {" \n ", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.in));
+    EXPECT_EQ(trim_white_space(c.in), c.out);
+  }
+}
+
 }  // namespace
 }  // namespace pindrel

@@ -1,0 +1,340 @@
+#include "config.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+#include <toml++/toml.h>
+
+#include "glob.hpp"
+#include "utf8.hpp"
+
+namespace pindrel {
+namespace {
+
+// The file's bytes, or none when it does not exist.
+Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return std::optional<std::string>();
+    return std::unexpected(Error::from_errno(errno));
+  }
+  std::string text;
+  char buffer[65536];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int saved = errno;
+      ::close(fd);
+      return std::unexpected(Error::from_errno(saved));
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return std::optional<std::string>(std::move(text));
+}
+
+// The reader's error layout: the position, the line with the span marked, the message.
+std::string render_toml_error(std::string_view text, const toml::source_region& where, std::string_view message) {
+  if (where.begin.line == 0) return std::string(message);
+  std::string_view content = text;
+  for (toml::source_index line = 1; line < where.begin.line; ++line) {
+    const std::size_t nl = content.find('\n');
+    content = nl == std::string_view::npos ? std::string_view() : content.substr(nl + 1);
+  }
+  content = content.substr(0, content.find('\n'));
+  if (content.ends_with('\r')) content.remove_suffix(1);
+
+  const std::size_t column = where.begin.column == 0 ? 0 : where.begin.column - 1;
+  const std::size_t line_chars = scalar_count(content);
+  const std::size_t room = line_chars > column ? line_chars - column : 0;
+  std::size_t marked = room;
+  if (where.end.line == where.begin.line) {
+    marked = where.end.column > where.begin.column ? where.end.column - where.begin.column : 1;
+  }
+  marked = std::max<std::size_t>(1, std::min(marked, room));
+
+  const std::string line_number = std::to_string(where.begin.line);
+  const std::string gutter(line_number.size() + 1, ' ');
+  std::string out = "TOML parse error at line " + line_number + ", column " + std::to_string(column + 1) + "\n";
+  out += gutter + "|\n";
+  out += line_number + " | " + std::string(content) + "\n";
+  out += gutter + "|" + std::string(column + 1, ' ') + std::string(marked, '^') + "\n";
+  out += message;
+  return out;
+}
+
+// A conversion failure, placed on the value it is about.
+struct Refusal {
+  toml::source_region where;
+  std::string message;
+};
+
+template <class T>
+using Converted = std::expected<T, Refusal>;
+
+// A string in double quotes with the escapes of a debug listing.
+std::string debug_quoted(std::string_view s) {
+  static constexpr char hex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    switch (c) {
+      case '"': out += "\\\""; continue;
+      case '\\': out += "\\\\"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\t': out += "\\t"; continue;
+      case '\0': out += "\\0"; continue;
+      default: break;
+    }
+    unsigned code = 0;
+    if (c < 0x20 || c == 0x7F) {
+      code = c;
+    } else if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
+      code = static_cast<unsigned char>(s[++i]);  // a C1 control character
+    } else {
+      out += static_cast<char>(c);
+      continue;
+    }
+    out += "\\u{";
+    if (code >= 0x10) out += hex[code >> 4];
+    out += hex[code & 0xF];
+    out += "}";
+  }
+  return out + "\"";
+}
+
+// Shortest text that reads back as `value`, never in exponent form, always with a decimal point.
+std::string float_text(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  char buffer[512];  // the longest fixed form, that of the smallest subnormal, takes 327
+  const auto done = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  std::string out(buffer, done.ptr);
+  if (out.find('.') == std::string::npos) out += ".0";
+  return out;
+}
+
+// The value found, as a conversion message names it.
+std::string unexpected_text(const toml::node& node) {
+  if (auto s = node.as_string()) return "string " + debug_quoted(s->get());
+  if (auto i = node.as_integer()) return "integer `" + std::to_string(i->get()) + "`";
+  if (auto f = node.as_floating_point()) return "floating point `" + float_text(f->get()) + "`";
+  if (auto b = node.as_boolean()) return std::string("boolean `") + (b->get() ? "true" : "false") + "`";
+  if (node.is_array()) return "sequence";
+  return "map";  // tables, and dates and times, which the reader hands over as records
+}
+
+Refusal invalid_type(const toml::node& node, std::string_view expected) {
+  return {node.source(), "invalid type: " + unexpected_text(node) + ", expected " + std::string(expected)};
+}
+
+Converted<std::uint64_t> to_unsigned(const toml::node& node, std::string_view type_word, std::uint64_t max) {
+  const auto* integer = node.as_integer();
+  if (integer == nullptr) return std::unexpected(invalid_type(node, type_word));
+  const std::int64_t value = integer->get();
+  if (value < 0 || static_cast<std::uint64_t>(value) > max) {
+    return std::unexpected(Refusal{node.source(), "invalid value: integer `" + std::to_string(value) +
+                                                      "`, expected " + std::string(type_word)});
+  }
+  return static_cast<std::uint64_t>(value);
+}
+
+Converted<std::vector<std::string>> to_strings(const toml::node& node) {
+  const auto* array = node.as_array();
+  if (array == nullptr) return std::unexpected(invalid_type(node, "a sequence"));
+  std::vector<std::string> out;
+  out.reserve(array->size());
+  for (const auto& element : *array) {
+    const auto* text = element.as_string();
+    if (text == nullptr) return std::unexpected(invalid_type(element, "a string"));
+    out.push_back(text->get());
+  }
+  return out;
+}
+
+Converted<GitEnvPolicy> policy_named(std::string_view name, const toml::source_region& where) {
+  if (name == "isolate") return GitEnvPolicy::isolate;
+  if (name == "inherit") return GitEnvPolicy::inherit;
+  return std::unexpected(
+      Refusal{where, "unknown variant `" + std::string(name) + "`, expected `isolate` or `inherit`"});
+}
+
+// A policy is its name, or a table with that name as its one key over an empty table or array.
+Converted<GitEnvPolicy> to_policy(const toml::node& node) {
+  if (const auto* text = node.as_string()) return policy_named(text->get(), node.source());
+  const auto* table = node.as_table();
+  if (table == nullptr) return std::unexpected(Refusal{node.source(), "wanted string or table"});
+  if (table->empty()) return std::unexpected(Refusal{node.source(), "wanted exactly 1 element, found 0 elements"});
+  if (table->size() > 1) {
+    return std::unexpected(Refusal{node.source(), "wanted exactly 1 element, more than 1 element"});
+  }
+  // The iterator owns the pair it hands out, so it has to outlive the names bound to it.
+  const auto entry = table->begin();
+  const auto& [key, value] = *entry;
+  auto policy = policy_named(key.str(), key.source());
+  if (!policy) return policy;
+  if (const auto* inner = value.as_table()) {
+    if (!inner->empty()) return std::unexpected(Refusal{value.source(), "expected empty table"});
+  } else if (const auto* list = value.as_array()) {
+    if (!list->empty()) return std::unexpected(Refusal{value.source(), "expected empty array"});
+  } else {
+    const std::string_view found = value.is_string()           ? "string"
+                                   : value.is_integer()        ? "integer"
+                                   : value.is_floating_point() ? "float"
+                                   : value.is_boolean()        ? "boolean"
+                                                               : "datetime";
+    return std::unexpected(Refusal{value.source(), "expected table, found " + std::string(found)});
+  }
+  return policy;
+}
+
+// The keys of `table`, in the order they appear in the file.
+std::vector<std::pair<const toml::key*, const toml::node*>> in_file_order(const toml::table& table) {
+  std::vector<std::pair<const toml::key*, const toml::node*>> entries;
+  for (const auto& [key, value] : table) entries.emplace_back(&key, &value);
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+    const auto& pa = a.first->source().begin;
+    const auto& pb = b.first->source().begin;
+    return std::pair(pa.line, pa.column) < std::pair(pb.line, pb.column);
+  });
+  return entries;
+}
+
+template <class T, class Field>
+Converted<void> assign(Converted<T> converted, Field& field) {
+  if (!converted) return std::unexpected(std::move(converted.error()));
+  field = std::move(*converted);
+  return {};
+}
+
+Converted<Config> to_config(const toml::node& node) {
+  const auto* table = node.as_table();
+  if (table == nullptr) return std::unexpected(invalid_type(node, "struct Config"));
+  Config config;
+  constexpr std::uint64_t u32_max = std::numeric_limits<std::uint32_t>::max();
+  constexpr std::uint64_t u64_max = std::numeric_limits<std::uint64_t>::max();
+  for (const auto& [key, value] : in_file_order(*table)) {
+    const std::string_view name = key->str();
+    Converted<void> done;
+    if (name == "ignore-decorators") {
+      done = assign(to_strings(*value), config.ignore_decorators);
+    } else if (name == "max-depth") {
+      auto depth = to_unsigned(*value, "u32", u32_max);
+      if (depth) config.max_depth = static_cast<std::uint32_t>(*depth);
+      else done = std::unexpected(std::move(depth.error()));
+    } else if (name == "max-symbols") {
+      done = assign(to_unsigned(*value, "usize", u64_max), config.max_symbols);
+    } else if (name == "budget-ms") {
+      done = assign(to_unsigned(*value, "u64", u64_max), config.budget_ms);
+    } else if (name == "suite-ms") {
+      done = assign(to_unsigned(*value, "u64", u64_max), config.suite_ms);
+    } else if (name == "pytest-command") {
+      done = assign(to_strings(*value), config.pytest_command);
+    } else if (name == "fallback-command") {
+      done = assign(to_strings(*value), config.fallback_command);
+    } else if (name == "git-env") {
+      done = assign(to_policy(*value), config.git_env);
+    } else if (name == "ignore-paths") {
+      done = assign(to_strings(*value), config.ignore_paths);
+    }
+    if (!done) return std::unexpected(std::move(done.error()));
+  }
+  return config;
+}
+
+// Only `tool.pindrel` is read; every other key needs only to be valid TOML.
+Converted<Config> to_document_config(const toml::table& document) {
+  const toml::node* tool = document.get("tool");
+  if (tool == nullptr) return Config{};
+  const auto* tool_table = tool->as_table();
+  if (tool_table == nullptr) return std::unexpected(invalid_type(*tool, "struct Tool"));
+  const toml::node* pindrel = tool_table->get("pindrel");
+  if (pindrel == nullptr) return Config{};
+  return to_config(*pindrel);
+}
+
+std::optional<std::string> env_value(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+}  // namespace
+
+ProjectEnvironment ProjectEnvironment::from_process() {
+  return ProjectEnvironment{env_value("PINDREL_GIT"), PathSearch::from_process()};
+}
+
+Result<Workspace> open_project(const std::filesystem::path& workspace_root) {
+  return open_project(workspace_root, ProjectEnvironment::from_process());
+}
+
+Result<Workspace> open_project(const std::filesystem::path& workspace_root, const ProjectEnvironment& env) {
+  std::filesystem::path executable;
+  if (env.pindrel_git) {
+    executable = *env.pindrel_git;
+  } else {
+    auto found = find_on_path("git", env.path_search);
+    if (!found) return std::unexpected(std::move(found.error()).context("`git` not found on PATH"));
+    executable = std::move(*found);
+  }
+
+  auto top = git_stdout(GitHandle{executable, workspace_root}, {"rev-parse", "--show-toplevel"});
+  if (!top) {
+    return std::unexpected(
+        std::move(top.error()).context(display_path(workspace_root) + " is not inside a git repository"));
+  }
+  std::string root(trim_white_space(*top));
+
+  auto config = load_config(root);
+  if (!config) return std::unexpected(std::move(config.error()));
+  return Workspace{std::move(*config), GitHandle{std::move(executable), root}, root};
+}
+
+Result<Config> load_config(const std::filesystem::path& root) {
+  const std::filesystem::path path = root / "pyproject.toml";
+  const std::string shown = display_path(path);
+
+  auto read = read_file_if_present(path);
+  if (!read) return std::unexpected(std::move(read.error()).context("cannot read " + shown));
+  if (!*read) return Config{};
+  const std::string& text = **read;
+  if (!is_valid_utf8(text)) {
+    return std::unexpected(Error("stream did not contain valid UTF-8").context("cannot read " + shown));
+  }
+
+  Converted<Config> config;
+  try {
+    const toml::table document = toml::parse(text);
+    config = to_document_config(document);
+  } catch (const toml::parse_error& e) {
+    config = std::unexpected(Refusal{e.source(), std::string(e.description())});
+  }
+  if (!config) {
+    return std::unexpected(
+        Error(render_toml_error(text, config.error().where, config.error().message)).context("cannot parse " + shown));
+  }
+
+  for (const auto& pattern : config->ignore_paths) {
+    auto valid = validate_ignore_pattern(pattern);
+    if (!valid) {
+      return std::unexpected(std::move(valid.error()).context("invalid `ignore-paths` entry in " + shown));
+    }
+  }
+  return std::move(*config);
+}
+
+}  // namespace pindrel

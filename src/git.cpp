@@ -1,0 +1,116 @@
+#include "git.hpp"
+
+#include <array>
+#include <string_view>
+#include <utility>
+
+#include "process.hpp"
+#include "utf8.hpp"
+
+namespace pindrel {
+namespace {
+
+// Splits `-z` output in one pass; the final NUL leaves an empty piece, which is dropped
+// like any other empty one.
+std::vector<std::string> split_nul(std::string_view text) {
+  std::vector<std::string> paths;
+  while (!text.empty()) {
+    const std::size_t nul = text.find('\0');
+    const std::string_view piece = text.substr(0, nul);
+    if (!piece.empty()) paths.emplace_back(piece);
+    if (nul == std::string_view::npos) break;
+    text.remove_prefix(nul + 1);
+  }
+  return paths;
+}
+
+Error exit_error(const GitOutput& output) {
+  return Error("`git` " + output.status + " — " + std::string(trim_white_space(output.err)));
+}
+
+}  // namespace
+
+Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& args) {
+  Command command;
+  command.argv.reserve(args.size() + 3);
+  command.argv.push_back(git.executable.native());
+  command.argv.push_back("-c");
+  command.argv.push_back("core.quotePath=false");
+  command.argv.insert(command.argv.end(), args.begin(), args.end());
+  command.cwd = git.directory;
+  auto finished = run_captured(command);
+  if (!finished) {
+    return std::unexpected(std::move(finished.error()).context("failed to spawn `" + display_path(git.executable) + "`"));
+  }
+  GitOutput output;
+  output.status = to_text(finished->status);
+  output.out = lossy_utf8(finished->out);
+  output.err = lossy_utf8(finished->err);
+  output.success = finished->status.success();
+  return output;
+}
+
+Result<std::string> git_stdout(const GitHandle& git, const std::vector<std::string>& args) {
+  auto output = run_git(git, args);
+  if (!output) return std::unexpected(std::move(output.error()));
+  if (!output->success) return std::unexpected(exit_error(*output));
+  return std::move(output->out);
+}
+
+Result<std::vector<std::string>> list_untracked_files(const GitHandle& git) {
+  auto out = git_stdout(git, {"ls-files", "--others", "--exclude-standard", "-z"});
+  if (!out) return std::unexpected(std::move(out.error()).context("could not list untracked files"));
+  return split_nul(*out);
+}
+
+Result<std::vector<std::string>> list_repository_files(const GitHandle& git,
+                                                       std::optional<std::vector<std::string>> untracked) {
+  auto out = git_stdout(git, {"ls-files", "-z"});
+  if (!out) return std::unexpected(std::move(out.error()).context("could not list tracked files"));
+  std::vector<std::string> files = split_nul(*out);
+  if (!untracked) {
+    auto listed = list_untracked_files(git);
+    if (!listed) return std::unexpected(std::move(listed.error()));
+    untracked = std::move(*listed);
+  }
+  files.reserve(files.size() + untracked->size());
+  for (auto& path : *untracked) files.push_back(std::move(path));
+  return files;
+}
+
+Result<BaseRefs> resolve_merge_base(const GitHandle& git, const std::optional<std::string>& base) {
+  static constexpr std::array<std::string_view, 3> defaults = {"origin/main", "main", "master"};
+  std::vector<std::string> candidates;
+  if (base) {
+    candidates.push_back(*base);
+  } else {
+    candidates.assign(defaults.begin(), defaults.end());
+  }
+
+  const std::string* resolved = nullptr;
+  for (const auto& candidate : candidates) {
+    // "^{commit}" peels a tag to its commit and refuses a ref that names a tree or blob.
+    auto output = run_git(git, {"rev-parse", "--verify", "--quiet", candidate + "^{commit}"});
+    if (!output) return std::unexpected(std::move(output.error()));
+    if (output->success) {
+      resolved = &candidate;
+      break;
+    }
+  }
+  if (resolved == nullptr) {
+    std::string tried;
+    for (const auto& candidate : candidates) {
+      if (!tried.empty()) tried += ", ";
+      tried += candidate;
+    }
+    return std::unexpected(Error("no usable base ref (tried " + tried + "). Pass --base with a ref that exists."));
+  }
+
+  auto out = git_stdout(git, {"merge-base", "HEAD", *resolved});
+  if (!out) {
+    return std::unexpected(std::move(out.error()).context("no common ancestor between HEAD and `" + *resolved + "`"));
+  }
+  return BaseRefs{*resolved, std::string(trim_white_space(*out))};
+}
+
+}  // namespace pindrel

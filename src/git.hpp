@@ -1,0 +1,52 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "error.hpp"
+
+namespace pindrel {
+
+// What every git command needs: the program and the directory it runs in.
+struct GitHandle {
+  std::filesystem::path executable;  // PINDREL_GIT unchanged, or the PATH lookup's result
+  std::filesystem::path directory;
+};
+
+// One finished git process.
+struct GitOutput {
+  std::string status;  // "exit status: N", "signal: N (SIGNAME)" or "signal: N (SIGNAME) (core dumped)"
+  std::string out;     // standard output, invalid UTF-8 replaced by U+FFFD
+  std::string err;     // standard error, decoded the same way
+  bool success = false;
+};
+
+// The resolved base of a comparison.
+struct BaseRefs {
+  std::string base;        // the candidate ref that resolved, spelt as it was tried
+  std::string merge_base;  // the merge-base commit id of HEAD and `base`
+  friend bool operator==(const BaseRefs&, const BaseRefs&) = default;
+};
+
+// Runs `git -c core.quotePath=false ARGS...` in the handle's directory with an empty
+// standard input. Fails only when git cannot be started or its output not collected.
+Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& args);
+
+// The untrimmed standard output of a git command whose unsuccessful exit is an error.
+Result<std::string> git_stdout(const GitHandle& git, const std::vector<std::string>& args);
+
+// Untracked files not excluded by git's standard ignore rules, in git's order.
+Result<std::vector<std::string>> list_untracked_files(const GitHandle& git);
+
+// The tracked files followed by the untracked ones, in git's order, nothing sorted or
+// removed. A given untracked list is taken over instead of listing it again.
+Result<std::vector<std::string>> list_repository_files(const GitHandle& git,
+                                                       std::optional<std::vector<std::string>> untracked);
+
+// The first of `base` (alone) or "origin/main", "main", "master" that names a commit,
+// with the merge-base of HEAD and it.
+Result<BaseRefs> resolve_merge_base(const GitHandle& git, const std::optional<std::string>& base);
+
+}  // namespace pindrel

@@ -1,0 +1,140 @@
+#include "modpath.hpp"
+
+#include <algorithm>
+#include <span>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "utf8.hpp"
+
+namespace pindrel {
+namespace {
+
+enum class ComponentKind { root, current, parent, plain };
+
+struct Component {
+  ComponentKind kind;
+  std::string_view text;
+};
+
+// The components of a path: "/" separated, repeated separators and "." components
+// dropped except a "." that begins a relative path.
+std::vector<Component> components_of(std::string_view path) {
+  std::vector<Component> parts;
+  std::size_t i = 0;
+  if (!path.empty() && path.front() == '/') {
+    parts.push_back({ComponentKind::root, path.substr(0, 1)});
+    i = 1;
+  }
+  bool first = parts.empty();
+  while (i < path.size()) {
+    std::size_t end = path.find('/', i);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view piece = path.substr(i, end - i);
+    if (piece == ".") {
+      if (first) parts.push_back({ComponentKind::current, piece});
+    } else if (piece == "..") {
+      parts.push_back({ComponentKind::parent, piece});
+    } else if (!piece.empty()) {
+      parts.push_back({ComponentKind::plain, piece});
+    }
+    if (!piece.empty()) first = false;
+    i = end + 1;
+  }
+  return parts;
+}
+
+struct SplitName {
+  std::string_view stem;
+  std::string_view extension;
+  bool has_extension = false;
+};
+
+// The extension follows the last "." unless that "." begins the name; ".." has none.
+SplitName split_file_name(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  if (name == ".." || dot == std::string_view::npos || dot == 0) return {name, {}, false};
+  return {name.substr(0, dot), name.substr(dot + 1), true};
+}
+
+// Components joined by single separators, so that one directory has one spelling.
+std::filesystem::path joined(std::span<const Component> parts) {
+  std::string out;
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    if (k > 0 && parts[k - 1].kind != ComponentKind::root) out += '/';
+    out += parts[k].text;
+  }
+  return out;
+}
+
+std::string join_dotted(const std::vector<std::string_view>& parts) {
+  std::string out;
+  for (const auto part : parts) {
+    if (!out.empty()) out += '.';
+    out += part;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::string> module_name_for_path(const std::filesystem::path& root, const std::filesystem::path& path) {
+  return module_name_for_path(path, [&root](const std::filesystem::path& dir) {
+    std::error_code ec;
+    return std::filesystem::exists(root / dir / "__init__.py", ec);
+  });
+}
+
+std::optional<std::string> module_name_for_path(const std::filesystem::path& path, const InitFileProbe& has_init) {
+  const std::vector<Component> parts = components_of(path.native());
+  if (parts.empty() || parts.back().kind != ComponentKind::plain) return std::nullopt;
+  const SplitName name = split_file_name(parts.back().text);
+  if (!name.has_extension || name.extension != "py" || !is_valid_utf8(name.stem)) return std::nullopt;
+
+  std::vector<std::string_view> packages;
+  for (std::size_t level = parts.size() - 1; level > 0; --level) {
+    const Component& dir = parts[level - 1];
+    if (dir.kind != ComponentKind::plain || !is_valid_utf8(dir.text)) break;
+    if (!has_init(joined(std::span(parts).first(level)))) break;
+    packages.push_back(dir.text);
+  }
+  if (packages.empty()) {
+    for (std::size_t k = 0; k + 1 < parts.size(); ++k) {
+      if (is_valid_utf8(parts[k].text)) packages.push_back(parts[k].text);
+    }
+    if (!packages.empty() && packages.front() == "src") packages.erase(packages.begin());
+  } else {
+    std::reverse(packages.begin(), packages.end());
+  }
+
+  if (name.stem == "__init__") {
+    if (packages.empty()) return std::nullopt;
+    return join_dotted(packages);
+  }
+  packages.push_back(name.stem);
+  return join_dotted(packages);
+}
+
+bool is_test_file(const std::filesystem::path& path, const std::filesystem::path& root) {
+  std::vector<Component> parts = components_of(path.native());
+  const std::vector<Component> prefix = components_of(root.native());
+  bool under_root = prefix.size() <= parts.size();
+  for (std::size_t k = 0; under_root && k < prefix.size(); ++k) {
+    under_root = prefix[k].kind == parts[k].kind && prefix[k].text == parts[k].text;
+  }
+  if (under_root) parts.erase(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(prefix.size()));
+
+  for (const auto& part : parts) {
+    if (part.text == "test" || part.text == "tests") return true;
+  }
+  if (parts.empty() || parts.back().kind != ComponentKind::plain) return false;
+  const SplitName name = split_file_name(parts.back().text);
+  const std::string_view ext = name.extension;
+  const bool py = name.has_extension && ext.size() == 2 && (ext[0] == 'p' || ext[0] == 'P') &&
+                  (ext[1] == 'y' || ext[1] == 'Y');
+  if (!py || !is_valid_utf8(name.stem) || name.stem.size() < 5) return false;
+  return name.stem.starts_with("test_") || name.stem.ends_with("_test");
+}
+
+}  // namespace pindrel

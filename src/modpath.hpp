@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace pindrel {
+
+// Whether the directory `dir`, relative to the repository root, holds an `__init__.py`.
+using InitFileProbe = std::function<bool(const std::filesystem::path& dir)>;
+
+// The dotted module name of the repository file `path` (relative to `root`): the chain of
+// packages marked by `__init__.py` on disk, else the directories less a leading "src".
+// None for a file that is not ".py" (exact case) or a top-level `__init__.py`.
+std::optional<std::string> module_name_for_path(const std::filesystem::path& root, const std::filesystem::path& path);
+
+// The same rule with the `__init__.py` lookups answered by `has_init`, so that a caller
+// naming many files can share the answers.
+std::optional<std::string> module_name_for_path(const std::filesystem::path& path, const InitFileProbe& has_init);
+
+// Whether `path` (relative, or absolute under `root`) is a test file: a directory or file
+// named "test" or "tests" below the root, or a "test_*.py" / "*_test.py" file, the
+// extension in any ASCII case. Reads nothing from the file system.
+bool is_test_file(const std::filesystem::path& path, const std::filesystem::path& root);
+
+}  // namespace pindrel
