@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "path_search.hpp"
 #include "utf8.hpp"
 
 namespace pindrel {
@@ -96,13 +97,55 @@ std::string_view trim(std::string_view text) {
 
 Result<QloClient> resolve_qlo(const std::filesystem::path& root) {
   if (const char* explicit_path = std::getenv("PINDREL_QLO")) return QloClient{explicit_path, root};
-  auto found = find_on_path("qlo");
+  auto found = find_on_path("qlo", PathSearch::from_process());
   if (!found) {
     return std::unexpected(std::move(found.error())
                                .context("`qlo` not found on PATH. Install it with `uv add --dev quillo`, or point "
                                         "PINDREL_QLO at the binary."));
   }
   return QloClient{std::move(*found), root};
+}
+
+Result<std::vector<ReferencesResult>> run_qlo_refs(const QloClient& client, std::span<const std::string> targets) {
+  if (targets.empty()) return std::vector<ReferencesResult>{};
+  Command command{{client.path.native(), "--format", "json", "refs"}, client.root};
+  command.argv.insert(command.argv.end(), targets.begin(), targets.end());
+  command.argv.insert(command.argv.end(), {"--tests", "--references-limit", "0"});
+  auto stdout_text = check_qlo_output(client.path, run_captured(command));
+  if (!stdout_text) return std::unexpected(std::move(stdout_text.error()));
+  return parse_qlo_refs_output(*stdout_text, targets.size());
+}
+
+Result<std::vector<SymbolReferences>> resolve_references_batch(const QloClient& client,
+                                                               const std::filesystem::path& root,
+                                                               std::span<const SymbolQuery> symbols) {
+  std::vector<std::string> targets;
+  targets.reserve(symbols.size());
+  for (const SymbolQuery& symbol : symbols) {
+    targets.push_back(display_path(symbol.file) + ":" + std::to_string(symbol.line) + ":" +
+                      std::to_string(symbol.column));
+  }
+  auto answers = run_qlo_refs(client, targets);
+  if (!answers) {
+    std::string joined;
+    for (const std::string& target : targets) joined += (joined.empty() ? "" : ", ") + target;
+    return std::unexpected(std::move(answers.error()).context("could not resolve references for " + joined));
+  }
+  std::vector<SymbolReferences> resolved;
+  resolved.reserve(symbols.size());
+  for (std::size_t i = 0; i < symbols.size(); ++i) {
+    SymbolReferences entry{symbols[i].name, {}};
+    const ReferencesResult& answer = (*answers)[i];
+    for (const auto* list : {&answer.references, &answer.test_references}) {
+      for (const Reference& reference : *list) {
+        std::filesystem::path file(reference.file);
+        auto relative = strip_root(file, root);
+        entry.sites.push_back({relative ? std::move(*relative) : std::move(file), reference.line});
+      }
+    }
+    resolved.push_back(std::move(entry));
+  }
+  return resolved;
 }
 
 std::optional<Error> qlo_output_utf8_error(std::string_view bytes) {

@@ -105,6 +105,10 @@ Result<std::string_view> find_json_start(std::string_view text);
 // One `qlo refs` answer object, possibly after banner lines.
 Result<ReferencesResult> parse_references_result(std::string_view text);
 
+// The answers in a `qlo refs` standard output: an array, or one object for one target; there
+// must be as many as there were targets.
+Result<std::vector<ReferencesResult>> parse_qlo_refs_output(std::string_view stdout_text, std::size_t targets);
+
 // One walk level in one run: a `SymbolReferences` per query, in order, with `root` taken off
 // the front of answer paths that lie under it.
 Result<std::vector<SymbolReferences>> resolve_references_batch(const QloClient& client,
