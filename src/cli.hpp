@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -77,6 +78,11 @@ struct CliExit {
   std::string out;  // written to standard output
   std::string err;  // written to standard error
 };
+
+// The enumeration value of a command-line name (names are case-sensitive), or none.
+std::optional<OutputFormat> parse_output_format(std::string_view name);
+std::optional<GitEnvPolicy> parse_git_env(std::string_view name);
+std::optional<GuideTopic> parse_guide_topic(std::string_view name);
 
 // Parses the process arguments (argv[0] first, as operating-system strings).
 std::variant<Cli, CliExit> parse_command_line(std::span<const std::string> args);

@@ -1,1 +1,123 @@
-int main() { return 0; }
+// Start-up, dispatch and the exit status. Every failure reaches `main` as one error
+// value and is printed here once, as "pindrel: {:#}" with status 2.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "cli.hpp"
+#include "error.hpp"
+#include "exit_outcome.hpp"
+#include "guide.hpp"
+#include "logging.hpp"
+#include "output.hpp"
+#include "workspace_root.hpp"
+
+namespace pindrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Later opens must never land on 0, 1 or 2, and a closed pipe must fail a write with
+// EPIPE instead of killing the process.
+void prepare_process() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int opened = ::open("/dev/null", O_RDWR);
+      if (opened >= 0 && opened != fd) {
+        ::dup2(opened, fd);
+        ::close(opened);
+      }
+    }
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+void write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+Result<ExitOutcome> write_report(Output& out, const std::string& text) {
+  if (auto written = out.write(text); !written) return std::unexpected(std::move(written.error()));
+  return ExitOutcome::success;
+}
+
+Result<ExitOutcome> not_built(std::string_view command) {
+  return std::unexpected(Error("`" + std::string(command) + "` is not available in this build of pindrel"));
+}
+
+Result<ExitOutcome> dispatch(const Cli& cli, const fs::path& root, Output& out) {
+  (void)root;
+  (void)out;
+  return std::visit(
+      [&](const auto& args) -> Result<ExitOutcome> {
+        using Args = std::decay_t<decltype(args)>;
+        if constexpr (std::is_same_v<Args, ChangedSymbolsArgs>) return not_built("changed-symbols");
+        if constexpr (std::is_same_v<Args, ImpactedTestsArgs>) return not_built("impacted-tests");
+        if constexpr (std::is_same_v<Args, RunArgs>) return not_built("run");
+        if constexpr (std::is_same_v<Args, AuditArgs>) return not_built("audit");
+        if constexpr (std::is_same_v<Args, DoctorArgs>) return not_built("doctor");
+        if constexpr (std::is_same_v<Args, GuideArgs>) {
+          return write_report(out, render_guide(choose_guide_topic(args.topic)));
+        }
+      },
+      cli.command);
+}
+
+Result<ExitOutcome> run(const Cli& cli, Output& out) {
+  fs::path root;
+  if (!std::holds_alternative<GuideArgs>(cli.command)) {
+    auto found = find_workspace_root(cli.workspace);
+    if (!found) return std::unexpected(std::move(found.error()));
+    root = std::move(*found);
+  }
+  auto outcome = dispatch(cli, root, out);
+  if (!outcome) return outcome;
+  if (auto flushed = out.flush(); !flushed) return std::unexpected(std::move(flushed.error()));
+  return outcome;
+}
+
+}  // namespace
+}  // namespace pindrel
+
+int main(int argc, char** argv) {
+  using namespace pindrel;
+  prepare_process();
+
+  const std::vector<std::string> args(argv, argv + argc);
+  auto parsed = parse_command_line(args);
+  if (auto* answered = std::get_if<CliExit>(&parsed)) {
+    write_all(1, answered->out);
+    write_all(2, answered->err);
+    return answered->status;
+  }
+  const Cli& cli = std::get<Cli>(parsed);
+  init_logging(cli.verbose ? Verbose::yes : Verbose::no);
+
+  int status;
+  {
+    // Released at the end of this scope: after an error, what the command had written
+    // still goes out, after the error line.
+    Output out(1);
+    auto outcome = run(cli, out);
+    if (outcome) {
+      status = static_cast<int>(*outcome);
+    } else {
+      write_all(2, "pindrel: " + outcome.error().render() + "\n");
+      status = 2;
+    }
+  }
+  return status;
+}

@@ -1,0 +1,116 @@
+// `guide` picks its topic from one file, ./pyproject.toml, and never complains about it:
+// a guide that fails on a broken project file would fail exactly where it is needed,
+// so every problem with the file reads as "not configured" and leads to `setup`.
+#include "guide.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include <toml++/toml.h>
+
+#include "guide_texts.hpp"
+#include "utf8.hpp"
+
+namespace pindrel {
+namespace {
+
+constexpr std::string_view program_name = "pindrel";
+
+constexpr GuideChoice not_configured{GuideTopic::setup, GuideChosen::not_configured};
+
+std::string_view topic_name(GuideTopic topic) {
+  switch (topic) {
+    case GuideTopic::setup: return "setup";
+    case GuideTopic::triage: return "triage";
+    case GuideTopic::tune: return "tune";
+  }
+  return "setup";
+}
+
+// The whole file, or nothing when it cannot be opened or read.
+std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string bytes;
+  char chunk[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    bytes.append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
+}
+
+// Keys are never searched: a tolvane table with a key named "pindrel" still runs
+// nothing of ours unless some value says so.
+bool toml_value_mentions_program(const toml::node& value) {
+  if (const auto* text = value.as_string()) return text->get().find(program_name) != std::string::npos;
+  if (const auto* array = value.as_array()) {
+    for (const auto& element : *array) {
+      if (toml_value_mentions_program(element)) return true;
+    }
+    return false;
+  }
+  if (const auto* table = value.as_table()) {
+    for (const auto& [key, member] : *table) {
+      if (toml_value_mentions_program(member)) return true;
+    }
+    return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+GuideChoice choose_guide_topic_from_pyproject(std::string_view bytes) {
+  if (!is_valid_utf8(bytes)) return not_configured;
+  toml::table document;
+  try {
+    document = toml::parse(bytes);
+  } catch (const toml::parse_error&) {
+    return not_configured;
+  }
+  const auto* tool = document.get_as<toml::table>("tool");
+  if (tool == nullptr) return not_configured;
+  const auto* tolvane = tool->get("tolvane");
+  if (tolvane == nullptr || !toml_value_mentions_program(*tolvane)) return not_configured;
+  return {GuideTopic::triage, GuideChosen::configured};
+}
+
+GuideChoice choose_guide_topic_in(const std::filesystem::path& directory) {
+  auto bytes = read_whole_file(directory / "pyproject.toml");
+  if (!bytes) return not_configured;
+  return choose_guide_topic_from_pyproject(*bytes);
+}
+
+GuideChoice choose_guide_topic(std::optional<GuideTopic> explicit_topic) {
+  if (explicit_topic) return {*explicit_topic, GuideChosen::explicitly};
+  std::error_code ec;
+  auto current = std::filesystem::current_path(ec);
+  if (ec) return not_configured;
+  return choose_guide_topic_in(current);
+}
+
+std::string render_guide(const GuideChoice& choice) {
+  std::string out = "# pindrel guide: ";
+  switch (choice.chosen) {
+    case GuideChosen::explicitly: break;
+    case GuideChosen::configured: out += "configured via pyproject.toml [tool.tolvane] -> "; break;
+    case GuideChosen::not_configured: out += "not configured here -> "; break;
+  }
+  out += topic_name(choice.topic);
+  out += "\n\n";
+  out += guide_topic_text(choice.topic);
+  return out;
+}
+
+}  // namespace pindrel

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string_view>
+
+#include "cli.hpp"
+
+namespace pindrel {
+
+// The Markdown text of a topic, ending with its "next: run ..." line and one newline.
+std::string_view guide_topic_text(GuideTopic topic);
+
+}  // namespace pindrel
