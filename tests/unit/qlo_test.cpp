@@ -4,8 +4,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
+
+#include "scratch.hpp"
 
 namespace pindrel {
 namespace {
@@ -56,17 +57,14 @@ TEST(ResolveQlo, NotFoundOnPath) {
 }
 
 TEST(ResolveQlo, FoundOnPath) {
-  char pattern[] = "/tmp/pindrel-qlo-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = pattern;
-  std::ofstream(dir / "qlo") << "#!/bin/sh\n";
-  std::filesystem::permissions(dir / "qlo", std::filesystem::perms::owner_all);
+  const test_support::ScratchDir scratch;
+  const std::filesystem::path& dir = scratch.path();
+  test_support::write_file(dir / "qlo", "#!/bin/sh\n", test_support::FileMode::executable);
   ScopedEnv qlo("PINDREL_QLO", nullptr);
   ScopedEnv path("PATH", ("/nonexistent-dir:" + dir.string()).c_str());
   auto client = resolve_qlo("/ws");
   ASSERT_TRUE(client) << client.error().render();
   EXPECT_EQ(client->path, dir / "qlo");
-  std::filesystem::remove_all(dir);
 }
 
 TEST(CheckQloOutput, FailuresInOrder) {

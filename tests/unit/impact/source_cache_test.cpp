@@ -1,31 +1,20 @@
 #include "impact/source_cache.hpp"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <string>
+
+#include "scratch.hpp"
 
 namespace pindrel::impact {
 namespace {
 
 class SourceCacheTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/pindrel-cache-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  void write(const std::string& rel, std::string_view text) {
-    std::filesystem::create_directories((root_ / rel).parent_path());
-    std::ofstream(root_ / rel, std::ios::binary) << text;
-  }
+  void write(const std::string& rel, std::string_view text) { test_support::write_file(root_ / rel, text); }
 
-  std::filesystem::path root_;
+  test_support::ScratchDir scratch_;
+  const std::filesystem::path& root_ = scratch_.path();
 };
 
 TEST(SourceCacheFiles, PythonFileRuleLooksAtTheNameOnly) {
