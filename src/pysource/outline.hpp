@@ -1,6 +1,7 @@
 #pragma once
 
 #include "error.hpp"
+#include "pysource/definition_kind.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -14,12 +15,6 @@
 namespace pindrel::pysource {
 
 // Every line and column below is 1-based; a column counts bytes from the start of its line.
-
-enum class DefinitionKind {
-  function,  // not defined in a class body
-  method,    // defined in a class body, also under an `if` or `try` there
-  class_,    // any class, nested ones included
-};
 
 // A decorator argument read as a literal.
 struct LiteralValue {

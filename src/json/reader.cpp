@@ -1,0 +1,338 @@
+#include "json/reader.hpp"
+
+#include <cassert>
+#include <charconv>
+#include <cmath>
+
+namespace pindrel::json {
+
+namespace {
+
+using Type = Event::Type;
+
+constexpr char hex_digits[] = "0123456789abcdef";
+
+// A string as the messages quote it: in double quotes, with quotes, backslashes and control characters
+// escaped so that the message stays on one line.
+std::string quoted_for_message(std::string_view text) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    unsigned control = 0x100;  // none
+    switch (c) {
+      case '"': out += "\\\""; continue;
+      case '\\': out += "\\\\"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\t': out += "\\t"; continue;
+      case '\0': out += "\\0"; continue;
+      default:
+        if (c < 0x20 || c == 0x7F) control = c;
+        // U+0080 to U+009F, the C1 controls, are 0xC2 0x80 to 0xC2 0x9F in UTF-8.
+        else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+          control = static_cast<unsigned char>(text[++i]);
+        }
+    }
+    if (control == 0x100) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    out += "\\u{";
+    if (control >= 16) out += hex_digits[control / 16];
+    out += hex_digits[control % 16];
+    out += '}';
+  }
+  return out + "\"";
+}
+
+// A real number as the messages show it: its shortest exact digits in positional notation, never with
+// an exponent, and always with a decimal point.
+std::string display_real(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  const std::string_view scientific(buffer, static_cast<std::size_t>(result.ptr - buffer));
+  const std::size_t e = scientific.find('e');
+  std::string sign, digits;
+  for (const char c : scientific.substr(0, e)) {
+    if (c == '-') sign = "-";
+    else if (c != '.') digits += c;
+  }
+  int exponent = 0;
+  const std::string_view exponent_text = scientific.substr(e + 1);
+  std::from_chars(exponent_text.data() + (exponent_text[0] == '+' ? 1 : 0),
+                  exponent_text.data() + exponent_text.size(), exponent);
+  const long point = exponent + 1;  // digits before the decimal point
+  const auto count = static_cast<long>(digits.size());
+  std::string plain;
+  if (point <= 0) plain = "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
+  else if (point >= count) plain = digits + std::string(static_cast<std::size_t>(point - count), '0') + ".0";
+  else plain = digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
+  return sign + plain;
+}
+
+bool is_scalar(Type type) { return type != Type::begin_object && type != Type::begin_array; }
+
+}  // namespace
+
+std::string expected_names(std::span<const std::string_view> names) {
+  assert(!names.empty());
+  const auto ticked = [](std::string_view name) { return "`" + std::string(name) + "`"; };
+  if (names.size() == 1) return ticked(names[0]);
+  if (names.size() == 2) return ticked(names[0]) + " or " + ticked(names[1]);
+  std::string out = "one of ";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += ", ";
+    out += ticked(names[i]);
+  }
+  return out;
+}
+
+std::string unknown_variant_message(std::string_view name, std::span<const std::string_view> names) {
+  return "unknown variant `" + std::string(name) + "`, expected " + expected_names(names);
+}
+
+Error Reader::error_at(std::string_view message, std::size_t offset) const {
+  return Error(std::string(message) + position_suffix(text_, offset));
+}
+
+Error Reader::error_here(std::string_view message) const {
+  return error_at(message, next_ == 0 ? 0 : events_[next_ - 1].end);
+}
+
+Result<const Event*> Reader::peek() const {
+  assert(next_ < events_.size());
+  const Event& event = events_[next_];
+  if (event.type == Type::error) return std::unexpected(Error(event.text));
+  return &event;
+}
+
+// A scalar counts as read before its type is refused; a container is refused at its opening bracket.
+Error Reader::invalid_type(const Event& found, std::string_view expected) const {
+  std::string description;
+  switch (found.type) {
+    case Type::string: description = "string " + quoted_for_message(found.text); break;
+    case Type::integer: description = "integer `" + std::string(text_.substr(found.start, found.end - found.start)) + "`"; break;
+    case Type::real: description = "floating point `" + display_real(found.real) + "`"; break;
+    case Type::boolean: description = found.boolean ? "boolean `true`" : "boolean `false`"; break;
+    case Type::null: description = "null"; break;
+    case Type::begin_object: description = "map"; break;
+    case Type::begin_array: description = "sequence"; break;
+    default: assert(false && "not the start of a value");
+  }
+  return error_at("invalid type: " + description + ", expected " + std::string(expected),
+                  is_scalar(found.type) ? found.end : found.start);
+}
+
+Result<void> Reader::finish() {
+  assert(next_ == events_.size() && "the document's value was not read whole");
+  const std::size_t rest = skip_white_space(text_, events_.back().end);
+  if (rest < text_.size()) return std::unexpected(error_at("trailing characters", peeked(text_, rest)));
+  return {};
+}
+
+Result<std::string> Reader::read_string() {
+  auto event = peek();
+  if (!event) return std::unexpected(std::move(event.error()));
+  if ((*event)->type != Type::string) return std::unexpected(invalid_type(**event, "a string"));
+  return std::move(events_[next_++].text);
+}
+
+Result<u128> Reader::read_unsigned(u128 max, std::string_view type) {
+  auto event = peek();
+  if (!event) return std::unexpected(std::move(event.error()));
+  if ((*event)->type != Type::integer) return std::unexpected(invalid_type(**event, type));
+  const Event& number = take();
+  const std::string_view digits = text_.substr(number.start, number.end - number.start);
+  const auto out_of_range = [&] {
+    return std::unexpected(
+        error_at("invalid value: integer `" + std::string(digits) + "`, expected " + std::string(type), number.end));
+  };
+  if (digits.starts_with('-')) return out_of_range();
+  u128 value = 0;
+  for (const char c : digits) {
+    const auto digit = static_cast<unsigned>(c - '0');
+    if (value > (max - digit) / 10) return out_of_range();
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+Result<std::uint8_t> Reader::read_u8() {
+  auto value = read_unsigned(UINT8_MAX, "u8");
+  if (!value) return std::unexpected(std::move(value.error()));
+  return static_cast<std::uint8_t>(*value);
+}
+
+Result<std::uint32_t> Reader::read_u32() {
+  auto value = read_unsigned(UINT32_MAX, "u32");
+  if (!value) return std::unexpected(std::move(value.error()));
+  return static_cast<std::uint32_t>(*value);
+}
+
+Result<std::uint64_t> Reader::read_u64() {
+  auto value = read_unsigned(UINT64_MAX, "u64");
+  if (!value) return std::unexpected(std::move(value.error()));
+  return static_cast<std::uint64_t>(*value);
+}
+
+Result<u128> Reader::read_u128() { return read_unsigned(~u128{0}, "u128"); }
+
+Result<std::vector<std::string>> Reader::read_strings() {
+  return read_list<std::string>([](Reader& reader) { return reader.read_string(); });
+}
+
+Result<void> Reader::read_elements(const std::function<Result<void>(Reader&)>& read_element) {
+  auto event = peek();
+  if (!event) return std::unexpected(std::move(event.error()));
+  if ((*event)->type != Type::begin_array) return std::unexpected(invalid_type(**event, "a sequence"));
+  take();
+  while (true) {
+    auto next = peek();
+    if (!next) return std::unexpected(std::move(next.error()));
+    if ((*next)->type == Type::end_array) {
+      take();
+      return {};
+    }
+    if (auto element = read_element(*this); !element) return element;
+  }
+}
+
+Result<void> Reader::read_record(const Record& record,
+                                 const std::function<Result<void>(std::size_t field)>& read_field) {
+  auto event = peek();
+  if (!event) return std::unexpected(std::move(event.error()));
+  switch ((*event)->type) {
+    case Type::begin_object: return read_object_form(record, read_field);
+    case Type::begin_array: return read_array_form(record, read_field);
+    default: return std::unexpected(invalid_type(**event, "struct " + std::string(record.name)));
+  }
+}
+
+Result<void> Reader::read_object_form(const Record& record,
+                                      const std::function<Result<void>(std::size_t field)>& read_field) {
+  take();
+  std::vector<bool> seen(record.fields.size());
+  while (true) {
+    auto event = peek();
+    if (!event) return std::unexpected(std::move(event.error()));
+    const Event& key = take();
+    if (key.type == Type::end_object) break;
+    assert(key.type == Type::key);
+    // A refused key is reported where its value would begin, past the white space after it.
+    const std::size_t after_key = skip_white_space(text_, key.end);
+    std::size_t field = 0;
+    while (field < record.fields.size() && record.fields[field].name != key.text) ++field;
+    if (field == record.fields.size()) {
+      if (record.unknown == UnknownFields::skip) {
+        if (auto skipped = skip_value(); !skipped) return skipped;
+        continue;
+      }
+      std::vector<std::string_view> names;
+      for (const Field& f : record.fields) names.push_back(f.name);
+      return std::unexpected(
+          error_at("unknown field `" + key.text + "`, expected " + expected_names(names), after_key));
+    }
+    if (seen[field]) return std::unexpected(error_at("duplicate field `" + key.text + "`", after_key));
+    seen[field] = true;
+    if (auto value = read_field(field); !value) return value;
+  }
+  const std::size_t closed = events_[next_ - 1].end;
+  for (std::size_t field = 0; field < record.fields.size(); ++field) {
+    if (!seen[field] && record.fields[field].presence == Presence::required) {
+      return std::unexpected(error_at("missing field `" + std::string(record.fields[field].name) + "`", closed));
+    }
+  }
+  return {};
+}
+
+Result<void> Reader::read_array_form(const Record& record,
+                                     const std::function<Result<void>(std::size_t field)>& read_field) {
+  take();
+  std::size_t count = 0;
+  while (count < record.fields.size()) {
+    auto event = peek();
+    if (!event) return std::unexpected(std::move(event.error()));
+    if ((*event)->type == Type::end_array) break;
+    if (auto value = read_field(count); !value) return value;
+    ++count;
+  }
+  auto event = peek();
+  if (!event) return std::unexpected(std::move(event.error()));
+  if ((*event)->type != Type::end_array) {
+    return std::unexpected(error_at("trailing characters", peeked(text_, (*event)->start)));
+  }
+  const Event& closing = take();
+  for (std::size_t field = count; field < record.fields.size(); ++field) {
+    if (record.fields[field].presence != Presence::defaulted) {
+      return std::unexpected(error_at("invalid length " + std::to_string(count) + ", expected struct " +
+                                          std::string(record.name) + " with " +
+                                          std::to_string(record.fields.size()) + " elements",
+                                      closing.end));
+    }
+  }
+  return {};
+}
+
+Result<std::size_t> Reader::read_variant(std::span<const std::string_view> names) {
+  std::size_t index = 0;
+  auto read = read_variant_with([&](std::string_view name) -> Result<void> {
+    while (index < names.size() && names[index] != name) ++index;
+    if (index == names.size()) return std::unexpected(Error(unknown_variant_message(name, names)));
+    return {};
+  });
+  if (!read) return std::unexpected(std::move(read.error()));
+  return index;
+}
+
+Result<void> Reader::read_variant_with(const std::function<Result<void>(std::string_view name)>& take_name) {
+  const auto check = [&](const Event& name) -> Result<void> {
+    if (auto taken = take_name(name.text); !taken) return std::unexpected(error_at(taken.error().render(), name.end));
+    return {};
+  };
+  auto event = peek();
+  if (!event) return std::unexpected(std::move(event.error()));
+  if ((*event)->type == Type::string) return check(take());
+  if ((*event)->type != Type::begin_object) {
+    return std::unexpected(error_at("expected value", peeked(text_, (*event)->start)));
+  }
+  take();
+  auto name = peek();
+  if (!name) return std::unexpected(std::move(name.error()));
+  if ((*name)->type != Type::key) return std::unexpected(error_at("expected value", peeked(text_, (*name)->start)));
+  if (auto checked = check(take()); !checked) return checked;
+  auto value = peek();
+  if (!value) return std::unexpected(std::move(value.error()));
+  if ((*value)->type != Type::null) return std::unexpected(invalid_type(**value, "unit"));
+  const Event& null = take();
+  auto closing = peek();
+  if (!closing) return std::unexpected(std::move(closing.error()));
+  if ((*closing)->type != Type::end_object) {
+    return std::unexpected(error_at("expected value", skip_white_space(text_, null.end)));
+  }
+  take();
+  return {};
+}
+
+Result<bool> Reader::read_null() {
+  auto event = peek();
+  if (!event) return std::unexpected(std::move(event.error()));
+  if ((*event)->type != Type::null) return false;
+  take();
+  return true;
+}
+
+Result<void> Reader::skip_value() {
+  std::size_t depth = 0;
+  do {
+    auto event = peek();
+    if (!event) return std::unexpected(std::move(event.error()));
+    const Type type = take().type;
+    if (type == Type::begin_object || type == Type::begin_array) ++depth;
+    else if (type == Type::end_object || type == Type::end_array) --depth;
+  } while (depth > 0);
+  return {};
+}
+
+}  // namespace pindrel::json
