@@ -2,10 +2,9 @@
 
 #include <algorithm>
 
-#include <nlohmann/json.hpp>
-
 #include "impact/decorator_rules.hpp"
 #include "impact/framework_names.hpp"
+#include "json/writer.hpp"
 #include "modpath.hpp"
 #include "utf8.hpp"
 
@@ -79,23 +78,25 @@ bool called_by_framework(const AuditSubject& subject) {
 }
 
 Result<std::string> render_json(const AuditReport& report) {
-  nlohmann::ordered_json findings = nlohmann::ordered_json::array();
+  json::PrettyWriter writer;
+  writer.begin_object();
+  writer.strings("files", report.files);
+  writer.key("symbols_checked").number(report.symbols_checked);
+  writer.key("findings").begin_array();
   for (const AuditFinding& finding : report.findings) {
     if (!is_valid_utf8(finding.file.native())) return std::unexpected(Error("path contains invalid UTF-8 characters"));
-    findings.push_back({
-        {"symbol", finding.symbol},
-        {"kind", kind_name(finding.kind)},
-        {"file", finding.file.native()},
-        {"line", finding.line},
-        {"severity", severity_name(finding.severity)},
-        {"message", finding.message},
-    });
+    writer.begin_object();
+    writer.member("symbol", finding.symbol);
+    writer.member("kind", kind_name(finding.kind));
+    writer.member("file", finding.file.native());
+    writer.key("line").number(finding.line);
+    writer.member("severity", severity_name(finding.severity));
+    writer.member("message", finding.message);
+    writer.end_object();
   }
-  nlohmann::ordered_json out = nlohmann::ordered_json::object();
-  out["files"] = report.files;
-  out["symbols_checked"] = report.symbols_checked;
-  out["findings"] = std::move(findings);
-  return out.dump(2);
+  writer.end_array();
+  writer.end_object();
+  return std::move(writer).take();
 }
 
 std::string render_text(const AuditReport& report, const std::filesystem::path& root) {

@@ -280,17 +280,17 @@ def test_qlo_not_found(pindrel, workspace, fake_qlo):
         ({"stdout": "\n  nothing to see\n"}, "no JSON found in `qlo` output: nothing to see"),
         (
             {"json": {"name": "x"}},
-            "could not parse `qlo list` JSON: invalid type: map, expected a sequence at line 1 column 1",
+            "could not parse `qlo list` JSON: invalid type: map, expected a sequence at line 1 column 0",
         ),
         ({"json": [], "trailer": "\ndone\n"}, "could not parse `qlo list` JSON: trailing characters at line 2 column 1"),
-        ({"stdout": "[{\"name\": \"f\""}, "could not parse `qlo list` JSON: EOF while parsing an object at line 1 column 12"),
+        ({"stdout": "[{\"name\": \"f\""}, "could not parse `qlo list` JSON: EOF while parsing an object at line 1 column 13"),
         (
             {"json": [{"name": "f", "kind": 12, "range": {"start": {"line": 0, "character": 0}, "end": {"line": 0, "character": 1}}}]},
-            "could not parse `qlo list` JSON: missing field `selectionRange` at line 10 column 3",
+            "could not parse `qlo list` JSON: missing field `selectionRange` at line 15 column 3",
         ),
         (
             {"json": [sym("f", 256, 0, 0)]},
-            "could not parse `qlo list` JSON: invalid value: integer `256`, expected u8 at line 4 column 16",
+            "could not parse `qlo list` JSON: invalid value: integer `256`, expected u8 at line 4 column 15",
         ),
     ],
 )
@@ -350,12 +350,12 @@ TWO_TARGETS = "src/app/jobs.py:4:5, src/app/jobs.py:8:5"
         ),
         (
             {"json": [{"symbol": "a", "references": None}, {"symbol": "b"}]},
-            "could not parse `qlo refs` JSON array: invalid type: null, expected a sequence at line 4 column 23",
+            "could not parse `qlo refs` JSON array: invalid type: null, expected a sequence at line 4 column 22",
         ),
         (
             {"json": [{"symbol": "a", "references": [["f.py", 1]]}, {"symbol": "b"}]},
             "could not parse `qlo refs` JSON array: invalid length 2, expected struct Reference with 4 elements "
-            "at line 7 column 7",
+            "at line 8 column 7",
         ),
         ({"stdout": "ok\n"}, "no JSON found in `qlo` output: ok"),
     ],
