@@ -259,15 +259,6 @@ TEST(ParseDocumentSymbols, TreesInEitherForm) {
    "range": {"start": {"line": 0, "character": 0}, "end": {"line": 9, "character": 0}},
    "selectionRange": [[0, 6], [0, 13]],
    "children": [["start", 6, [[1, 4], [2, 0]], [[1, 8], [1, 13]]]]},
-  ["VERSION", 255, [[11, 0], [11, 7]], [[11, 0], [11, 7]], null]
-] )");
-  ASSERT_FALSE(symbols) << "null is no list of children";
-
-  symbols = parse_document_symbols(R"([
-  {"name": "Service", "kind": 5, "detail": "class Service",
-   "range": {"start": {"line": 0, "character": 0}, "end": {"line": 9, "character": 0}},
-   "selectionRange": [[0, 6], [0, 13]],
-   "children": [["start", 6, [[1, 4], [2, 0]], [[1, 8], [1, 13]]]]},
   ["VERSION", 8, [[11, 0], [11, 7]], [[11, 0], [11, 7]]]
 ]
 )");
