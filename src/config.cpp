@@ -286,6 +286,13 @@ Result<Workspace> open_project(const std::filesystem::path& workspace_root, cons
   std::filesystem::path executable;
   if (env.pindrel_git) {
     executable = *env.pindrel_git;
+    // git runs in the workspace root and then in the top level; a relative path that names
+    // a file means the one below the directory pindrel was started in, in every one of them.
+    // A bare name stays a name, searched on PATH when git starts.
+    if (executable.is_relative() && env.pindrel_git->find('/') != std::string::npos &&
+        !env.path_search.current_dir.empty()) {
+      executable = env.path_search.current_dir / executable;
+    }
   } else {
     auto found = find_on_path("git", env.path_search);
     if (!found) return std::unexpected(std::move(found.error()).context("`git` not found on PATH"));
@@ -297,7 +304,10 @@ Result<Workspace> open_project(const std::filesystem::path& workspace_root, cons
     return std::unexpected(
         std::move(top.error()).context(display_path(workspace_root) + " is not inside a git repository"));
   }
-  std::string root(trim_white_space(*top));
+  // git ends the path with a line feed; a top level whose own name ends in white space keeps it.
+  std::string_view printed = *top;
+  if (printed.ends_with('\n')) printed.remove_suffix(1);
+  std::string root(printed);
 
   auto config = load_config(root);
   if (!config) return std::unexpected(std::move(config.error()));
