@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "audit.hpp"
+#include "file_read.hpp"
 #include "impact/decorator_rules.hpp"
 #include "impact/source_cache.hpp"
 #include "pysource/outline.hpp"
@@ -32,7 +33,7 @@ Result<std::vector<DocumentSymbol>> list_document_symbols(const QloClient& clien
 
 // The file's outline when it can be read from here and parsed; the audit goes on without.
 std::optional<pysource::Outline> outline_if_readable(const std::filesystem::path& file) {
-  auto bytes = impact::read_file_if_present(file);
+  auto bytes = read_file_if_present(file);
   if (!bytes || !*bytes || !is_valid_utf8(**bytes)) return std::nullopt;
   auto outline = pysource::outline_python_source(**bytes);
   if (!outline) return std::nullopt;

@@ -1,11 +1,6 @@
 #include "config.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -15,35 +10,12 @@
 
 #include <toml++/toml.h>
 
+#include "file_read.hpp"
 #include "glob.hpp"
 #include "utf8.hpp"
 
 namespace pindrel {
 namespace {
-
-// The file's bytes, or none when it does not exist.
-Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return std::optional<std::string>();
-    return std::unexpected(Error::from_errno(errno));
-  }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int saved = errno;
-      ::close(fd);
-      return std::unexpected(Error::from_errno(saved));
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return std::optional<std::string>(std::move(text));
-}
 
 // The reader's error layout: the position, the line with the span marked, the message.
 std::string render_toml_error(std::string_view text, const toml::source_region& where, std::string_view message) {

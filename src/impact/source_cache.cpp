@@ -1,10 +1,6 @@
 #include "impact/source_cache.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
+#include "file_read.hpp"
 #include "utf8.hpp"
 
 namespace pindrel::impact {
@@ -47,28 +43,5 @@ Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, con
 }
 
 pysource::SharedOutline cached_outline(CachedSource& source) { return pysource::outline_shared(source.outline, source.text); }
-
-Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return std::optional<std::string>();
-    return std::unexpected(Error::from_errno(errno));
-  }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int saved = errno;
-      ::close(fd);
-      return std::unexpected(Error::from_errno(saved));
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return std::optional<std::string>(std::move(text));
-}
 
 }  // namespace pindrel::impact

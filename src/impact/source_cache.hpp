@@ -38,7 +38,4 @@ Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, con
 // The entry's outline, built on first use; null when it failed or the source has an error.
 pysource::SharedOutline cached_outline(CachedSource& source);
 
-// The whole file, or none when it does not exist; other failures are the system's reason.
-Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path);
-
 }  // namespace pindrel::impact
