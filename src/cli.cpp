@@ -668,21 +668,57 @@ bool takes_value(CLI::App& app, const std::string& name) {
   return option != nullptr && option->get_items_expected_max() > 0;
 }
 
-// The position of the "--" that ends the options: the first one that CLI11 does not take
-// as an option's value (it takes the word after a value option whatever that word is).
-std::size_t find_options_end(CLI::App& root, std::span<const std::string> words) {
+// A word that a value option must not take as its value: CLI11 would take it whatever
+// it is, so `run --base --dry-run` would silently lose its --dry-run. A negative number
+// stays a value, for the conversion error to name it.
+bool looks_like_option(std::string_view word) {
+  return word.size() > 1 && word.front() == '-' && !(word[1] >= '0' && word[1] <= '9');
+}
+
+struct LineScan {
+  std::size_t options_end = 0;  // the "--" that ends the options, or the word count
+  std::vector<std::size_t> empty_values;  // "--name=" of an option that takes a value
+  const CLI::App* missing_context = nullptr;  // where an option was given without its value
+  std::string missing_option;
+};
+
+// Finds the "--" that ends the options (the first one that is no option's value), the
+// options written with an empty value after "=" (CLI11 would take the next word
+// instead), and the first value option followed by no value.
+LineScan scan_line(CLI::App& root, std::span<const std::string> words) {
+  LineScan scan;
+  scan.options_end = words.size();
   CLI::App* context = &root;
+  const auto takes_next = [&](std::size_t& i, const std::string& name) {
+    if (i + 1 < words.size() && looks_like_option(words[i + 1])) {
+      if (scan.missing_context == nullptr) {
+        scan.missing_context = context;
+        scan.missing_option = name;
+      }
+      return;
+    }
+    ++i;
+  };
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
-    if (word == "--") return i;
+    if (word == "--") {
+      scan.options_end = i;
+      break;
+    }
     if (word.starts_with("--")) {
       const auto equals = word.find('=');
-      const bool inline_value = equals != std::string::npos && equals + 1 < word.size();
-      if (!inline_value && takes_value(*context, word.substr(0, equals))) ++i;
+      const std::string name = word.substr(0, equals);
+      if (!takes_value(*context, name)) continue;
+      if (equals == std::string::npos) {
+        takes_next(i, name);
+      } else if (equals + 1 == word.size()) {
+        scan.empty_values.push_back(i);
+      }
     } else if (word.size() > 1 && word.front() == '-') {
       for (std::size_t k = 1; k < word.size(); ++k) {
-        if (takes_value(*context, std::string{'-', word[k]})) {
-          if (k + 1 == word.size()) ++i;
+        const std::string name{'-', word[k]};
+        if (takes_value(*context, name)) {
+          if (k + 1 == word.size()) takes_next(i, name);
           break;
         }
       }
@@ -690,7 +726,7 @@ std::size_t find_options_end(CLI::App& root, std::span<const std::string> words)
       if (CLI::App* command = find_command(root, word)) context = command;
     }
   }
-  return words.size();
+  return scan;
 }
 
 std::vector<std::string> values_of(const CLI::Option* option) {
@@ -856,13 +892,25 @@ std::variant<Cli, CliExit> parse_command_line(std::span<const std::string> args)
   }
 
   const auto words = args.subspan(1);
-  const std::size_t options_end = find_options_end(root, words);
+  const LineScan scan = scan_line(root, words);
+  if (scan.missing_context != nullptr) {
+    const CLI::Option* option = scan.missing_context->get_option_no_throw(scan.missing_option);
+    return usage_error(*parser, *scan.missing_context,
+                       "a value is required for '" + scan.missing_option + " <" + option->get_type_name() +
+                           ">' but none was supplied");
+  }
+  const std::size_t options_end = scan.options_end;
   const auto after_dashes = options_end < words.size() ? words.subspan(options_end + 1) : words.last(0);
   // CLI11 takes its words last first.
   std::vector<std::string> reversed;
   for (auto it = after_dashes.rbegin(); it != after_dashes.rend(); ++it) reversed.push_back(mark_plain(*it));
   for (std::size_t i = options_end; i-- > 0;) {
     const std::string& word = words[i];
+    if (std::ranges::find(scan.empty_values, i) != scan.empty_values.end()) {
+      reversed.push_back(mark_plain(""));
+      reversed.push_back(word.substr(0, word.size() - 1));
+      continue;
+    }
     const bool bracketed = word.size() >= 2 && word.front() == '[' && word.back() == ']';
     reversed.push_back(bracketed ? mark_plain(word) : word);
   }

@@ -1,11 +1,6 @@
 #include "config.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -15,35 +10,12 @@
 
 #include <toml++/toml.h>
 
+#include "file_read.hpp"
 #include "glob.hpp"
 #include "utf8.hpp"
 
 namespace pindrel {
 namespace {
-
-// The file's bytes, or none when it does not exist.
-Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return std::optional<std::string>();
-    return std::unexpected(Error::from_errno(errno));
-  }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int saved = errno;
-      ::close(fd);
-      return std::unexpected(Error::from_errno(saved));
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return std::optional<std::string>(std::move(text));
-}
 
 // The reader's error layout: the position, the line with the span marked, the message.
 std::string render_toml_error(std::string_view text, const toml::source_region& where, std::string_view message) {
@@ -286,6 +258,13 @@ Result<Workspace> open_project(const std::filesystem::path& workspace_root, cons
   std::filesystem::path executable;
   if (env.pindrel_git) {
     executable = *env.pindrel_git;
+    // git runs in the workspace root and then in the top level; a relative path that names
+    // a file means the one below the directory pindrel was started in, in every one of them.
+    // A bare name stays a name, searched on PATH when git starts.
+    if (executable.is_relative() && env.pindrel_git->find('/') != std::string::npos &&
+        !env.path_search.current_dir.empty()) {
+      executable = env.path_search.current_dir / executable;
+    }
   } else {
     auto found = find_on_path("git", env.path_search);
     if (!found) return std::unexpected(std::move(found.error()).context("`git` not found on PATH"));
@@ -297,7 +276,10 @@ Result<Workspace> open_project(const std::filesystem::path& workspace_root, cons
     return std::unexpected(
         std::move(top.error()).context(display_path(workspace_root) + " is not inside a git repository"));
   }
-  std::string root(trim_white_space(*top));
+  // git ends the path with a line feed; a top level whose own name ends in white space keeps it.
+  std::string_view printed = *top;
+  if (printed.ends_with('\n')) printed.remove_suffix(1);
+  std::string root(printed);
 
   auto config = load_config(root);
   if (!config) return std::unexpected(std::move(config.error()));

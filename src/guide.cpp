@@ -3,14 +3,11 @@
 // so every problem with the file reads as "not configured" and leads to `setup`.
 #include "guide.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <system_error>
 
 #include <toml++/toml.h>
 
+#include "file_read.hpp"
 #include "guide_texts.hpp"
 #include "utf8.hpp"
 
@@ -28,26 +25,6 @@ std::string_view topic_name(GuideTopic topic) {
     case GuideTopic::tune: return "tune";
   }
   return "setup";
-}
-
-// The whole file, or nothing when it cannot be opened or read.
-std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string bytes;
-  char chunk[8192];
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    bytes.append(chunk, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return bytes;
 }
 
 // Keys are never searched: a tolvane table with a key named "pindrel" still runs
@@ -87,9 +64,9 @@ GuideChoice choose_guide_topic_from_pyproject(std::string_view bytes) {
 }
 
 GuideChoice choose_guide_topic_in(const std::filesystem::path& directory) {
-  auto bytes = read_whole_file(directory / "pyproject.toml");
-  if (!bytes) return not_configured;
-  return choose_guide_topic_from_pyproject(*bytes);
+  auto bytes = read_file_if_present(directory / "pyproject.toml");
+  if (!bytes || !*bytes) return not_configured;
+  return choose_guide_topic_from_pyproject(**bytes);
 }
 
 GuideChoice choose_guide_topic(std::optional<GuideTopic> explicit_topic) {

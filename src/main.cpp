@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "audit_command.hpp"
 #include "changed/command.hpp"
 #include "cli.hpp"
 #include "error.hpp"
@@ -68,8 +69,8 @@ Result<ExitOutcome> dispatch(const Cli& cli, const fs::path& root, Output& out) 
         }
         if constexpr (std::is_same_v<Args, ImpactedTestsArgs>) return not_built("impacted-tests");
         if constexpr (std::is_same_v<Args, RunArgs>) return not_built("run");
-        if constexpr (std::is_same_v<Args, AuditArgs>) return not_built("audit");
-        if constexpr (std::is_same_v<Args, DoctorArgs>) return not_built("doctor");
+        if constexpr (std::is_same_v<Args, AuditArgs>) return run_audit(root, args.files, cli.format, out);
+        if constexpr (std::is_same_v<Args, DoctorArgs>) return run_doctor(root, out);
         if constexpr (std::is_same_v<Args, GuideArgs>) {
           return write_report(out, render_guide(choose_guide_topic(args.topic)));
         }

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
 #include <string_view>
 #include <system_error>
 
@@ -26,6 +29,14 @@ bool has_marker(const fs::path& dir) {
 }
 
 Error os_error(const std::error_code& ec) { return Error::from_errno(ec.value()); }
+
+// realpath() itself rather than fs::canonical, which refuses an empty path with an error
+// of its own instead of the system's answer.
+Result<fs::path> resolve_real_path(const fs::path& path) {
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+  if (!resolved) return std::unexpected(Error::from_errno(errno));
+  return fs::path(resolved.get());
+}
 
 }  // namespace
 
@@ -51,15 +62,17 @@ Result<fs::path> find_marked_ancestor(const fs::path& start) {
 Result<fs::path> find_workspace_root(const std::optional<fs::path>& workspace) {
   std::error_code ec;
   if (workspace) {
-    fs::path root = fs::canonical(*workspace, ec);
-    if (ec) return std::unexpected(os_error(ec).context("cannot resolve --workspace " + display_path(*workspace)));
+    auto root = resolve_real_path(*workspace);
+    if (!root) {
+      return std::unexpected(std::move(root.error()).context("cannot resolve --workspace " + display_path(*workspace)));
+    }
     return root;
   }
   fs::path cwd = fs::current_path(ec);
   if (ec) return std::unexpected(os_error(ec).context("cannot read current directory"));
-  fs::path start = fs::canonical(cwd, ec);
-  if (ec) return std::unexpected(os_error(ec).context("cannot resolve " + display_path(cwd)));
-  return find_marked_ancestor(start);
+  auto start = resolve_real_path(cwd);
+  if (!start) return std::unexpected(std::move(start.error()).context("cannot resolve " + display_path(cwd)));
+  return find_marked_ancestor(*start);
 }
 
 }  // namespace pindrel

@@ -1,46 +1,18 @@
 #include "changed/file_version.hpp"
 
+#include "file_read.hpp"
 #include "modpath.hpp"
 #include "utf8.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <limits>
 #include <utility>
 
 namespace pindrel::changed {
 namespace {
 
-// The file's bytes, or none when it does not exist.
-Result<std::optional<std::string>> read_if_present(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    // ENOTDIR: a directory on the way has become a file, so the file is gone too.
-    if (errno == ENOENT || errno == ENOTDIR) return std::optional<std::string>();
-    return std::unexpected(Error::from_errno(errno));
-  }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int saved = errno;
-      ::close(fd);
-      return std::unexpected(Error::from_errno(saved));
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return std::optional<std::string>(std::move(text));
-}
-
 Result<std::optional<std::string>> read_working_tree(const std::filesystem::path& root, const std::string& path) {
-  auto bytes = read_if_present(root / path);
+  auto bytes = read_file_if_present(root / path);
   if (!bytes) return std::unexpected(std::move(bytes.error()).context("could not read " + path));
   if (*bytes && !is_valid_utf8(**bytes)) {
     return std::unexpected(Error("stream did not contain valid UTF-8").context("could not read " + path));

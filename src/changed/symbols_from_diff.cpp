@@ -199,9 +199,10 @@ std::vector<SymbolChange> dedup_symbol_changes(std::vector<SymbolChange> changes
   std::stable_sort(changes.begin(), changes.end(), [](const SymbolChange& a, const SymbolChange& b) {
     return std::tie(a.symbol, a.file) < std::tie(b.symbol, b.file);
   });
-  const auto repeats = std::unique(changes.begin(), changes.end(), [](const SymbolChange& kept, const SymbolChange& next) {
+  const auto same = [](const SymbolChange& kept, const SymbolChange& next) {
     return kept.symbol == next.symbol && kept.file == next.file;
-  });
+  };
+  const auto repeats = std::unique(changes.begin(), changes.end(), same);
   changes.erase(repeats, changes.end());
   return changes;
 }

@@ -1,5 +1,6 @@
 """Scratch git repositories and a pinned environment for running the built binary."""
 
+import json
 import os
 import shutil
 import subprocess
@@ -136,3 +137,46 @@ def make_repo(tmp_path, home):
 @pytest.fixture
 def repo(make_repo) -> Repo:
     return make_repo()
+
+
+class FakeQlo:
+    """The scripted reference tool of tests/fakes/qlo: a scenario to answer from and the log
+    of every run. `env` names the stand-in through PINDREL_QLO; `path_env` puts it first on
+    PATH as `qlo` instead."""
+
+    def __init__(self, directory: Path):
+        self.executable = FAKES / "qlo"
+        self.scenario_path = directory / "qlo-scenario.json"
+        self.log_path = directory / "qlo-log.jsonl"
+        self.set({})
+
+    def set(self, scenario: dict):
+        self.scenario_path.write_text(json.dumps(scenario))
+
+    @property
+    def env(self) -> dict:
+        return {
+            "PINDREL_QLO": str(self.executable),
+            "QLO_SCENARIO": str(self.scenario_path),
+            "QLO_LOG": str(self.log_path),
+        }
+
+    @property
+    def path_env(self) -> dict:
+        env = dict(self.env)
+        del env["PINDREL_QLO"]
+        env["PATH"] = f"{FAKES}:{os.environ.get('PATH', '/usr/bin:/bin')}"
+        return env
+
+    def runs(self) -> list:
+        """Each run as {"argv": [...], "cwd": ...}, argv without the program name."""
+        if not self.log_path.exists():
+            return []
+        return [json.loads(line) for line in self.log_path.read_text().splitlines()]
+
+
+@pytest.fixture
+def fake_qlo(tmp_path) -> FakeQlo:
+    directory = tmp_path / "fake-qlo"
+    directory.mkdir()
+    return FakeQlo(directory)

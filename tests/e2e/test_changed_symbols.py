@@ -196,7 +196,10 @@ def test_a_moved_file_that_stops_parsing_lists_both_versions(pindrel, repo):
     repo.git("mv", "util.py", "lib.py")
     repo.write("lib.py", "import os\n\n\ndef f(:\n    return os.sep\n")
     report = changed_json(pindrel, repo)
-    assert report["module_level_changes"] == [{"module": "lib", "file": "lib.py"}, {"module": "util", "file": "util.py"}]
+    assert report["module_level_changes"] == [
+        {"module": "lib", "file": "lib.py"},
+        {"module": "util", "file": "util.py"},
+    ]
     assert report["errors"] == ["lib.py"]
     assert report["changed_symbols"] == []
 
@@ -264,7 +267,14 @@ def test_a_deleted_file_reports_its_old_positions(pindrel, repo):
     repo.remove("pkg/mod.py")
     report = changed_json(pindrel, repo)
     assert report["changed_symbols"] == [
-        {"symbol": "pkg.mod:Greeter", "file": "pkg/mod.py", "kind": "class", "line": 1, "column": 7, "change": "deleted"},
+        {
+            "symbol": "pkg.mod:Greeter",
+            "file": "pkg/mod.py",
+            "kind": "class",
+            "line": 1,
+            "column": 7,
+            "change": "deleted",
+        },
         {
             "symbol": "pkg.mod:Greeter.hello",
             "file": "pkg/mod.py",
@@ -273,7 +283,14 @@ def test_a_deleted_file_reports_its_old_positions(pindrel, repo):
             "column": 9,
             "change": "deleted",
         },
-        {"symbol": "pkg.mod:helper", "file": "pkg/mod.py", "kind": "function", "line": 8, "column": 5, "change": "deleted"},
+        {
+            "symbol": "pkg.mod:helper",
+            "file": "pkg/mod.py",
+            "kind": "function",
+            "line": 8,
+            "column": 5,
+            "change": "deleted",
+        },
     ]
     assert report["module_level_changes"] == []
 

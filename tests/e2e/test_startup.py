@@ -50,3 +50,23 @@ def test_closed_standard_descriptors_are_survived(pindrel, tmp_path):
         preexec_fn=lambda: os.close(0),
     )
     assert (proc.returncode, proc.stdout) == (0, b"pindrel 0.5.0\n")
+
+
+def test_closed_pipe_on_standard_output_is_an_error_not_a_signal(pindrel, tmp_path):
+    import subprocess
+
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    try:
+        proc = subprocess.run(
+            [str(pindrel.binary), "guide", "tune"],
+            cwd=tmp_path,
+            env=pindrel.env,
+            stdout=write_end,
+            stderr=subprocess.PIPE,
+            timeout=60,
+        )
+    finally:
+        os.close(write_end)
+    assert proc.returncode == 2
+    assert proc.stderr == b"pindrel: Broken pipe (os error 32)\n"

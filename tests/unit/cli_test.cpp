@@ -61,6 +61,12 @@ TEST(CommandLine, AcceptedLinesGiveTheirRecords) {
   budgets.budgets = {.max_depth = 4294967295u, .max_symbols = 18446744073709551615u, .budget_ms = 0};
   RunArgs dashes;
   dashes.pytest_args = {"--", "-V"};
+  // "--base=" is an empty value; the next word stays a word of its own.
+  RunArgs empty_base;
+  empty_base.base = "";
+  empty_base.dry_run = true;
+  Cli empty_workspace = with(DoctorArgs{});
+  empty_workspace.workspace = "";
 
   const Case cases[] = {
       {{"changed-symbols"}, with(ChangedSymbolsArgs{})},
@@ -76,6 +82,8 @@ TEST(CommandLine, AcceptedLinesGiveTheirRecords) {
        with(budgets)},
       {{"run", "--", "--", "-V"}, with(dashes)},
       {{"run", "--"}, with(RunArgs{})},
+      {{"run", "--base=", "--dry-run"}, with(empty_base)},
+      {{"--workspace=", "doctor"}, empty_workspace},
       {{"audit", "[x,y]", "--format", "json", "a\xff.py", "--", "-c.py", "[]"},
        [] {
          Cli cli = with(AuditArgs{.files = {"[x,y]", "a\xff.py", "-c.py", "[]"}});
@@ -105,6 +113,10 @@ TEST(CommandLine, RefusedLinesNameWhatIsWrong) {
       {{"bogus"}, {"bogus"}},
       {{"doctor", "--bogus"}, {"--bogus", "Usage: pindrel doctor"}},
       {{"changed-symbols", "--base"}, {"--base"}},
+      // An option is never handed a following option as its value.
+      {{"run", "--base", "--dry-run"}, {"a value is required for '--base <REF>'", "Usage: pindrel run"}},
+      {{"--workspace", "-v", "guide"}, {"a value is required for '--workspace <PATH>'"}},
+      {{"run", "--fallback-command", "--", "x"}, {"'--fallback-command <JSON_ARRAY>'"}},
       {{"run", "stray", "--", "zz9"}, {"stray"}, "zz9"},
       {{"--format", "JSON", "doctor"}, {"--format", "'JSON'", "human, json"}, "did you mean"},
       {{"--format", "jsn", "doctor"}, {"'jsn'", "did you mean 'json'?"}},

@@ -272,6 +272,47 @@ TEST(OpenProject, SubdirectoryOpensTheTopLevel) {
   EXPECT_EQ(workspace->config.max_depth, 3u);
 }
 
+TEST(OpenProject, TopLevelNameKeepsItsTrailingWhiteSpace) {
+  ScratchDir dir;
+  test_support::pin_git_environment();
+  const auto top = dir.path() / "repo \t";
+  std::filesystem::create_directories(top / "sub");
+  ASSERT_TRUE(run_captured(Command{{"git", "init", "-q"}, top}));
+  write_file(top / "pyproject.toml", "[tool.pindrel]\nmax-depth = 3\n");
+
+  auto workspace = open_project(top / "sub", environment_with_git());
+  ASSERT_TRUE(workspace) << workspace.error().render();
+  EXPECT_EQ(workspace->root, top.native());
+  EXPECT_EQ(workspace->git.directory, top);
+  EXPECT_EQ(workspace->config.max_depth, 3u);
+}
+
+TEST(OpenProject, RelativeGitPathIsTakenFromTheStartingDirectory) {
+  ScratchDir start;
+  write_file(start.path() / "bin/git", "#!/bin/sh\nexec git \"$@\"\n", test_support::FileMode::executable);
+  ScratchRepo repo;
+  std::filesystem::create_directories(repo.path() / "sub");
+
+  struct Case {
+    std::string pindrel_git;
+    std::filesystem::path executable;
+  };
+  const Case cases[] = {
+      {"bin/git", start.path() / "bin/git"},
+      {"./bin/git", start.path() / "./bin/git"},
+      {"git", "git"},  // a bare name is searched on PATH when git starts
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pindrel_git);
+    ProjectEnvironment env{c.pindrel_git, PathSearch::from_process()};
+    env.path_search.current_dir = start.path();
+    auto workspace = open_project(repo.path() / "sub", env);
+    ASSERT_TRUE(workspace) << workspace.error().render();
+    EXPECT_EQ(workspace->git.executable, c.executable);
+    EXPECT_EQ(workspace->root, repo.path().native());
+  }
+}
+
 TEST(OpenProject, ConfigurationErrorsPassUnchanged) {
   ScratchRepo repo;
   repo.write("pyproject.toml", "[tool.pindrel]\nmax-depth = -1\n");

@@ -45,9 +45,19 @@ TEST_F(WorkspaceRoot, DirectoryMarkerCountsDanglingLinkDoesNot) {
 TEST_F(WorkspaceRoot, WorkspaceOptionIsCanonicalWithoutMarkers) {
   fs::create_directories(top_ / "plain");
   EXPECT_EQ(find_workspace_root(top_ / "plain/../plain").value(), top_ / "plain");
-  auto missing = find_workspace_root(fs::path("does/not exist"));
-  ASSERT_FALSE(missing);
-  EXPECT_EQ(missing.error().render(), "cannot resolve --workspace does/not exist: No such file or directory (os error 2)");
+  struct Refused {
+    fs::path workspace;
+    std::string_view message;
+  };
+  const Refused refused[] = {
+      {"does/not exist", "cannot resolve --workspace does/not exist: No such file or directory (os error 2)"},
+      {"", "cannot resolve --workspace : No such file or directory (os error 2)"},
+  };
+  for (const auto& r : refused) {
+    auto found = find_workspace_root(r.workspace);
+    ASSERT_FALSE(found) << r.workspace;
+    EXPECT_EQ(found.error().render(), r.message);
+  }
 }
 
 TEST(WorkspaceRootMessage, NamesStartAndMarkers) {

@@ -138,7 +138,8 @@ index bca70f3..4286f42 100644
       {"malformed hunk headers add nothing",
        "diff --git a/m.py b/m.py\n@@ -1 @@\n@@ +1 -1 @@\n@@ -x +1 @@\n@@ -1 + @@\n@@ -1  +1 @@\n@@ -9 +9\n",
        {with_ranges("m.py", "m.py", {{9, 1}}, {{9, 1}})}},
-      {"a diff --git line without b/ gives no paths", "diff --git x y\n", {with_ranges(std::nullopt, std::nullopt, {}, {})}},
+      {"a diff --git line without b/ gives no paths", "diff --git x y\n",
+       {with_ranges(std::nullopt, std::nullopt, {}, {})}},
       {"paths compared by component", "diff --git a/d//m.py b/d/m.py\n", {with_ranges("d//m.py", "d/m.py", {}, {})}},
       {"several records in order",
        "diff --git a/a.py b/a.py\n--- a/a.py\n+++ b/a.py\n@@ -1 +1 @@\n"

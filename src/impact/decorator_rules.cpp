@@ -1,0 +1,37 @@
+#include "impact/decorator_rules.hpp"
+
+#include <algorithm>
+#include <array>
+
+namespace pindrel::impact {
+namespace {
+
+constexpr std::array<std::string_view, 19> transparent_names = {
+    "final",          "wraps",          "cache",           "setter",           "getter",
+    "deleter",        "property",       "override",        "overload",         "dataclass",
+    "lru_cache",      "classmethod",    "staticmethod",    "abstractmethod",   "cache_readonly",
+    "contextmanager", "cached_property", "abstractproperty", "asynccontextmanager",
+};
+
+}  // namespace
+
+std::vector<std::string> decorator_names(const pysource::Definition& definition) {
+  std::vector<std::string> names;
+  names.reserve(definition.decorators.size());
+  for (const pysource::Decorator& decorator : definition.decorators) names.push_back(decorator.decorator_name);
+  return names;
+}
+
+bool is_transparent_decorator(std::string_view name) {
+  const auto dot = name.rfind('.');
+  const std::string_view last = dot == std::string_view::npos ? name : name.substr(dot + 1);
+  return std::ranges::find(transparent_names, last) != transparent_names.end();
+}
+
+std::optional<std::string> decorator_registry_root(std::string_view name) {
+  const auto dot = name.find('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  return std::string(name.substr(0, dot));
+}
+
+}  // namespace pindrel::impact

@@ -1,0 +1,47 @@
+#include "impact/source_cache.hpp"
+
+#include "file_read.hpp"
+#include "utf8.hpp"
+
+namespace pindrel::impact {
+namespace {
+
+// The name's extension is exactly "py", and the name is more than a hidden-file dot.
+bool is_python_file(const std::filesystem::path& path) {
+  const std::string name = path.filename().native();
+  if (name.empty() || name == "." || name == "..") return false;
+  const auto dot = name.rfind('.');
+  return dot != std::string::npos && dot != 0 && name.compare(dot + 1, std::string::npos, "py") == 0;
+}
+
+}  // namespace
+
+SourceCache new_source_cache(const std::filesystem::path& root, std::span<const std::string> listed_files) {
+  SourceCache cache;
+  cache.root = root;
+  for (const std::string& file : listed_files) {
+    if (is_python_file(file)) cache.python_files.emplace_back(file);
+  }
+  return cache;
+}
+
+Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, const std::filesystem::path& path) {
+  if (auto found = cache.entries.find(path); found != cache.entries.end()) return found->second;
+  const std::filesystem::path full = cache.root / path;
+  auto bytes = read_file_if_present(full);
+  if (!bytes) return std::unexpected(std::move(bytes.error()).context("could not read " + display_path(full)));
+  if (!*bytes) {
+    cache.entries.emplace(path, nullptr);
+    return nullptr;
+  }
+  if (!is_valid_utf8(**bytes)) {
+    return std::unexpected(Error("stream did not contain valid UTF-8").context("could not read " + display_path(full)));
+  }
+  auto entry = std::make_shared<CachedSource>(CachedSource{std::move(**bytes), std::nullopt});
+  cache.entries.emplace(path, entry);
+  return entry;
+}
+
+pysource::SharedOutline cached_outline(CachedSource& source) { return pysource::outline_shared(source.outline, source.text); }
+
+}  // namespace pindrel::impact

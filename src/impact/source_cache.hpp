@@ -1,0 +1,41 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "error.hpp"
+#include "pysource/outline.hpp"
+
+namespace pindrel::impact {
+
+// One file as read once for a walk or a selection, shared by everyone who asks for it.
+struct CachedSource {
+  std::string text;
+  pysource::OutlineSlot outline;  // filled on first use, then kept
+};
+
+// The repository's Python files and every file read so far, each read and outlined at most
+// once, so that all of one walk sees one version of a file.
+struct SourceCache {
+  std::vector<std::filesystem::path> python_files;  // listing order, duplicates kept
+  std::filesystem::path root;
+  // Keyed by path compared component by component; null for a file that does not exist.
+  std::unordered_map<std::filesystem::path, std::shared_ptr<CachedSource>> entries;
+};
+
+// A cache over the listed files; reads nothing yet.
+SourceCache new_source_cache(const std::filesystem::path& root, std::span<const std::string> listed_files);
+
+// The file at root/path: null when it does not exist (remembered), else its shared entry.
+// Read errors are not remembered, so a later request tries again.
+Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, const std::filesystem::path& path);
+
+// The entry's outline, built on first use; null when it failed or the source has an error.
+pysource::SharedOutline cached_outline(CachedSource& source);
+
+}  // namespace pindrel::impact

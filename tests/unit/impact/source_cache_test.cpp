@@ -1,0 +1,124 @@
+#include "impact/source_cache.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "scratch.hpp"
+
+namespace pindrel::impact {
+namespace {
+
+class SourceCacheTest : public ::testing::Test {
+ protected:
+  void write(const std::string& rel, std::string_view text) { test_support::write_file(root_ / rel, text); }
+
+  test_support::ScratchDir scratch_;
+  const std::filesystem::path& root_ = scratch_.path();
+};
+
+TEST(SourceCacheFiles, PythonFileRuleLooksAtTheNameOnly) {
+  const std::vector<std::string> listed = {"a.py",    "pkg/a.b.py", "tests/test_x.py", ".py",      "py",
+                                           "a.PY",    "a.pyi",      "a.pyc",           "a.py.bak", "docs/conf.py",
+                                           "setup.PY", "pkg/.py",   "a.py",            "dir.py/"};
+  const SourceCache cache = new_source_cache("/repo", listed);
+  const std::vector<std::filesystem::path> expected = {"a.py", "pkg/a.b.py", "tests/test_x.py", "docs/conf.py",
+                                                       "a.py"};
+  EXPECT_EQ(cache.python_files, expected);
+  EXPECT_TRUE(cache.entries.empty());
+  EXPECT_TRUE(new_source_cache("/repo", {}).python_files.empty());
+}
+
+TEST_F(SourceCacheTest, EntriesAreSharedAndKeyedByComponents) {
+  write("pkg/a.py", "def f():\n    pass\n");
+  SourceCache cache = new_source_cache(root_, {});
+  auto first = read_source_cached(cache, "pkg/a.py");
+  ASSERT_TRUE(first) << first.error().render();
+  ASSERT_NE(*first, nullptr);
+  EXPECT_EQ((*first)->text, "def f():\n    pass\n");
+
+  auto outline = cached_outline(**first);
+  ASSERT_NE(outline, nullptr);
+  EXPECT_EQ(outline->definitions.at(0).qualname, "f");
+
+  // The second request, spelled differently, gets the same entry and its built outline even
+  // though the file has changed on disk meanwhile.
+  write("pkg/a.py", "changed = 1\n");
+  auto second = read_source_cached(cache, "pkg//a.py");
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->get(), first->get());
+  ASSERT_TRUE((*second)->outline.has_value());
+  EXPECT_EQ(cached_outline(**second), outline);
+  EXPECT_EQ(cache.entries.size(), 1u);
+}
+
+TEST_F(SourceCacheTest, MissingFileIsRememberedAsAbsent) {
+  SourceCache cache = new_source_cache(root_, {});
+  auto missing = read_source_cached(cache, "gone.py");
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(*missing, nullptr);
+  write("gone.py", "x = 1\n");  // not looked at again
+  auto again = read_source_cached(cache, "gone.py");
+  ASSERT_TRUE(again);
+  EXPECT_EQ(*again, nullptr);
+}
+
+TEST_F(SourceCacheTest, ReadErrorsAreNotRemembered) {
+  write("bad.py", "x = '\xFF'\n");
+  SourceCache cache = new_source_cache(root_, {});
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto bad = read_source_cached(cache, "bad.py");
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().render(), "could not read " + (root_ / "bad.py").string() +
+                                        ": stream did not contain valid UTF-8");
+  }
+  write("bad.py", "x = 1\n");
+  auto fixed = read_source_cached(cache, "bad.py");
+  ASSERT_TRUE(fixed);
+  ASSERT_NE(*fixed, nullptr);
+  EXPECT_EQ((*fixed)->text, "x = 1\n");
+}
+
+TEST_F(SourceCacheTest, SystemErrorsNameTheJoinedPath) {
+  write("plain.py", "x = 1\n");
+  std::filesystem::create_directories(root_ / "pkg.py");
+  SourceCache cache = new_source_cache(root_, {});
+  struct Case {
+    std::string path;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"pkg.py", "Is a directory (os error 21)"},
+      {"plain.py/inner.py", "Not a directory (os error 20)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto failed = read_source_cached(cache, c.path);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().render(), "could not read " + (root_ / c.path).string() + ": " + c.reason);
+  }
+  EXPECT_TRUE(cache.entries.empty());
+}
+
+TEST_F(SourceCacheTest, AbsolutePathIsReadAsItIs) {
+  write("abs.py", "y = 2\n");
+  SourceCache cache = new_source_cache("/nonexistent-root", {});
+  auto entry = read_source_cached(cache, root_ / "abs.py");
+  ASSERT_TRUE(entry) << entry.error().render();
+  ASSERT_NE(*entry, nullptr);
+  EXPECT_EQ((*entry)->text, "y = 2\n");
+}
+
+TEST_F(SourceCacheTest, SyntaxErrorGivesTextWithoutOutline) {
+  write("broken.py", "def f(:\n");
+  SourceCache cache = new_source_cache(root_, {});
+  auto entry = read_source_cached(cache, "broken.py");
+  ASSERT_TRUE(entry);
+  ASSERT_NE(*entry, nullptr);
+  EXPECT_EQ((*entry)->text, "def f(:\n");
+  EXPECT_EQ(cached_outline(**entry), nullptr);
+  EXPECT_TRUE((*entry)->outline.has_value());  // stored as none, not retried
+}
+
+}  // namespace
+}  // namespace pindrel::impact
