@@ -45,8 +45,9 @@ std::string quoted_for_message(std::string_view text) {
   return out + "\"";
 }
 
-// A real number as the messages show it: its shortest exact digits in positional notation, never with
-// an exponent, and always with a decimal point.
+// A real number as the messages show it: its shortest exact digits, in positional notation with a
+// decimal point while the number has at most 16 digits before the point and at most 4 zeros after it,
+// otherwise as digits with an exponent ("1e20", "1.5e-7").
 std::string display_real(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
@@ -66,10 +67,29 @@ std::string display_real(double value) {
   const long point = exponent + 1;  // digits before the decimal point
   const auto count = static_cast<long>(digits.size());
   std::string plain;
-  if (point <= 0) plain = "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
-  else if (point >= count) plain = digits + std::string(static_cast<std::size_t>(point - count), '0') + ".0";
-  else plain = digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
+  if (point > 16 || point <= -5) {
+    plain = digits.substr(0, 1);
+    if (count > 1) plain += "." + digits.substr(1);
+    plain += "e" + std::to_string(exponent);
+  } else if (point <= 0) {
+    plain = "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
+  } else if (point >= count) {
+    plain = digits + std::string(static_cast<std::size_t>(point - count), '0') + ".0";
+  } else {
+    plain = digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
+  }
   return sign + plain;
+}
+
+// Whether an integer token has an integer reading: from -2^63 to 2^64 - 1. Beyond that it is read as
+// the nearest real number.
+bool fits_integer(std::string_view digits) {
+  if (digits.starts_with('-')) {
+    std::int64_t value = 0;
+    return std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc();
+  }
+  std::uint64_t value = 0;
+  return std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc();
 }
 
 bool is_scalar(Type type) { return type != Type::begin_object && type != Type::begin_array; }
@@ -113,7 +133,12 @@ Error Reader::invalid_type(const Event& found, std::string_view expected) const 
   std::string description;
   switch (found.type) {
     case Type::string: description = "string " + quoted_for_message(found.text); break;
-    case Type::integer: description = "integer `" + std::string(text_.substr(found.start, found.end - found.start)) + "`"; break;
+    case Type::integer: {
+      const std::string_view digits = text_.substr(found.start, found.end - found.start);
+      description = fits_integer(digits) ? "integer `" + std::string(digits) + "`"
+                                         : "floating point `" + display_real(found.real) + "`";
+      break;
+    }
     case Type::real: description = "floating point `" + display_real(found.real) + "`"; break;
     case Type::boolean: description = found.boolean ? "boolean `true`" : "boolean `false`"; break;
     case Type::null: description = "null"; break;
@@ -258,11 +283,20 @@ Result<void> Reader::read_array_form(const Record& record,
     if (auto value = read_field(count); !value) return value;
     ++count;
   }
+  if (count == record.fields.size()) {
+    // A value past the last field is refused at its first character, whatever it is.
+    const std::size_t after = skip_white_space(text_, events_[next_ - 1].end);
+    if (after == text_.size()) return std::unexpected(error_at("EOF while parsing a list", after));
+    if (text_[after] == ',') {
+      const std::size_t extra = skip_white_space(text_, after + 1);
+      const bool comma_only = extra < text_.size() && text_[extra] == ']';
+      return std::unexpected(error_at(comma_only ? "trailing comma" : "trailing characters", peeked(text_, extra)));
+    }
+    if (text_[after] != ']') return std::unexpected(error_at("trailing characters", peeked(text_, after)));
+  }
   auto event = peek();
   if (!event) return std::unexpected(std::move(event.error()));
-  if ((*event)->type != Type::end_array) {
-    return std::unexpected(error_at("trailing characters", peeked(text_, (*event)->start)));
-  }
+  assert((*event)->type == Type::end_array);
   const Event& closing = take();
   for (std::size_t field = count; field < record.fields.size(); ++field) {
     if (record.fields[field].presence != Presence::defaulted) {
@@ -305,12 +339,11 @@ Result<void> Reader::read_variant_with(const std::function<Result<void>(std::str
   auto value = peek();
   if (!value) return std::unexpected(std::move(value.error()));
   if ((*value)->type != Type::null) return std::unexpected(invalid_type(**value, "unit"));
-  const Event& null = take();
-  auto closing = peek();
-  if (!closing) return std::unexpected(std::move(closing.error()));
-  if ((*closing)->type != Type::end_object) {
-    return std::unexpected(error_at("expected value", skip_white_space(text_, null.end)));
-  }
+  // Only the closing brace may follow the null: whatever else comes, a separator or a fault of syntax,
+  // is refused where it begins.
+  const std::size_t after = skip_white_space(text_, take().end);
+  if (after == text_.size()) return std::unexpected(error_at("EOF while parsing an object", after));
+  if (text_[after] != '}') return std::unexpected(error_at("expected value", after));
   take();
   return {};
 }

@@ -114,8 +114,10 @@ TEST(JsonReader, RecordMessages) {
       {R"({"x": 4294967296})", "invalid value: integer `4294967296`, expected u32 at line 1 column 16"},
       {R"({"x": 99999999999999999999999})", "invalid value: integer `99999999999999999999999`, expected u32 at line 1 column 29"},
       {R"({"x": 3.0})", "invalid type: floating point `3.0`, expected u32 at line 1 column 9"},
-      {R"({"x": 1e20})", "invalid type: floating point `100000000000000000000.0`, expected u32 at line 1 column 10"},
-      {R"({"x": 1.5e-7})", "invalid type: floating point `0.00000015`, expected u32 at line 1 column 12"},
+      {R"({"x": 1e15})", "invalid type: floating point `1000000000000000.0`, expected u32 at line 1 column 10"},
+      {R"({"x": 1e16})", "invalid type: floating point `1e16`, expected u32 at line 1 column 10"},
+      {R"({"x": 1.5e-7})", "invalid type: floating point `1.5e-7`, expected u32 at line 1 column 12"},
+      {R"({"x": 0.00001})", "invalid type: floating point `0.00001`, expected u32 at line 1 column 13"},
       {R"({"x": -0})", "invalid type: floating point `-0.0`, expected u32 at line 1 column 8"},
       {R"({"x": "a\"b\n"})", R"(invalid type: string "a\"b\n", expected u32 at line 1 column 14)"},
       {R"({"x": true})", "invalid type: boolean `true`, expected u32 at line 1 column 10"},
@@ -123,6 +125,11 @@ TEST(JsonReader, RecordMessages) {
       {R"({"x": [1]})", "invalid type: sequence, expected u32 at line 1 column 6"},
       {R"({"x": {}})", "invalid type: map, expected u32 at line 1 column 6"},
       {R"({"x": 1, "label": 5})", "invalid type: integer `5`, expected a string at line 1 column 19"},
+      // Beyond the 64-bit ranges an integer is read as a real number.
+      {R"({"x": 1, "label": -9223372036854775808})",
+       "invalid type: integer `-9223372036854775808`, expected a string at line 1 column 38"},
+      {R"({"x": 1, "label": 18446744073709551616})",
+       "invalid type: floating point `1.8446744073709552e19`, expected a string at line 1 column 38"},
       {R"({"x": 1, "tags": "a"})", "invalid type: string \"a\", expected a sequence at line 1 column 20"},
       {R"({"x": 1, "tags": ["a", 2]})", "invalid type: integer `2`, expected a string at line 1 column 24"},
       {R"("p")", "invalid type: string \"p\", expected struct Point at line 1 column 3"},
@@ -130,6 +137,10 @@ TEST(JsonReader, RecordMessages) {
       {"[1]", "invalid length 1, expected struct Point with 3 elements at line 1 column 3"},
       {R"([1, "a", [], 4])", "trailing characters at line 1 column 14"},
       {R"([1, "a", [],])", "trailing comma at line 1 column 13"},
+      {R"([1, "a", [], x])", "trailing characters at line 1 column 14"},
+      {R"([1, "a", [] x])", "trailing characters at line 1 column 13"},
+      {R"([1, "a", [],)", "trailing characters at line 1 column 12"},
+      {R"([1, "a", [] )", "EOF while parsing a list at line 1 column 12"},
       // The first fault in the text wins, whether the record's or the syntax's.
       {R"({"z": 1, ])", "unknown field `z`, expected one of `x`, `label`, `tags` at line 1 column 4"},
       {R"({"x": 1, ])", "key must be a string at line 1 column 10"},
@@ -183,6 +194,9 @@ TEST(JsonReader, Enumerations) {
   EXPECT_EQ(colour(R"({"blue": null})"), "unknown variant `blue`, expected `red` or `green` at line 1 column 7");
   EXPECT_EQ(colour(R"({"red": 1})"), "invalid type: integer `1`, expected unit at line 1 column 9");
   EXPECT_EQ(colour(R"({"red": null, "green": null})"), "expected value at line 1 column 12");
+  EXPECT_EQ(colour(R"({"red": null,})"), "expected value at line 1 column 12");
+  EXPECT_EQ(colour(R"({"red": null x})"), "expected value at line 1 column 13");
+  EXPECT_EQ(colour(R"({"red": null )"), "EOF while parsing an object at line 1 column 13");
   EXPECT_EQ(colour("{}"), "expected value at line 1 column 2");
   EXPECT_EQ(colour("5"), "expected value at line 1 column 1");
   EXPECT_EQ(colour("null"), "expected value at line 1 column 1");
