@@ -7,93 +7,6 @@
 #include "utf8.hpp"
 
 namespace pindrel {
-namespace {
-
-// Where the first invalid UTF-8 sequence starts, and its length, none when the input ends
-// inside a sequence that could still have been completed.
-struct Utf8Failure {
-  std::size_t valid_up_to = 0;
-  std::optional<std::size_t> error_len;
-};
-
-std::optional<Utf8Failure> first_utf8_failure(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    std::size_t need = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b0 < 0x80) {
-      ++i;
-      continue;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-      need = 1;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      need = 2;
-      if (b0 == 0xE0) lo = 0xA0;
-      if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      need = 3;
-      if (b0 == 0xF0) lo = 0x90;
-      if (b0 == 0xF4) hi = 0x8F;
-    } else {
-      return Utf8Failure{i, 1};
-    }
-    for (std::size_t k = 1; k <= need; ++k) {
-      if (i + k >= s.size()) return Utf8Failure{i, std::nullopt};
-      const auto b = static_cast<unsigned char>(s[i + k]);
-      if (b < lo || b > hi) return Utf8Failure{i, k};
-      lo = 0x80;
-      hi = 0xBF;
-    }
-    i += need + 1;
-  }
-  return std::nullopt;
-}
-
-// The code point that ends at `end` in valid UTF-8 text, and where it starts.
-std::pair<char32_t, std::size_t> code_point_before(std::string_view text, std::size_t end) {
-  std::size_t start = end - 1;
-  while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
-  const auto b0 = static_cast<unsigned char>(text[start]);
-  char32_t cp = b0 < 0x80 ? b0 : b0 < 0xE0 ? (b0 & 0x1F) : b0 < 0xF0 ? (b0 & 0x0F) : (b0 & 0x07);
-  for (std::size_t k = start + 1; k < end; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[k]) & 0x3F);
-  return {cp, start};
-}
-
-std::pair<char32_t, std::size_t> code_point_at(std::string_view text, std::size_t start) {
-  std::size_t end = start + 1;
-  while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
-  return {code_point_before(text, end).first, end};
-}
-
-// White space as Unicode defines it.
-bool is_unicode_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
-}
-
-std::string_view trim_end(std::string_view text) {
-  std::size_t end = text.size();
-  while (end > 0) {
-    const auto [cp, start] = code_point_before(text, end);
-    if (!is_unicode_space(cp)) break;
-    end = start;
-  }
-  return text.substr(0, end);
-}
-
-std::string_view trim(std::string_view text) {
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const auto [cp, next] = code_point_at(text, start);
-    if (!is_unicode_space(cp)) break;
-    start = next;
-  }
-  return trim_end(text.substr(start));
-}
-
-}  // namespace
 
 Result<QloClient> resolve_qlo(const std::filesystem::path& root) {
   if (const char* explicit_path = std::getenv("PINDREL_QLO")) return QloClient{explicit_path, root};
@@ -162,7 +75,7 @@ Result<std::string> check_qlo_output(const std::filesystem::path& path, const Re
   if (!outcome) return std::unexpected(outcome.error().context("failed to spawn `" + display_path(path) + "`"));
   if (!outcome->status.success()) {
     return std::unexpected(Error("`" + display_path(path) + "` exited with " + to_text(outcome->status) + ": " +
-                                 std::string(trim(lossy_utf8(outcome->err)))));
+                                 std::string(trim_white_space(lossy_utf8(outcome->err)))));
   }
   if (auto bad = qlo_output_utf8_error(outcome->out)) return std::unexpected(std::move(*bad));
   return outcome->out;
@@ -171,9 +84,9 @@ Result<std::string> check_qlo_output(const std::filesystem::path& path, const Re
 Result<std::string_view> find_json_start(std::string_view text) {
   const auto start = text.find_first_of("[{");
   if (start == std::string_view::npos) {
-    return std::unexpected(Error("no JSON found in `qlo` output: " + std::string(trim(text))));
+    return std::unexpected(Error("no JSON found in `qlo` output: " + std::string(trim_white_space(text))));
   }
-  return trim_end(text.substr(start));
+  return trim_white_space_end(text.substr(start));
 }
 
 std::optional<std::filesystem::path> strip_root(const std::filesystem::path& path,

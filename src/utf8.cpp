@@ -51,14 +51,22 @@ char32_t decode(std::string_view s, std::size_t i, std::size_t n) {
 
 }  // namespace
 
-bool is_valid_utf8(std::string_view bytes) {
+std::optional<Utf8Failure> first_utf8_failure(std::string_view bytes) {
   for (std::size_t i = 0, bad = 0; i < bytes.size();) {
     const std::size_t n = sequence_length(bytes, i, bad);
-    if (n == 0) return false;
+    if (n == 0) {
+      // Running out of input inside a sequence with a valid lead byte is not yet an
+      // error of the bytes themselves.
+      const auto lead = static_cast<unsigned char>(bytes[i]);
+      if (lead >= 0xC2 && lead <= 0xF4 && i + bad >= bytes.size()) return Utf8Failure{i, std::nullopt};
+      return Utf8Failure{i, bad};
+    }
     i += n;
   }
-  return true;
+  return std::nullopt;
 }
+
+bool is_valid_utf8(std::string_view bytes) { return !first_utf8_failure(bytes); }
 
 std::string lossy_utf8(std::string_view bytes) {
   std::string out;
@@ -86,6 +94,18 @@ std::size_t scalar_count(std::string_view text) {
   return count;
 }
 
+std::string_view trim_white_space_end(std::string_view text) {
+  std::size_t end = text.size(), bad = 0;
+  while (end > 0) {
+    std::size_t start = end - 1;
+    while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    const std::size_t n = sequence_length(text, start, bad);
+    if (n != end - start || !is_white_space(decode(text, start, n))) break;
+    end = start;
+  }
+  return text.substr(0, end);
+}
+
 std::string_view trim_white_space(std::string_view text) {
   std::size_t begin = 0, bad = 0;
   while (begin < text.size()) {
@@ -93,15 +113,7 @@ std::string_view trim_white_space(std::string_view text) {
     if (n == 0 || !is_white_space(decode(text, begin, n))) break;
     begin += n;
   }
-  std::size_t end = text.size();
-  while (end > begin) {
-    std::size_t start = end - 1;
-    while (start > begin && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
-    const std::size_t n = sequence_length(text, start, bad);
-    if (n != end - start || !is_white_space(decode(text, start, n))) break;
-    end = start;
-  }
-  return text.substr(begin, end - begin);
+  return trim_white_space_end(text.substr(begin));
 }
 
 }  // namespace pindrel

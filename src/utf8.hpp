@@ -1,12 +1,21 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace pindrel {
 
 bool is_valid_utf8(std::string_view bytes);
+
+// Where the first invalid UTF-8 sequence starts and how long it is; no length when the
+// input ends inside a sequence that could still have been completed.
+struct Utf8Failure {
+  std::size_t valid_up_to = 0;
+  std::optional<std::size_t> error_len;
+};
+std::optional<Utf8Failure> first_utf8_failure(std::string_view bytes);
 
 // `bytes` as text: each invalid UTF-8 sequence (its maximal prefix) becomes U+FFFD.
 std::string lossy_utf8(std::string_view bytes);
@@ -19,5 +28,7 @@ std::size_t scalar_count(std::string_view text);
 
 // `text` without the Unicode white space (the White_Space property) at both ends.
 std::string_view trim_white_space(std::string_view text);
+// `text` without the Unicode white space at its end.
+std::string_view trim_white_space_end(std::string_view text);
 
 }  // namespace pindrel

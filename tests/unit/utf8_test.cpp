@@ -28,6 +28,29 @@ TEST(Utf8, LossyReplacesEachMaximalInvalidPrefix) {
   }
 }
 
+TEST(Utf8, FirstFailureGivesItsStartAndLength) {
+  struct Case {
+    std::string_view in;
+    std::optional<Utf8Failure> failure;
+  };
+  const Case cases[] = {
+      {"ok \xC3\xA9", std::nullopt},
+      {"ab\xFF", Utf8Failure{2, 1}},            // an invalid lead byte, even at the end
+      {"ab\xE2\x82", Utf8Failure{2, std::nullopt}},  // cut short: could still be completed
+      {"ab\xE2\x82" "c", Utf8Failure{2, 2}},
+      {"\xF0\x9F\x98" "x", Utf8Failure{0, 3}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.in));
+    const auto got = first_utf8_failure(c.in);
+    ASSERT_EQ(got.has_value(), c.failure.has_value());
+    if (got) {
+      EXPECT_EQ(got->valid_up_to, c.failure->valid_up_to);
+      EXPECT_EQ(got->error_len, c.failure->error_len);
+    }
+  }
+}
+
 TEST(Utf8, ScalarCount) {
   EXPECT_EQ(scalar_count(""), 0u);
   EXPECT_EQ(scalar_count("caf\xC3\xA9"), 4u);
