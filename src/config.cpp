@@ -56,38 +56,6 @@ struct Refusal {
 template <class T>
 using Converted = std::expected<T, Refusal>;
 
-// A string in double quotes with the escapes of a debug listing.
-std::string debug_quoted(std::string_view s) {
-  static constexpr char hex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    switch (c) {
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\t': out += "\\t"; continue;
-      case '\0': out += "\\0"; continue;
-      default: break;
-    }
-    unsigned code = 0;
-    if (c < 0x20 || c == 0x7F) {
-      code = c;
-    } else if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
-      code = static_cast<unsigned char>(s[++i]);  // a C1 control character
-    } else {
-      out += static_cast<char>(c);
-      continue;
-    }
-    out += "\\u{";
-    if (code >= 0x10) out += hex[code >> 4];
-    out += hex[code & 0xF];
-    out += "}";
-  }
-  return out + "\"";
-}
-
 // Shortest text that reads back as `value`, never in exponent form, always with a decimal point.
 std::string float_text(double value) {
   if (std::isnan(value)) return "NaN";

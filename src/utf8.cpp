@@ -116,4 +116,36 @@ std::string_view trim_white_space(std::string_view text) {
   return trim_white_space_end(text.substr(begin));
 }
 
+std::string debug_quoted(std::string_view text) {
+  static constexpr char hex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    unsigned control = 0x100;  // none
+    switch (c) {
+      case '"': out += "\\\""; continue;
+      case '\\': out += "\\\\"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\t': out += "\\t"; continue;
+      case '\0': out += "\\0"; continue;
+      default:
+        if (c < 0x20 || c == 0x7F) control = c;
+        // U+0080 to U+009F, the C1 controls, are 0xC2 0x80 to 0xC2 0x9F in UTF-8.
+        else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+          control = static_cast<unsigned char>(text[++i]);
+        }
+    }
+    if (control == 0x100) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    out += "\\u{";
+    if (control >= 16) out += hex[control / 16];
+    out += hex[control % 16];
+    out += '}';
+  }
+  return out + "\"";
+}
+
 }  // namespace pindrel

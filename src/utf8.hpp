@@ -31,4 +31,8 @@ std::string_view trim_white_space(std::string_view text);
 // `text` without the Unicode white space at its end.
 std::string_view trim_white_space_end(std::string_view text);
 
+// A text as messages quote it: in double quotes, with quotes, backslashes and control
+// characters escaped so that the message stays on one line.
+std::string debug_quoted(std::string_view text);
+
 }  // namespace pindrel

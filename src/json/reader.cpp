@@ -4,46 +4,13 @@
 #include <charconv>
 #include <cmath>
 
+#include "utf8.hpp"
+
 namespace pindrel::json {
 
 namespace {
 
 using Type = Event::Type;
-
-constexpr char hex_digits[] = "0123456789abcdef";
-
-// A string as the messages quote it: in double quotes, with quotes, backslashes and control characters
-// escaped so that the message stays on one line.
-std::string quoted_for_message(std::string_view text) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    unsigned control = 0x100;  // none
-    switch (c) {
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\t': out += "\\t"; continue;
-      case '\0': out += "\\0"; continue;
-      default:
-        if (c < 0x20 || c == 0x7F) control = c;
-        // U+0080 to U+009F, the C1 controls, are 0xC2 0x80 to 0xC2 0x9F in UTF-8.
-        else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-          control = static_cast<unsigned char>(text[++i]);
-        }
-    }
-    if (control == 0x100) {
-      out += static_cast<char>(c);
-      continue;
-    }
-    out += "\\u{";
-    if (control >= 16) out += hex_digits[control / 16];
-    out += hex_digits[control % 16];
-    out += '}';
-  }
-  return out + "\"";
-}
 
 // A real number as the messages show it: its shortest exact digits, in positional notation with a
 // decimal point while the number has at most 16 digits before the point and at most 4 zeros after it,
@@ -132,7 +99,7 @@ Result<const Event*> Reader::peek() const {
 Error Reader::invalid_type(const Event& found, std::string_view expected) const {
   std::string description;
   switch (found.type) {
-    case Type::string: description = "string " + quoted_for_message(found.text); break;
+    case Type::string: description = "string " + debug_quoted(found.text); break;
     case Type::integer: {
       const std::string_view digits = text_.substr(found.start, found.end - found.start);
       description = fits_integer(digits) ? "integer `" + std::string(digits) + "`"
