@@ -9,6 +9,10 @@
 namespace pindrel {
 
 Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path) {
+  // The system would read the name only up to the NUL, which is another file.
+  if (path.native().find('\0') != std::string::npos) {
+    return std::unexpected(Error("file name contained an unexpected NUL byte"));
+  }
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT) return std::optional<std::string>();

@@ -90,6 +90,8 @@ TEST_F(SourceCacheTest, SystemErrorsNameTheJoinedPath) {
   const Case cases[] = {
       {"pkg.py", "Is a directory (os error 21)"},
       {"plain.py/inner.py", "Not a directory (os error 20)"},
+      // The system would stop at the NUL and read plain.py instead.
+      {std::string("plain.py\0.bak", 13), "file name contained an unexpected NUL byte"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
