@@ -6,7 +6,6 @@
 #include "audit.hpp"
 #include "file_read.hpp"
 #include "impact/decorator_rules.hpp"
-#include "impact/source_cache.hpp"
 #include "pysource/outline.hpp"
 #include "qlo.hpp"
 #include "utf8.hpp"
