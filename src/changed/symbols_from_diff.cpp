@@ -15,6 +15,7 @@
 #include <set>
 #include <string_view>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 
 namespace pindrel::changed {
@@ -31,23 +32,38 @@ bool has_py_extension(std::string_view path) {
 }
 
 // The innermost definition holding `line`: the greatest start line, the last of equals.
+// Definitions are sorted by start line, so walking back from the last one that starts at or
+// before `line` meets the answer first.
 const Definition* innermost_definition(const pysource::Outline& outline, std::uint32_t line) {
-  const Definition* found = nullptr;
-  for (const auto& definition : outline.definitions) {
-    if (definition.start_line > line) break;  // sorted by start line
-    if (line <= definition.end_line && (!found || definition.start_line >= found->start_line)) found = &definition;
-  }
-  return found;
-}
-
-const Definition* find_qualname(const std::optional<FileVersion>& version, std::string_view module,
-                                std::string_view qualname) {
-  if (!version || version->module != module) return nullptr;
-  for (const auto& definition : version->outline.definitions) {
-    if (definition.qualname == qualname) return &definition;
+  const auto& definitions = outline.definitions;
+  auto it = std::upper_bound(definitions.begin(), definitions.end(), line,
+                             [](std::uint32_t l, const Definition& d) { return l < d.start_line; });
+  while (it != definitions.begin()) {
+    --it;
+    if (line <= it->end_line) return &*it;
   }
   return nullptr;
 }
+
+// The first definition of each qualified name of one version, for judging many symbols.
+class QualnameIndex {
+ public:
+  explicit QualnameIndex(const std::optional<FileVersion>& version) : version_(version) {
+    if (!version) return;
+    first_.reserve(version->outline.definitions.size());
+    for (const auto& definition : version->outline.definitions) first_.emplace(definition.qualname, &definition);
+  }
+
+  const Definition* find(std::string_view module, std::string_view qualname) const {
+    if (!version_ || version_->module != module) return nullptr;
+    const auto found = first_.find(qualname);
+    return found == first_.end() ? nullptr : found->second;
+  }
+
+ private:
+  const std::optional<FileVersion>& version_;
+  std::unordered_map<std::string_view, const Definition*> first_;
+};
 
 struct Touch {
   const Definition* definition;
@@ -109,7 +125,9 @@ class ReportBuilder {
     std::map<std::string, Touch> touched;
     touch_lines(*old_version, old_lines, touched);
     touch_lines(*new_version, new_lines, touched);
-    for (const auto& [symbol, touch] : touched) report_symbol(symbol, touch, *old_version, *new_version);
+    if (touched.empty()) return {};
+    const QualnameIndex old_index(*old_version), new_index(*new_version);
+    for (const auto& [symbol, touch] : touched) report_symbol(symbol, touch, old_index, new_index, *new_version);
     return {};
   }
 
@@ -137,21 +155,29 @@ class ReportBuilder {
   void touch_lines(const std::optional<FileVersion>& version, const std::vector<std::uint32_t>& lines,
                    std::map<std::string, Touch>& touched) {
     if (!version) return;
+    // Consecutive lines mostly share a definition; entering it once saves a name per line.
+    const Definition* previous = nullptr;
+    bool module_changed = false;
     for (const std::uint32_t line : lines) {
       if (const Definition* definition = innermost_definition(version->outline, line)) {
+        if (definition == previous) continue;
+        previous = definition;
         // A symbol touched on both sides ends with its working-tree definition.
         touched.insert_or_assign(version->module + ":" + definition->qualname, Touch{definition, &*version});
         continue;
       }
       const bool blank = line >= 1 && line <= version->blank_lines.size() && version->blank_lines[line - 1];
-      if (!blank) module_changes_.emplace(version->module, version->path);
+      if (!blank && !module_changed) {
+        module_changes_.emplace(version->module, version->path);
+        module_changed = true;
+      }
     }
   }
 
-  void report_symbol(const std::string& symbol, const Touch& touch, const std::optional<FileVersion>& old_version,
-                     const std::optional<FileVersion>& new_version) {
-    const bool in_old = find_qualname(old_version, touch.version->module, touch.definition->qualname) != nullptr;
-    const Definition* in_new = find_qualname(new_version, touch.version->module, touch.definition->qualname);
+  void report_symbol(const std::string& symbol, const Touch& touch, const QualnameIndex& old_index,
+                     const QualnameIndex& new_index, const std::optional<FileVersion>& new_version) {
+    const bool in_old = old_index.find(touch.version->module, touch.definition->qualname) != nullptr;
+    const Definition* in_new = new_index.find(touch.version->module, touch.definition->qualname);
     const Definition& reported = in_new ? *in_new : *touch.definition;
 
     SymbolChange change;

@@ -72,6 +72,45 @@ def test_a_change_reports_the_innermost_definition(pindrel, repo):
     )
 
 
+NESTED = src(
+    """
+    class Outer:
+        attr = 1
+
+        class Inner:
+            value = 2
+
+            def deep(self):
+                return 3
+
+        def method(self):
+            return 4
+
+
+    x = 5
+    """
+)
+
+
+@pytest.mark.parametrize(
+    "old, new, expected",
+    [
+        ("return 3", "return 30", [("modified", "method", "mod:Outer.Inner.deep")]),
+        ("value = 2", "value = 20", [("modified", "class", "mod:Outer.Inner")]),
+        ("attr = 1", "attr = 10", [("modified", "class", "mod:Outer")]),
+        ("return 4", "return 40", [("modified", "method", "mod:Outer.method")]),
+        ("x = 5", "x = 50", []),
+    ],
+)
+def test_a_changed_line_belongs_to_its_innermost_definition(pindrel, repo, old, new, expected):
+    repo.write("mod.py", NESTED)
+    repo.commit()
+    repo.write("mod.py", NESTED.replace(old, new))
+    report = changed_json(pindrel, repo)
+    assert [(c, k, s) for c, k, s, _ in symbols(report)] == expected
+    assert report["module_level_changes"] == ([] if expected else [{"module": "mod", "file": "mod.py"}])
+
+
 def test_added_deleted_and_renamed_in_place(pindrel, repo):
     repo.write(
         "mod.py",
