@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "scratch.hpp"
@@ -82,6 +84,7 @@ TEST_F(SourceCacheTest, ReadErrorsAreNotRemembered) {
 TEST_F(SourceCacheTest, SystemErrorsNameTheJoinedPath) {
   write("plain.py", "x = 1\n");
   std::filesystem::create_directories(root_ / "pkg.py");
+  ASSERT_EQ(::mkfifo((root_ / "fifo.py").c_str(), 0600), 0);
   SourceCache cache = new_source_cache(root_, {});
   struct Case {
     std::string path;
@@ -92,6 +95,8 @@ TEST_F(SourceCacheTest, SystemErrorsNameTheJoinedPath) {
       {"plain.py/inner.py", "Not a directory (os error 20)"},
       // The system would stop at the NUL and read plain.py instead.
       {std::string("plain.py\0.bak", 13), "file name contained an unexpected NUL byte"},
+      // Reading a FIFO would wait for a writer forever.
+      {"fifo.py", "not a regular file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
