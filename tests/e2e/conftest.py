@@ -43,9 +43,9 @@ def pinned_env(home: Path) -> dict:
 class Result:
     def __init__(self, proc: subprocess.CompletedProcess):
         self.status = proc.returncode
-        self.out_bytes = proc.stdout
+        self.out_bytes = proc.stdout or b""
         self.err_bytes = proc.stderr
-        self.out = proc.stdout.decode("utf-8", "replace")
+        self.out = self.out_bytes.decode("utf-8", "replace")
         self.err = proc.stderr.decode("utf-8", "replace")
 
     def __repr__(self):
@@ -53,13 +53,17 @@ class Result:
 
 
 class Runner:
-    """Runs the binary with a pinned environment; `env` adds or (with None) removes keys."""
+    """Runs the binary with a pinned environment; `env` adds or (with None) removes keys.
+
+    `stdout` replaces the captured standard output (a file or descriptor), and `preexec_fn`
+    runs in the child before the binary starts.
+    """
 
     def __init__(self, home: Path):
         self.binary = pindrel_binary()
         self.env = pinned_env(home)
 
-    def __call__(self, *args, cwd, env=None, stdin=None, argv0=None):
+    def __call__(self, *args, cwd, env=None, stdin=None, stdout=subprocess.PIPE, preexec_fn=None):
         full_env = dict(self.env)
         for key, value in (env or {}).items():
             if value is None:
@@ -72,7 +76,9 @@ class Runner:
             cwd=cwd,
             env=full_env,
             stdin=subprocess.DEVNULL if stdin is None else stdin,
-            capture_output=True,
+            stdout=stdout,
+            stderr=subprocess.PIPE,
+            preexec_fn=preexec_fn,
             executable=str(self.binary),
             timeout=120,
         )

@@ -158,13 +158,5 @@ def test_format_has_no_effect(pindrel, repo):
 
 def test_failed_write_exits_2(pindrel, tmp_path):
     with open("/dev/full", "wb") as full:
-        proc = subprocess.run(
-            [str(pindrel.binary), "guide", "tune"],
-            cwd=tmp_path,
-            env=pindrel.env,
-            stdout=full,
-            stderr=subprocess.PIPE,
-            timeout=60,
-        )
-    assert proc.returncode == 2
-    assert proc.stderr == b"pindrel: No space left on device (os error 28)\n"
+        r = pindrel("guide", "tune", cwd=tmp_path, stdout=full)
+    assert (r.status, r.err) == (2, "pindrel: No space left on device (os error 28)\n")

@@ -1,9 +1,6 @@
 """Start-up as a user sees it: version, usage, the workspace root and the error line."""
 
 import os
-from pathlib import Path
-
-import pytest
 
 
 def test_version(pindrel, tmp_path):
@@ -39,34 +36,15 @@ def test_no_project_root_names_the_canonical_start_and_the_markers(pindrel, tmp_
 
 def test_closed_standard_descriptors_are_survived(pindrel, tmp_path):
     # With standard input closed, the next open would otherwise become descriptor 0.
-    import subprocess
-
-    proc = subprocess.run(
-        [str(pindrel.binary), "--version"],
-        cwd=tmp_path,
-        env=pindrel.env,
-        capture_output=True,
-        close_fds=True,
-        preexec_fn=lambda: os.close(0),
-    )
-    assert (proc.returncode, proc.stdout) == (0, b"pindrel 0.5.0\n")
+    r = pindrel("--version", cwd=tmp_path, preexec_fn=lambda: os.close(0))
+    assert (r.status, r.out) == (0, "pindrel 0.5.0\n")
 
 
 def test_closed_pipe_on_standard_output_is_an_error_not_a_signal(pindrel, tmp_path):
-    import subprocess
-
     read_end, write_end = os.pipe()
     os.close(read_end)
     try:
-        proc = subprocess.run(
-            [str(pindrel.binary), "guide", "tune"],
-            cwd=tmp_path,
-            env=pindrel.env,
-            stdout=write_end,
-            stderr=subprocess.PIPE,
-            timeout=60,
-        )
+        r = pindrel("guide", "tune", cwd=tmp_path, stdout=write_end)
     finally:
         os.close(write_end)
-    assert proc.returncode == 2
-    assert proc.stderr == b"pindrel: Broken pipe (os error 32)\n"
+    assert (r.status, r.err) == (2, "pindrel: Broken pipe (os error 32)\n")
