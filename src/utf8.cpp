@@ -116,6 +116,18 @@ std::string_view trim_white_space(std::string_view text) {
   return trim_white_space_end(text.substr(begin));
 }
 
+std::string_view take_line(std::string_view& text) {
+  const auto newline = text.find('\n');
+  std::string_view line = text.substr(0, newline);
+  if (newline == std::string_view::npos) {
+    text = {};
+  } else {
+    text.remove_prefix(newline + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+  }
+  return line;
+}
+
 std::string debug_quoted(std::string_view text) {
   static constexpr char hex[] = "0123456789abcdef";
   std::string out = "\"";

@@ -31,6 +31,10 @@ std::string_view trim_white_space(std::string_view text);
 // `text` without the Unicode white space at its end.
 std::string_view trim_white_space_end(std::string_view text);
 
+// Removes the next line from `text` and returns it without its "\n" or "\r\n"; a last
+// line without a line feed counts too.
+std::string_view take_line(std::string_view& text);
+
 // A text as messages quote it: in double quotes, with quotes, backslashes and control
 // characters escaped so that the message stays on one line.
 std::string debug_quoted(std::string_view text);

@@ -4,6 +4,8 @@
 // header/hunk distinction (a removed "-- x" prints as "--- x").
 #include "changed/diff_reader.hpp"
 
+#include "utf8.hpp"
+
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -116,15 +118,7 @@ std::vector<FileDiff> parse_unified_diff(std::string_view text) {
   std::vector<FileDiff> out;
   std::optional<OpenRecord> open;
   while (!text.empty()) {
-    const auto newline = text.find('\n');
-    std::string_view line = text.substr(0, newline);
-    if (newline == std::string_view::npos) {
-      text = {};
-    } else {
-      text.remove_prefix(newline + 1);
-      if (line.ends_with('\r')) line.remove_suffix(1);
-    }
-    read_line(line, open, out);
+    read_line(take_line(text), open, out);
   }
   if (open) out.push_back(close_record(std::move(*open)));
   return out;

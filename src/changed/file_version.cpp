@@ -57,15 +57,7 @@ std::vector<std::uint32_t> all_lines(const std::optional<FileVersion>& version) 
 std::vector<bool> blank_line_flags(std::string_view text) {
   std::vector<bool> flags;
   while (!text.empty()) {
-    const auto newline = text.find('\n');
-    std::string_view line = text.substr(0, newline);
-    if (newline == std::string_view::npos) {
-      text = {};
-    } else {
-      text.remove_prefix(newline + 1);
-      if (line.ends_with('\r')) line.remove_suffix(1);
-    }
-    flags.push_back(trim_white_space(line).empty());
+    flags.push_back(trim_white_space(take_line(text)).empty());
   }
   return flags;
 }
