@@ -149,16 +149,8 @@ Result<std::vector<ModuleChange>> deserialize_module_changes(json::Reader& reade
   return reader.read_list<ModuleChange>(deserialize_module_change);
 }
 
-Result<DefinitionKind> deserialize_definition_kind(json::Reader& reader) {
-  auto index = reader.read_variant(definition_kind_words);
-  if (!index) return std::unexpected(std::move(index.error()));
-  return static_cast<DefinitionKind>(*index);
-}
+Result<DefinitionKind> deserialize_definition_kind(json::Reader& reader) { return reader.read_enum<DefinitionKind>(definition_kind_words); }
 
-Result<ChangeKind> deserialize_change_kind(json::Reader& reader) {
-  auto index = reader.read_variant(change_kind_words);
-  if (!index) return std::unexpected(std::move(index.error()));
-  return static_cast<ChangeKind>(*index);
-}
+Result<ChangeKind> deserialize_change_kind(json::Reader& reader) { return reader.read_enum<ChangeKind>(change_kind_words); }
 
 }  // namespace pindrel::changed

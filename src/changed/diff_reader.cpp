@@ -90,9 +90,6 @@ void read_line(std::string_view line, std::optional<OpenRecord>& open, std::vect
 // A decimal u32, optionally after one "+".
 std::optional<std::uint32_t> parse_u32(std::string_view text) {
   if (text.starts_with('+')) text.remove_prefix(1);
-  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return std::nullopt;
-  }
   std::uint32_t value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;

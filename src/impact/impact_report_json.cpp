@@ -139,11 +139,7 @@ Result<ImpactReport> parse_impact_report(std::string_view text) {
   return json::Reader::read_document(text, deserialize_impact_report);
 }
 
-Result<Verdict> deserialize_verdict(json::Reader& reader) {
-  auto index = reader.read_variant(verdict_names);
-  if (!index) return std::unexpected(std::move(index.error()));
-  return static_cast<Verdict>(*index);
-}
+Result<Verdict> deserialize_verdict(json::Reader& reader) { return reader.read_enum<Verdict>(verdict_names); }
 
 Result<std::optional<RunAllReason>> deserialize_reason(json::Reader& reader) {
   auto null = reader.read_null();
@@ -155,11 +151,7 @@ Result<std::optional<RunAllReason>> deserialize_reason(json::Reader& reader) {
   return reason;
 }
 
-Result<TestKind> deserialize_test_kind(json::Reader& reader) {
-  auto index = reader.read_variant(test_kind_names);
-  if (!index) return std::unexpected(std::move(index.error()));
-  return static_cast<TestKind>(*index);
-}
+Result<TestKind> deserialize_test_kind(json::Reader& reader) { return reader.read_enum<TestKind>(test_kind_names); }
 
 Result<std::vector<ImpactedTest>> deserialize_impacted_tests(json::Reader& reader) {
   return reader.read_list<ImpactedTest>(deserialize_impacted_test);

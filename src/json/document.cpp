@@ -4,7 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cassert>
 #include <optional>
 
 namespace pindrel::json {

@@ -59,6 +59,12 @@ bool fits_integer(std::string_view digits) {
   return std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc();
 }
 
+template <class T>
+Result<T> narrowed(Result<u128>&& value) {
+  if (!value) return std::unexpected(std::move(value.error()));
+  return static_cast<T>(*value);
+}
+
 bool is_scalar(Type type) { return type != Type::begin_object && type != Type::begin_array; }
 
 }  // namespace
@@ -151,23 +157,11 @@ Result<u128> Reader::read_unsigned(u128 max, std::string_view type) {
   return value;
 }
 
-Result<std::uint8_t> Reader::read_u8() {
-  auto value = read_unsigned(UINT8_MAX, "u8");
-  if (!value) return std::unexpected(std::move(value.error()));
-  return static_cast<std::uint8_t>(*value);
-}
+Result<std::uint8_t> Reader::read_u8() { return narrowed<std::uint8_t>(read_unsigned(UINT8_MAX, "u8")); }
 
-Result<std::uint32_t> Reader::read_u32() {
-  auto value = read_unsigned(UINT32_MAX, "u32");
-  if (!value) return std::unexpected(std::move(value.error()));
-  return static_cast<std::uint32_t>(*value);
-}
+Result<std::uint32_t> Reader::read_u32() { return narrowed<std::uint32_t>(read_unsigned(UINT32_MAX, "u32")); }
 
-Result<std::uint64_t> Reader::read_u64() {
-  auto value = read_unsigned(UINT64_MAX, "u64");
-  if (!value) return std::unexpected(std::move(value.error()));
-  return static_cast<std::uint64_t>(*value);
-}
+Result<std::uint64_t> Reader::read_u64() { return narrowed<std::uint64_t>(read_unsigned(UINT64_MAX, "u64")); }
 
 Result<u128> Reader::read_u128() { return read_unsigned(~u128{0}, "u128"); }
 

@@ -80,6 +80,10 @@ class Reader {
   // An enumeration value; the result is the index of its name in `names`.
   Result<std::size_t> read_variant(std::span<const std::string_view> names);
 
+  // An enumeration value of `Enum`, whose names are `names` in the order of its values.
+  template <class Enum>
+  Result<Enum> read_enum(std::span<const std::string_view> names);
+
   // An enumeration value whose name `take` checks and keeps; the message of its error is placed after
   // the name, so it should carry no position.
   Result<void> read_variant_with(const std::function<Result<void>(std::string_view name)>& take);
@@ -144,6 +148,13 @@ Result<std::vector<T>> Reader::read_list(ReadElement&& read_element) {
   });
   if (!read) return std::unexpected(std::move(read.error()));
   return list;
+}
+
+template <class Enum>
+Result<Enum> Reader::read_enum(std::span<const std::string_view> names) {
+  auto index = read_variant(names);
+  if (!index) return std::unexpected(std::move(index.error()));
+  return static_cast<Enum>(*index);
 }
 
 template <class T, class Read>

@@ -50,8 +50,12 @@ void PrettyWriter::before_value() {
     assert(out_.empty() && "a document holds one value");
     return;
   }
+  assert(levels_.back().closing == ']' && "an object's member needs a key first");
+  next_entry();
+}
+
+void PrettyWriter::next_entry() {
   Level& level = levels_.back();
-  assert(level.closing == ']' && "an object's member needs a key first");
   if (!level.empty) out_ += ',';
   level.empty = false;
   new_line();
@@ -59,10 +63,7 @@ void PrettyWriter::before_value() {
 
 PrettyWriter& PrettyWriter::key(std::string_view name) {
   assert(!levels_.empty() && levels_.back().closing == '}' && !after_key_);
-  Level& level = levels_.back();
-  if (!level.empty) out_ += ',';
-  level.empty = false;
-  new_line();
+  next_entry();
   append_quoted(out_, name);
   out_ += ": ";
   after_key_ = true;

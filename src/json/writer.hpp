@@ -45,6 +45,8 @@ class PrettyWriter {
   };
 
   void before_value();
+  // The separator and line break before the open container's next member or element.
+  void next_entry();
   void new_line();
   PrettyWriter& open(char opening, char closing);
   PrettyWriter& close(char closing);
