@@ -70,15 +70,6 @@ AuditSubject make_subject(const AuditCandidate& candidate, ReferencesResult answ
   return subject;
 }
 
-std::string join(const std::vector<std::string>& parts, std::string_view separator) {
-  std::string out;
-  for (const std::string& part : parts) {
-    if (!out.empty()) out += separator;
-    out += part;
-  }
-  return out;
-}
-
 // Lists, outlines and judges one file, adding to the report.
 Result<void> audit_file(const QloClient& client, const std::filesystem::path& file, AuditReport& report) {
   auto symbols = list_document_symbols(client, file);
@@ -92,14 +83,11 @@ Result<void> audit_file(const QloClient& client, const std::filesystem::path& fi
   for (const DocumentSymbol& symbol : *symbols) collect_audit_candidates(symbol, std::nullopt, candidates);
 
   std::vector<std::string> targets;
-  const std::string shown = display_path(file);
   for (const AuditCandidate& candidate : candidates) {
-    targets.push_back(shown + ":" + std::to_string(candidate.line) + ":" + std::to_string(candidate.column));
+    targets.push_back(qlo_refs_target(file, candidate.line, candidate.column));
   }
   auto answers = run_qlo_refs(client, targets);
-  if (!answers) {
-    return std::unexpected(std::move(answers.error()).context("could not resolve references for " + join(targets, ", ")));
-  }
+  if (!answers) return std::unexpected(std::move(answers.error()));
 
   std::vector<AuditSubject> subjects;
   for (std::size_t i = 0; i < candidates.size(); ++i) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <string_view>
 #include <utility>
@@ -204,12 +203,6 @@ Converted<Config> to_document_config(const toml::table& document) {
   const toml::node* pindrel = tool_table->get("pindrel");
   if (pindrel == nullptr) return Config{};
   return to_config(*pindrel);
-}
-
-std::optional<std::string> env_value(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
 }
 
 }  // namespace

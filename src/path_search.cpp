@@ -11,12 +11,6 @@
 namespace pindrel {
 namespace {
 
-std::optional<std::string> env_value(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
-}
-
 std::optional<std::filesystem::path> home_directory(const PathSearch& search) {
   if (search.home && !search.home->empty()) return std::filesystem::path(*search.home);
   std::vector<char> buffer(16384);
@@ -44,6 +38,12 @@ bool is_executable_file(const std::filesystem::path& candidate) {
 }
 
 }  // namespace
+
+std::optional<std::string> env_value(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
 
 PathSearch PathSearch::from_process() {
   PathSearch search;

@@ -18,6 +18,9 @@ struct PathSearch {
   static PathSearch from_process();
 };
 
+// The variable `name` of the process environment; unset differs from empty.
+std::optional<std::string> env_value(const char* name);
+
 // The first executable regular file named `name` in the directories of PATH, as an
 // absolute path to the very file checked (symbolic links kept, not made canonical).
 Result<std::filesystem::path> find_on_path(std::string_view name, const PathSearch& search);

@@ -19,14 +19,26 @@ Result<QloClient> resolve_qlo(const std::filesystem::path& root) {
   return QloClient{std::move(*found), root};
 }
 
+std::string qlo_refs_target(const std::filesystem::path& file, std::uint32_t line, std::uint32_t column) {
+  return display_path(file) + ":" + std::to_string(line) + ":" + std::to_string(column);
+}
+
 Result<std::vector<ReferencesResult>> run_qlo_refs(const QloClient& client, std::span<const std::string> targets) {
   if (targets.empty()) return std::vector<ReferencesResult>{};
   Command command{{client.path.native(), "--format", "json", "refs"}, client.root};
   command.argv.insert(command.argv.end(), targets.begin(), targets.end());
   command.argv.insert(command.argv.end(), {"--tests", "--references-limit", "0"});
-  auto stdout_text = check_qlo_output(client.path, run_captured(command));
-  if (!stdout_text) return std::unexpected(std::move(stdout_text.error()));
-  return parse_qlo_refs_output(*stdout_text, targets.size());
+  auto answers = [&]() -> Result<std::vector<ReferencesResult>> {
+    auto stdout_text = check_qlo_output(client.path, run_captured(command));
+    if (!stdout_text) return std::unexpected(std::move(stdout_text.error()));
+    return parse_qlo_refs_output(*stdout_text, targets.size());
+  }();
+  if (!answers) {
+    std::string joined;
+    for (const std::string& target : targets) joined += (joined.empty() ? "" : ", ") + target;
+    return std::unexpected(std::move(answers.error()).context("could not resolve references for " + joined));
+  }
+  return answers;
 }
 
 Result<std::vector<SymbolReferences>> resolve_references_batch(const QloClient& client,
@@ -34,16 +46,9 @@ Result<std::vector<SymbolReferences>> resolve_references_batch(const QloClient& 
                                                                std::span<const SymbolQuery> symbols) {
   std::vector<std::string> targets;
   targets.reserve(symbols.size());
-  for (const SymbolQuery& symbol : symbols) {
-    targets.push_back(display_path(symbol.file) + ":" + std::to_string(symbol.line) + ":" +
-                      std::to_string(symbol.column));
-  }
+  for (const SymbolQuery& symbol : symbols) targets.push_back(qlo_refs_target(symbol.file, symbol.line, symbol.column));
   auto answers = run_qlo_refs(client, targets);
-  if (!answers) {
-    std::string joined;
-    for (const std::string& target : targets) joined += (joined.empty() ? "" : ", ") + target;
-    return std::unexpected(std::move(answers.error()).context("could not resolve references for " + joined));
-  }
+  if (!answers) return std::unexpected(std::move(answers.error()));
   std::vector<SymbolReferences> resolved;
   resolved.reserve(symbols.size());
   for (std::size_t i = 0; i < symbols.size(); ++i) {

@@ -89,8 +89,11 @@ struct SymbolReferences {
 // PINDREL_QLO unchanged when set, even empty; else "qlo" looked up on PATH.
 Result<QloClient> resolve_qlo(const std::filesystem::path& root);
 
-// One `qlo refs` run for all targets ("{file}:{line}:{column}"), one answer per target in
-// the tool's order; no targets start no process.
+// A `qlo refs` target: "{file}:{line}:{column}".
+std::string qlo_refs_target(const std::filesystem::path& file, std::uint32_t line, std::uint32_t column);
+
+// One `qlo refs` run for all targets, one answer per target in the tool's order; no targets
+// start no process. A failure names every target.
 Result<std::vector<ReferencesResult>> run_qlo_refs(const QloClient& client, std::span<const std::string> targets);
 
 // The checks every run shares: it started, exited 0 and printed UTF-8. The standard output.
