@@ -47,10 +47,11 @@ constexpr std::array<ValueDoc, 3> guide_topic_values{{
     {"tune", "The base, the budgets, the config keys and the binaries"},
 }};
 
-template <std::size_t N>
-std::optional<std::size_t> value_position(const std::array<ValueDoc, N>& values, std::string_view name) {
+// The enumerator named `name`, found by its position among `values`.
+template <class Enum, std::size_t N>
+std::optional<Enum> enumerator_named(const std::array<ValueDoc, N>& values, std::string_view name) {
   for (std::size_t i = 0; i < N; ++i) {
-    if (values[i].name == name) return i;
+    if (values[i].name == name) return static_cast<Enum>(i);
   }
   return std::nullopt;
 }
@@ -76,20 +77,6 @@ std::string unmark(std::string_view value) {
 }
 
 // ---- Value checks ----------------------------------------------------------------------
-
-std::u32string code_points(std::string_view bytes) {
-  const std::string text = lossy_utf8(bytes);
-  std::u32string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    const std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-    for (std::size_t k = 1; k < len; ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    out.push_back(c);
-    i += len;
-  }
-  return out;
-}
 
 double jaro_similarity(std::string_view left, std::string_view right) {
   const std::u32string a = code_points(left);
@@ -264,25 +251,20 @@ struct Definition {
   } help{};
 };
 
-std::string paragraphs(std::initializer_list<std::string_view> parts) {
-  std::string text;
-  for (const auto part : parts) {
-    if (!text.empty()) text += "\n\n";
-    text += part;
-  }
-  return text;
-}
-
-std::string lines(std::initializer_list<std::string_view> parts) {
+std::string joined(std::initializer_list<std::string_view> parts, std::string_view separator) {
   std::string text;
   bool first = true;
   for (const auto part : parts) {
-    if (!first) text += "\n";
+    if (!first) text += separator;
     text += part;
     first = false;
   }
   return text;
 }
+
+std::string paragraphs(std::initializer_list<std::string_view> parts) { return joined(parts, "\n\n"); }
+
+std::string lines(std::initializer_list<std::string_view> parts) { return joined(parts, "\n"); }
 
 CLI::Option* add_value_option(CLI::App& app, const std::string& name, const std::string& value_name,
                               const std::string& help) {
@@ -867,21 +849,15 @@ const CLI::App& selected_command(const Parser& parser) {
 }  // namespace
 
 std::optional<OutputFormat> parse_output_format(std::string_view name) {
-  const auto position = value_position(output_format_values, name);
-  if (!position) return std::nullopt;
-  return static_cast<OutputFormat>(*position);
+  return enumerator_named<OutputFormat>(output_format_values, name);
 }
 
 std::optional<GitEnvPolicy> parse_git_env(std::string_view name) {
-  const auto position = value_position(git_env_values, name);
-  if (!position) return std::nullopt;
-  return static_cast<GitEnvPolicy>(*position);
+  return enumerator_named<GitEnvPolicy>(git_env_values, name);
 }
 
 std::optional<GuideTopic> parse_guide_topic(std::string_view name) {
-  const auto position = value_position(guide_topic_values, name);
-  if (!position) return std::nullopt;
-  return static_cast<GuideTopic>(*position);
+  return enumerator_named<GuideTopic>(guide_topic_values, name);
 }
 
 std::variant<Cli, CliExit> parse_command_line(std::span<const std::string> args) {

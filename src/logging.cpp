@@ -121,12 +121,12 @@ std::vector<LogDirective> choose_log_filter(const char* rust_log, Verbose verbos
 }
 
 bool log_enabled(const std::vector<LogDirective>& filter, std::string_view target, LogLevel level) {
+  // A directive without a target is the least specific; among equals the later one wins.
+  const auto specificity = [](const LogDirective& d) { return d.target ? d.target->size() + 1 : 0; };
   const LogDirective* best = nullptr;
   for (const auto& d : filter) {
     if (d.target && !target_matches(*d.target, target)) continue;
-    const std::size_t len = d.target ? d.target->size() + 1 : 0;
-    const std::size_t best_len = best ? (best->target ? best->target->size() + 1 : 0) : 0;
-    if (!best || len >= best_len) best = &d;
+    if (!best || specificity(d) >= specificity(*best)) best = &d;
   }
   return best && level != LogLevel::off && level <= best->level;
 }

@@ -40,17 +40,6 @@ void prepare_process() {
   ::signal(SIGPIPE, SIG_IGN);
 }
 
-void write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 Result<ExitOutcome> write_report(Output& out, const std::string& text) {
   if (auto written = out.write(text); !written) return std::unexpected(std::move(written.error()));
   return ExitOutcome::success;
@@ -101,8 +90,8 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
   auto parsed = parse_command_line(args);
   if (auto* answered = std::get_if<CliExit>(&parsed)) {
-    write_all(1, answered->out);
-    write_all(2, answered->err);
+    (void)write_all(1, answered->out);
+    (void)write_all(2, answered->err);
     return answered->status;
   }
   const Cli& cli = std::get<Cli>(parsed);
@@ -117,7 +106,7 @@ int main(int argc, char** argv) {
     if (outcome) {
       status = static_cast<int>(*outcome);
     } else {
-      write_all(2, "pindrel: " + outcome.error().render() + "\n");
+      (void)write_all(2, "pindrel: " + outcome.error().render() + "\n");
       status = 2;
     }
   }

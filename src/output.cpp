@@ -6,11 +6,9 @@
 
 namespace pindrel {
 
-Output::~Output() { (void)flush(); }
-
-Result<void> Output::write_through(std::string_view text) {
+Result<void> write_all(int fd, std::string_view text) {
   while (!text.empty()) {
-    const ssize_t n = ::write(fd_, text.data(), text.size());
+    const ssize_t n = ::write(fd, text.data(), text.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(Error::from_errno(errno));
@@ -20,19 +18,21 @@ Result<void> Output::write_through(std::string_view text) {
   return {};
 }
 
+Output::~Output() { (void)flush(); }
+
 Result<void> Output::write(std::string_view text) {
   if (buffer_.size() + text.size() > capacity) {
     if (auto flushed = flush(); !flushed) return flushed;
   }
   // A text as large as the buffer would only pass through it.
-  if (text.size() >= capacity) return write_through(text);
+  if (text.size() >= capacity) return write_all(fd_, text);
   buffer_.append(text);
   return {};
 }
 
 Result<void> Output::flush() {
   if (buffer_.empty()) return {};
-  auto written = write_through(buffer_);
+  auto written = write_all(fd_, buffer_);
   // What could not be written stays dropped: retrying a closed pipe fails the same way.
   buffer_.clear();
   return written;

@@ -7,6 +7,9 @@
 
 namespace pindrel {
 
+// Writes all of `text` to `fd`, retrying after interruptions; a failure is the system's reason.
+Result<void> write_all(int fd, std::string_view text);
+
 // Standard output behind one 8 KiB buffer. Bytes reach the descriptor when the buffer
 // fills, on flush, or when the buffer is released; a failed write is the system's reason.
 class Output {
@@ -23,8 +26,6 @@ class Output {
   Result<void> flush();
 
  private:
-  Result<void> write_through(std::string_view text);
-
   int fd_;
   std::string buffer_;
 };

@@ -84,6 +84,21 @@ std::string lossy_utf8(std::string_view bytes) {
   return out;
 }
 
+std::u32string code_points(std::string_view bytes) {
+  std::u32string out;
+  for (std::size_t i = 0, bad = 0; i < bytes.size();) {
+    const std::size_t n = sequence_length(bytes, i, bad);
+    if (n == 0) {
+      out.push_back(U'\uFFFD');
+      i += bad;
+    } else {
+      out.push_back(decode(bytes, i, n));
+      i += n;
+    }
+  }
+  return out;
+}
+
 std::string display_path(const std::filesystem::path& path) { return lossy_utf8(path.native()); }
 
 std::size_t scalar_count(std::string_view text) {

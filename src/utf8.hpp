@@ -20,6 +20,9 @@ std::optional<Utf8Failure> first_utf8_failure(std::string_view bytes);
 // `bytes` as text: each invalid UTF-8 sequence (its maximal prefix) becomes U+FFFD.
 std::string lossy_utf8(std::string_view bytes);
 
+// The scalar values of `bytes`, each invalid UTF-8 sequence (its maximal prefix) as U+FFFD.
+std::u32string code_points(std::string_view bytes);
+
 // A path as shown in messages: its bytes, with invalid UTF-8 replaced.
 std::string display_path(const std::filesystem::path& path);
 

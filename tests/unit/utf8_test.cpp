@@ -28,6 +28,11 @@ TEST(Utf8, LossyReplacesEachMaximalInvalidPrefix) {
   }
 }
 
+TEST(Utf8, CodePointsDecodeEachLengthAndReplaceInvalidPrefixes) {
+  EXPECT_EQ(code_points("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), U"a\u00E9\u20AC\U0001F600");
+  EXPECT_EQ(code_points("\xE2\x82" "A\xC0\xAF"), U"\uFFFDA\uFFFD\uFFFD");
+}
+
 TEST(Utf8, FirstFailureGivesItsStartAndLength) {
   struct Case {
     std::string_view in;
