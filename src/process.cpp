@@ -108,12 +108,13 @@ Result<void> read_both(int out_fd, int err_fd, std::string& out, std::string& er
   return {};
 }
 
-int wait_for(pid_t pid) {
+// A failed wait is an error, never an exit status that could read as success.
+Result<ExitStatus> wait_for(pid_t pid) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return 0;
+    if (errno != EINTR) return std::unexpected(Error::from_errno(errno));
   }
-  return status;
+  return ExitStatus::from_wait_status(status);
 }
 
 }  // namespace
@@ -166,8 +167,10 @@ Result<Finished> run_captured(const Command& command) {
   auto drained = read_both(out_pipe->read.get(), err_pipe->read.get(), finished.out, finished.err);
   out_pipe->read.reset();
   err_pipe->read.reset();
-  finished.status = ExitStatus::from_wait_status(wait_for(pid));
+  auto status = wait_for(pid);
   if (!drained) return std::unexpected(std::move(drained.error()));
+  if (!status) return std::unexpected(std::move(status.error()));
+  finished.status = *status;
   return finished;
 }
 

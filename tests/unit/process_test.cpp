@@ -45,6 +45,15 @@ TEST(RunCaptured, KilledBySignal) {
   EXPECT_EQ(to_text(done->status), "signal: 9 (SIGKILL)");
 }
 
+TEST(RunCaptured, FailedWaitIsAnErrorNotASuccess) {
+  // With SIGCHLD ignored the kernel reaps the child itself, and waitpid fails.
+  auto previous = std::signal(SIGCHLD, SIG_IGN);
+  auto done = run_captured({{"/bin/sh", "-c", "exit 0"}, {}});
+  std::signal(SIGCHLD, previous);
+  ASSERT_FALSE(done);
+  EXPECT_EQ(done.error().render(), "No child processes (os error 10)");
+}
+
 TEST(RunCaptured, MissingProgramIsTheSystemReason) {
   auto done = run_captured({{"/nonexistent/program"}, {}});
   ASSERT_FALSE(done);
