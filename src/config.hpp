@@ -6,10 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "error.hpp"
-#include "git.hpp"
+#include "util/error.hpp"
 #include "git_env_policy.hpp"
-#include "path_search.hpp"
 
 namespace pindrel {
 
@@ -26,26 +24,6 @@ struct Config {
   std::vector<std::string> ignore_paths;
   friend bool operator==(const Config&, const Config&) = default;
 };
-
-// The opened project, for one command.
-struct Workspace {
-  Config config;
-  GitHandle git;     // runs in `root`
-  std::string root;  // the repository top level as git prints it
-};
-
-// What opening the project reads from the environment, as plain values.
-struct ProjectEnvironment {
-  std::optional<std::string> pindrel_git;  // PINDREL_GIT, used unchanged when set
-  PathSearch path_search;
-
-  static ProjectEnvironment from_process();
-};
-
-// Finds git, asks it for the repository top level of `workspace_root` and loads the
-// configuration there.
-Result<Workspace> open_project(const std::filesystem::path& workspace_root, const ProjectEnvironment& env);
-Result<Workspace> open_project(const std::filesystem::path& workspace_root);
 
 // Reads and checks `[tool.pindrel]` of `root`/pyproject.toml; no file gives the defaults.
 Result<Config> load_config(const std::filesystem::path& root);

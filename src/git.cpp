@@ -4,8 +4,8 @@
 #include <string_view>
 #include <utility>
 
-#include "process.hpp"
-#include "utf8.hpp"
+#include "util/process.hpp"
+#include "util/utf8.hpp"
 
 namespace pindrel {
 namespace {

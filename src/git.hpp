@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "error.hpp"
+#include "util/error.hpp"
 
 namespace pindrel {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "error.hpp"
+#include "util/error.hpp"
 
 namespace pindrel {
 

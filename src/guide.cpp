@@ -7,9 +7,9 @@
 
 #include <toml++/toml.h>
 
-#include "file_read.hpp"
+#include "util/file_read.hpp"
 #include "guide_texts.hpp"
-#include "utf8.hpp"
+#include "util/utf8.hpp"
 
 namespace pindrel {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli.hpp"
+#include "cli/args.hpp"
 
 namespace pindrel {
 

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "cli.hpp"
+#include "cli/args.hpp"
 
 namespace pindrel {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "utf8.hpp"
+#include "util/utf8.hpp"
 
 namespace pindrel {
 namespace {
@@ -136,9 +136,9 @@ LogStyling choose_log_styling(const char* no_color) {
   return disabled ? LogStyling::plain : LogStyling::ansi;
 }
 
-void init_logging(Verbose verbose) {
-  const auto filter = choose_log_filter(std::getenv("RUST_LOG"), verbose);
-  const auto styling = choose_log_styling(std::getenv("NO_COLOR"));
+void init_logging(Verbose verbose, const Environment& env) {
+  const auto filter = choose_log_filter(env.rust_log ? env.rust_log->c_str() : nullptr, verbose);
+  const auto styling = choose_log_styling(env.no_color ? env.no_color->c_str() : nullptr);
 
   auto logger = std::make_shared<spdlog::logger>("pindrel", std::make_shared<spdlog::sinks::stderr_sink_st>());
   auto formatter = std::make_unique<spdlog::pattern_formatter>(spdlog::pattern_time_type::utc);

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "environment.hpp"
+
 namespace pindrel {
 
 enum class LogLevel { off, error, warn, info, debug, trace };
@@ -32,7 +34,7 @@ bool log_enabled(const std::vector<LogDirective>& filter, std::string_view targe
 // Styling is on unless NO_COLOR holds a non-empty UTF-8 value. `no_color` is null when unset.
 LogStyling choose_log_styling(const char* no_color);
 
-// Installs the process-wide logger on standard error, configured from the environment.
-void init_logging(Verbose verbose);
+// Installs the process-wide logger on standard error, configured from RUST_LOG and NO_COLOR.
+void init_logging(Verbose verbose, const Environment& env);
 
 }  // namespace pindrel

@@ -10,14 +10,16 @@
 #include <variant>
 #include <vector>
 
-#include "audit_command.hpp"
+#include "audit/commands.hpp"
 #include "changed/command.hpp"
-#include "cli.hpp"
-#include "error.hpp"
+#include "cli/cli.hpp"
+#include "command_context.hpp"
+#include "environment.hpp"
+#include "util/error.hpp"
 #include "exit_outcome.hpp"
 #include "guide.hpp"
 #include "logging.hpp"
-#include "output.hpp"
+#include "util/output.hpp"
 #include "workspace_root.hpp"
 
 namespace pindrel {
@@ -49,32 +51,33 @@ Result<ExitOutcome> not_built(std::string_view command) {
   return std::unexpected(Error("`" + std::string(command) + "` is not available in this build of pindrel"));
 }
 
-Result<ExitOutcome> dispatch(const Cli& cli, const fs::path& root, Output& out) {
+template <class... Branches>
+struct Visitor : Branches... {
+  using Branches::operator()...;
+};
+
+// One branch per command: a command without one does not compile.
+Result<ExitOutcome> dispatch(const Cli& cli, const CommandContext& context) {
   return std::visit(
-      [&](const auto& args) -> Result<ExitOutcome> {
-        using Args = std::decay_t<decltype(args)>;
-        if constexpr (std::is_same_v<Args, ChangedSymbolsArgs>) {
-          return changed::changed_symbols_command(out, root, args, cli.format);
-        }
-        if constexpr (std::is_same_v<Args, ImpactedTestsArgs>) return not_built("impacted-tests");
-        if constexpr (std::is_same_v<Args, RunArgs>) return not_built("run");
-        if constexpr (std::is_same_v<Args, AuditArgs>) return run_audit(root, args.files, cli.format, out);
-        if constexpr (std::is_same_v<Args, DoctorArgs>) return run_doctor(root, out);
-        if constexpr (std::is_same_v<Args, GuideArgs>) {
-          return write_report(out, render_guide(choose_guide_topic(args.topic)));
-        }
+      Visitor{
+          [&](const ChangedSymbolsArgs& args) { return changed::changed_symbols_command(context, args); },
+          [&](const ImpactedTestsArgs&) { return not_built("impacted-tests"); },
+          [&](const RunArgs&) { return not_built("run"); },
+          [&](const AuditArgs& args) { return run_audit(context, args.files); },
+          [&](const DoctorArgs&) { return run_doctor(context); },
+          [&](const GuideArgs& args) { return write_report(context.out, render_guide(choose_guide_topic(args.topic))); },
       },
       cli.command);
 }
 
-Result<ExitOutcome> run(const Cli& cli, Output& out) {
+Result<ExitOutcome> run(const Cli& cli, const Environment& env, Output& out) {
   fs::path root;
   if (!std::holds_alternative<GuideArgs>(cli.command)) {
     auto found = find_workspace_root(cli.workspace);
     if (!found) return std::unexpected(std::move(found.error()));
     root = std::move(*found);
   }
-  auto outcome = dispatch(cli, root, out);
+  auto outcome = dispatch(cli, CommandContext{root, env, cli.format, out});
   if (!outcome) return outcome;
   if (auto flushed = out.flush(); !flushed) return std::unexpected(std::move(flushed.error()));
   return outcome;
@@ -95,14 +98,15 @@ int main(int argc, char** argv) {
     return answered->status;
   }
   const Cli& cli = std::get<Cli>(parsed);
-  init_logging(cli.verbose ? Verbose::yes : Verbose::no);
+  const Environment env = Environment::from_process();
+  init_logging(cli.verbose ? Verbose::yes : Verbose::no, env);
 
   int status;
   {
     // Released at the end of this scope: after an error, what the command had written
     // still goes out, after the error line.
     Output out(1);
-    auto outcome = run(cli, out);
+    auto outcome = run(cli, env, out);
     if (outcome) {
       status = static_cast<int>(*outcome);
     } else {

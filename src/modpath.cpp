@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "utf8.hpp"
+#include "util/utf8.hpp"
 
 namespace pindrel {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "utf8.hpp"
+#include "util/utf8.hpp"
 
 namespace pindrel {
 namespace {

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "error.hpp"
+#include "util/error.hpp"
 
 namespace pindrel {
 

@@ -4,7 +4,7 @@
 // fallback payload use, the value-tree form of the dry-run plan, and the strict reader of `--changed`.
 
 #include "changed/changed_symbols.hpp"
-#include "error.hpp"
+#include "util/error.hpp"
 #include "json/reader.hpp"
 
 #include <nlohmann/json_fwd.hpp>

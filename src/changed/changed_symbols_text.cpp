@@ -1,6 +1,6 @@
 #include "changed/changed_symbols_text.hpp"
 
-#include "utf8.hpp"
+#include "util/utf8.hpp"
 
 #include <algorithm>
 

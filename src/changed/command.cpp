@@ -4,7 +4,7 @@
 #include "changed/changed_symbols_json.hpp"
 #include "changed/changed_symbols_text.hpp"
 #include "changed/symbols_from_diff.hpp"
-#include "config.hpp"
+#include "workspace.hpp"
 #include "git.hpp"
 #include "json/writer.hpp"
 
@@ -13,9 +13,8 @@
 
 namespace pindrel::changed {
 
-Result<ExitOutcome> changed_symbols_command(Output& out, const std::filesystem::path& workspace_root,
-                                            const ChangedSymbolsArgs& args, OutputFormat format) {
-  auto workspace = open_project(workspace_root);
+Result<ExitOutcome> changed_symbols_command(const CommandContext& context, const ChangedSymbolsArgs& args) {
+  auto workspace = open_project(context.root, context.env);
   if (!workspace) return std::unexpected(std::move(workspace.error()));
   auto refs = resolve_merge_base(workspace->git, args.base);
   if (!refs) return std::unexpected(std::move(refs.error()));
@@ -26,7 +25,7 @@ Result<ExitOutcome> changed_symbols_command(Output& out, const std::filesystem::
   if (!report) return std::unexpected(std::move(report.error()));
 
   std::string text;
-  if (format == OutputFormat::json) {
+  if (context.format == OutputFormat::json) {
     json::PrettyWriter writer;
     write_changed_symbols_json(*report, writer);
     text = std::move(writer).take();
@@ -34,7 +33,7 @@ Result<ExitOutcome> changed_symbols_command(Output& out, const std::filesystem::
     text = render_base_line(report->base, report->merge_base);
     render_changed_symbols_text(text, *report);
   }
-  auto written = out.write(text);
+  auto written = context.out.write(text);
   if (!written) return std::unexpected(std::move(written.error()));
   return ExitOutcome::success;
 }

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "cli.hpp"
-#include "error.hpp"
+#include "cli/args.hpp"
+#include "command_context.hpp"
+#include "util/error.hpp"
 #include "exit_outcome.hpp"
-#include "output.hpp"
+#include "util/output.hpp"
 
 #include <filesystem>
 
@@ -11,7 +12,6 @@ namespace pindrel::changed {
 
 // `pindrel changed-symbols`: opens the project at the workspace root, diffs the working
 // tree against the merge base and writes the report, as text or JSON, in one write.
-Result<ExitOutcome> changed_symbols_command(Output& out, const std::filesystem::path& workspace_root,
-                                            const ChangedSymbolsArgs& args, OutputFormat format);
+Result<ExitOutcome> changed_symbols_command(const CommandContext& context, const ChangedSymbolsArgs& args);
 
 }  // namespace pindrel::changed

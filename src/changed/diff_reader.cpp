@@ -4,7 +4,7 @@
 // header/hunk distinction (a removed "-- x" prints as "--- x").
 #include "changed/diff_reader.hpp"
 
-#include "utf8.hpp"
+#include "util/utf8.hpp"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "error.hpp"
+#include "util/error.hpp"
 #include "git.hpp"
 
 #include <cstdint>

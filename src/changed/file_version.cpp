@@ -1,8 +1,8 @@
 #include "changed/file_version.hpp"
 
-#include "file_read.hpp"
+#include "util/file_read.hpp"
 #include "modpath.hpp"
-#include "utf8.hpp"
+#include "util/utf8.hpp"
 
 #include <algorithm>
 #include <limits>

@@ -2,7 +2,7 @@
 
 #include "changed/changed_symbols.hpp"
 #include "config.hpp"
-#include "error.hpp"
+#include "util/error.hpp"
 #include "git.hpp"
 #include "pysource/outline.hpp"
 

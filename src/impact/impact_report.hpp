@@ -3,8 +3,8 @@
 // The impact report: the tests the working tree's changes reach, or why the whole suite must run
 // instead. A plain value that owns all its texts and lists.
 
-#include "error.hpp"
-#include "u128.hpp"
+#include "util/error.hpp"
+#include "util/u128.hpp"
 
 #include <array>
 #include <cstddef>

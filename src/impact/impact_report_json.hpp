@@ -3,7 +3,7 @@
 // The JSON form of the impact report: what `impacted-tests --format json` writes and `run --impact`
 // reads back strictly.
 
-#include "error.hpp"
+#include "util/error.hpp"
 #include "impact/impact_report.hpp"
 #include "json/reader.hpp"
 

@@ -1,7 +1,7 @@
 #include "impact/source_cache.hpp"
 
-#include "file_read.hpp"
-#include "utf8.hpp"
+#include "util/file_read.hpp"
+#include "util/utf8.hpp"
 
 namespace pindrel::impact {
 namespace {

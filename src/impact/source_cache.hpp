@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "error.hpp"
+#include "util/error.hpp"
 #include "pysource/outline.hpp"
 
 namespace pindrel::impact {

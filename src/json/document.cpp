@@ -1,6 +1,6 @@
 #include "json/document.hpp"
 
-#include "utf8.hpp"
+#include "util/utf8.hpp"
 
 #include <nlohmann/json.hpp>
 

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "utf8.hpp"
+#include "util/utf8.hpp"
 
 namespace pindrel::json {
 

@@ -6,9 +6,9 @@
 // Records come as an object or as an array of their values in declared order; enumerations as a string
 // or as an object whose only key is the name, with null as its value.
 
-#include "error.hpp"
+#include "util/error.hpp"
 #include "json/document.hpp"
-#include "u128.hpp"
+#include "util/u128.hpp"
 
 #include <cstddef>
 #include <cstdint>

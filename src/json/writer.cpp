@@ -1,6 +1,6 @@
 #include "json/writer.hpp"
 
-#include "utf8.hpp"
+#include "util/utf8.hpp"
 
 #include <cassert>
 

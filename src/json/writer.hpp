@@ -4,7 +4,7 @@
 // spaces deeper per level, ": " after a key, "[]" and "{}" when empty, no newline after the last bracket.
 // Members come out in the order they are written.
 
-#include "u128.hpp"
+#include "util/u128.hpp"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "error.hpp"
+#include "util/error.hpp"
 #include "pysource/definition_kind.hpp"
 
 #include <cstdint>

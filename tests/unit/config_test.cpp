@@ -1,4 +1,5 @@
 #include "config.hpp"
+#include "workspace.hpp"
 
 #include <unistd.h>
 
@@ -252,8 +253,8 @@ TEST(LoadConfig, IgnorePathsAreCheckedInOrder) {
   }
 }
 
-ProjectEnvironment environment_with_git() {
-  ProjectEnvironment env;
+Environment environment_with_git() {
+  Environment env;
   env.path_search = PathSearch::from_process();
   return env;
 }
@@ -304,7 +305,9 @@ TEST(OpenProject, RelativeGitPathIsTakenFromTheStartingDirectory) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pindrel_git);
-    ProjectEnvironment env{c.pindrel_git, PathSearch::from_process()};
+    Environment env;
+    env.pindrel_git = c.pindrel_git;
+    env.path_search = PathSearch::from_process();
     env.path_search.current_dir = start.path();
     auto workspace = open_project(repo.path() / "sub", env);
     ASSERT_TRUE(workspace) << workspace.error().render();
@@ -335,21 +338,25 @@ TEST(OpenProject, OutsideARepository) {
 TEST(OpenProject, FindingGit) {
   ScratchDir dir;
   struct Case {
-    ProjectEnvironment env;
+    std::optional<std::string> pindrel_git;
+    PathSearch path_search;
     std::string message;
   };
   const Case cases[] = {
-      {{"", {}}, dir.path().native() + " is not inside a git repository: failed to spawn ``: No such file or directory (os error 2)"},
-      {{"/nonexistent/git", {}},
+      {"", {}, dir.path().native() + " is not inside a git repository: failed to spawn ``: No such file or directory (os error 2)"},
+      {"/nonexistent/git", {},
        dir.path().native() +
            " is not inside a git repository: failed to spawn `/nonexistent/git`: No such file or directory (os error 2)"},
-      {{std::nullopt, {dir.path().native(), std::nullopt, "/"}}, "`git` not found on PATH: cannot find binary path"},
-      {{std::nullopt, {std::nullopt, std::nullopt, "/"}},
+      {std::nullopt, {dir.path().native(), std::nullopt, "/"}, "`git` not found on PATH: cannot find binary path"},
+      {std::nullopt, {std::nullopt, std::nullopt, "/"},
        "`git` not found on PATH: no path to search and provided name is not an absolute path"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
-    auto workspace = open_project(dir.path(), c.env);
+    Environment env;
+    env.pindrel_git = c.pindrel_git;
+    env.path_search = c.path_search;
+    auto workspace = open_project(dir.path(), env);
     ASSERT_FALSE(workspace);
     EXPECT_EQ(workspace.error().render(), c.message);
   }

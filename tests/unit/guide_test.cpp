@@ -7,7 +7,7 @@
 
 #include "guide_texts.hpp"
 #include "scratch.hpp"
-#include "utf8.hpp"
+#include "util/utf8.hpp"
 
 namespace pindrel {
 namespace {

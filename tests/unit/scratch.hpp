@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "process.hpp"
+#include "util/process.hpp"
 
 namespace pindrel::test_support {
 

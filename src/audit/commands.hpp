@@ -1,0 +1,20 @@
+#pragma once
+
+#include <filesystem>
+#include <span>
+
+#include "command_context.hpp"
+#include "util/error.hpp"
+#include "exit_outcome.hpp"
+#include "util/output.hpp"
+
+namespace pindrel {
+
+// Audits each file in turn with one `qlo list` and at most one `qlo refs` run, and writes
+// the report; 1 when it holds a finding.
+Result<ExitOutcome> run_audit(const CommandContext& context, std::span<const std::filesystem::path> files);
+
+// Prints the workspace root and the reference tool's path, without running the tool.
+Result<ExitOutcome> run_doctor(const CommandContext& context);
+
+}  // namespace pindrel

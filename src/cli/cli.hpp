@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "cli/args.hpp"
+
+namespace pindrel {
+
+// What the parser answers itself: help, version or a usage error, with the texts to
+// write and the status to exit with.
+struct CliExit {
+  int status = 0;
+  std::string out;  // written to standard output
+  std::string err;  // written to standard error
+};
+
+// The enumeration value of a command-line name (names are case-sensitive), or none.
+std::optional<OutputFormat> parse_output_format(std::string_view name);
+std::optional<GitEnvPolicy> parse_git_env(std::string_view name);
+std::optional<GuideTopic> parse_guide_topic(std::string_view name);
+
+// Parses the process arguments (argv[0] first, as operating-system strings).
+std::variant<Cli, CliExit> parse_command_line(std::span<const std::string> args);
+
+}  // namespace pindrel

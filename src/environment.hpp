@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "util/path_search.hpp"
+
+namespace pindrel {
+
+// Every environment variable the program reads, taken once at start-up and handed down as
+// plain values; unset differs from empty.
+struct Environment {
+  std::optional<std::string> pindrel_git;       // PINDREL_GIT, used unchanged when set
+  std::optional<std::string> pindrel_qlo;       // PINDREL_QLO
+  std::optional<std::string> pindrel_pytest;    // PINDREL_PYTEST
+  std::optional<std::string> pindrel_fallback;  // PINDREL_FALLBACK, a JSON array
+  std::optional<std::string> tmpdir;            // TMPDIR, for the fallback payload
+  std::optional<std::string> rust_log;
+  std::optional<std::string> no_color;
+  PathSearch path_search;  // PATH, HOME and the current directory
+
+  static Environment from_process();
+};
+
+}  // namespace pindrel

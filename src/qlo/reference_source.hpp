@@ -1,0 +1,35 @@
+#pragma once
+
+#include <filesystem>
+#include <span>
+#include <vector>
+
+#include "qlo/client.hpp"
+#include "util/error.hpp"
+
+namespace pindrel {
+
+// Where the walk gets references from: one batched question per level. The real one runs
+// `qlo refs`; tests answer from a table.
+class ReferenceSource {
+ public:
+  virtual ~ReferenceSource() = default;
+  // A `SymbolReferences` per query, in order; no queries ask nothing.
+  virtual Result<std::vector<SymbolReferences>> references(std::span<const SymbolQuery> symbols) = 0;
+};
+
+// Answers through one `qlo refs` run per call, with answer paths made relative to `root`.
+class QloReferenceSource final : public ReferenceSource {
+ public:
+  QloReferenceSource(QloClient client, std::filesystem::path root)
+      : client_(std::move(client)), root_(std::move(root)) {}
+  Result<std::vector<SymbolReferences>> references(std::span<const SymbolQuery> symbols) override {
+    return resolve_references_batch(client_, root_, symbols);
+  }
+
+ private:
+  QloClient client_;
+  std::filesystem::path root_;
+};
+
+}  // namespace pindrel

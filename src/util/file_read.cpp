@@ -1,0 +1,47 @@
+#include "util/file_read.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace pindrel {
+
+Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path) {
+  // The system would read the name only up to the NUL, which is another file.
+  if (path.native().find('\0') != std::string::npos) {
+    return std::unexpected(Error("file name contained an unexpected NUL byte"));
+  }
+  // Non-blocking, so that opening a FIFO in place of a source file cannot hang the run.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno == ENOENT) return std::optional<std::string>();
+    return std::unexpected(Error::from_errno(errno));
+  }
+  std::string text;
+  struct stat st;
+  if (::fstat(fd, &st) == 0) {
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+      ::close(fd);
+      return std::unexpected(Error("not a regular file"));
+    }
+    if (S_ISREG(st.st_mode) && st.st_size > 0) text.reserve(static_cast<std::size_t>(st.st_size));
+  }
+  char buffer[65536];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int saved = errno;
+      ::close(fd);
+      return std::unexpected(Error::from_errno(saved));
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return std::optional<std::string>(std::move(text));
+}
+
+}  // namespace pindrel

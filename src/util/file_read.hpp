@@ -1,0 +1,14 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "util/error.hpp"
+
+namespace pindrel {
+
+// The whole file's bytes; none when it does not exist, else the system's reason.
+Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path);
+
+}  // namespace pindrel
