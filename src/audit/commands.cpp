@@ -6,6 +6,7 @@
 #include "audit/findings.hpp"
 #include "util/file_read.hpp"
 #include "impact/decorator_rules.hpp"
+#include "pysource/enclosing.hpp"
 #include "pysource/outline.hpp"
 #include "qlo/client.hpp"
 #include "util/utf8.hpp"
@@ -39,23 +40,11 @@ std::optional<pysource::Outline> outline_if_readable(const std::filesystem::path
   return std::move(*outline);
 }
 
-// The innermost definition around the line: the greatest start line, the later on a tie.
-const pysource::Definition* enclosing_definition(const pysource::Outline& outline, std::uint32_t line) {
-  const pysource::Definition* best = nullptr;
-  for (const pysource::Definition& definition : outline.definitions) {
-    if (definition.start_line <= line && line <= definition.end_line &&
-        (best == nullptr || definition.start_line >= best->start_line)) {
-      best = &definition;
-    }
-  }
-  return best;
-}
-
 AuditSubject make_subject(const AuditCandidate& candidate, ReferencesResult answer,
                           const std::optional<pysource::Outline>& outline) {
   AuditSubject subject{candidate.qualname, candidate.line, candidate.kind, std::move(answer), {}, {}};
   if (!outline) return subject;
-  const pysource::Definition* definition = enclosing_definition(*outline, candidate.line);
+  const pysource::Definition* definition = pysource::enclosing_definition(*outline, candidate.line);
   if (definition == nullptr) return subject;
   subject.decorator_names = impact::decorator_names(*definition);
   const auto dot = definition->qualname.rfind('.');

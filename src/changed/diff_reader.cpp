@@ -139,16 +139,25 @@ std::optional<HunkRange> parse_hunk_range(std::string_view text) {
   return HunkRange{*start, *count};
 }
 
-std::vector<std::uint32_t> changed_lines(std::span<const HunkRange> ranges) {
-  std::vector<std::uint32_t> lines;
+std::vector<LineSpan> changed_lines(std::span<const HunkRange> ranges) {
+  std::vector<LineSpan> spans;
+  spans.reserve(ranges.size());
   for (const auto& range : ranges) {
+    // A range that runs past the last line number ends there, that number excluded.
     constexpr std::uint64_t limit = std::numeric_limits<std::uint32_t>::max();
     const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{range.start} + range.count, limit);
-    for (std::uint64_t line = range.start; line < end; ++line) lines.push_back(static_cast<std::uint32_t>(line));
+    if (end > range.start) spans.push_back(LineSpan{range.start, static_cast<std::uint32_t>(end - 1)});
   }
-  std::sort(lines.begin(), lines.end());
-  lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-  return lines;
+  std::sort(spans.begin(), spans.end(), [](const LineSpan& a, const LineSpan& b) { return a.first < b.first; });
+  std::vector<LineSpan> merged;
+  for (const auto& span : spans) {
+    if (!merged.empty() && std::uint64_t{span.first} <= std::uint64_t{merged.back().last} + 1) {
+      merged.back().last = std::max(merged.back().last, span.last);
+    } else {
+      merged.push_back(span);
+    }
+  }
+  return merged;
 }
 
 }  // namespace pindrel::changed

@@ -49,7 +49,16 @@ std::optional<std::string> parse_diff_path(std::string_view text, std::string_vi
 // One side of a hunk header without its sign, as "12,3" or "12".
 std::optional<HunkRange> parse_hunk_range(std::string_view text);
 
-// The line numbers the ranges cover, ascending, without duplicates.
-std::vector<std::uint32_t> changed_lines(std::span<const HunkRange> ranges);
+// Lines `first` to `last` of one side, both included.
+struct LineSpan {
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  friend bool operator==(const LineSpan&, const LineSpan&) = default;
+};
+
+// The lines the ranges cover, as ascending spans that neither overlap nor touch. Spans, not
+// line numbers: a damaged header may claim four billion lines, and the reader of the spans
+// bounds the work by the lines the file has.
+std::vector<LineSpan> changed_lines(std::span<const HunkRange> ranges);
 
 }  // namespace pindrel::changed

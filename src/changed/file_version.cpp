@@ -45,13 +45,10 @@ Result<std::optional<FileVersion>> load_file_version(const std::optional<std::st
       FileVersion{*path, module_for_path(root, *path), std::move(*outline), blank_line_flags(**text)});
 }
 
-std::vector<std::uint32_t> all_lines(const std::optional<FileVersion>& version) {
-  if (!version) return {};
+std::vector<LineSpan> all_lines(const std::optional<FileVersion>& version) {
+  if (!version || version->blank_lines.empty()) return {};
   constexpr std::size_t limit = std::numeric_limits<std::uint32_t>::max();
-  const std::size_t count = std::min(version->blank_lines.size(), limit);
-  std::vector<std::uint32_t> lines(count);
-  for (std::size_t i = 0; i < count; ++i) lines[i] = static_cast<std::uint32_t>(i + 1);
-  return lines;
+  return {LineSpan{1, static_cast<std::uint32_t>(std::min(version->blank_lines.size(), limit))}};
 }
 
 std::vector<bool> blank_line_flags(std::string_view text) {

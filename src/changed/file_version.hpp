@@ -1,5 +1,6 @@
 #pragma once
 
+#include "changed/diff_reader.hpp"
 #include "util/error.hpp"
 #include "git.hpp"
 #include "pysource/outline.hpp"
@@ -29,8 +30,8 @@ Result<std::optional<FileVersion>> load_file_version(const std::optional<std::st
                                                      const std::filesystem::path& root, std::string_view merge_base,
                                                      Side side);
 
-// Every line of the version, 1 to N; nothing for an absent version.
-std::vector<std::uint32_t> all_lines(const std::optional<FileVersion>& version);
+// Every line of the version, 1 to N, as one span; nothing for an absent or empty version.
+std::vector<LineSpan> all_lines(const std::optional<FileVersion>& version);
 
 // One flag per line of `text`: whether the line holds only white space.
 std::vector<bool> blank_line_flags(std::string_view text);

@@ -8,6 +8,7 @@
 #include "changed/file_version.hpp"
 #include "glob.hpp"
 #include "modpath.hpp"
+#include "pysource/enclosing.hpp"
 
 #include <algorithm>
 #include <map>
@@ -29,20 +30,6 @@ bool has_py_extension(std::string_view path) {
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   const auto dot = name.rfind('.');
   return dot != std::string_view::npos && dot > 0 && name.substr(dot + 1) == "py";
-}
-
-// The innermost definition holding `line`: the greatest start line, the last of equals.
-// Definitions are sorted by start line, so walking back from the last one that starts at or
-// before `line` meets the answer first.
-const Definition* innermost_definition(const pysource::Outline& outline, std::uint32_t line) {
-  const auto& definitions = outline.definitions;
-  auto it = std::upper_bound(definitions.begin(), definitions.end(), line,
-                             [](std::uint32_t l, const Definition& d) { return l < d.start_line; });
-  while (it != definitions.begin()) {
-    --it;
-    if (line <= it->end_line) return &*it;
-  }
-  return nullptr;
 }
 
 // The first definition of each qualified name of one version, for judging many symbols.
@@ -113,7 +100,7 @@ class ReportBuilder {
       return {};
     }
 
-    std::vector<std::uint32_t> old_lines, new_lines;
+    std::vector<LineSpan> old_lines, new_lines;
     if (diff.ranges) {
       old_lines = changed_lines(diff.ranges->old_ranges);
       new_lines = changed_lines(diff.ranges->new_ranges);
@@ -152,24 +139,35 @@ class ReportBuilder {
                        [&](const auto& pattern) { return glob_match_segments(pattern, segments); });
   }
 
-  void touch_lines(const std::optional<FileVersion>& version, const std::vector<std::uint32_t>& lines,
+  void touch_lines(const std::optional<FileVersion>& version, const std::vector<LineSpan>& spans,
                    std::map<std::string, Touch>& touched) {
     if (!version) return;
+    // Past the text and every definition's end, a line lies in no definition and counts as not
+    // blank: the first such line stands for the rest, however many a damaged hunk header claims.
+    std::uint64_t known = version->blank_lines.size();
+    for (const auto& definition : version->outline.definitions) {
+      known = std::max<std::uint64_t>(known, definition.end_line);
+    }
+    pysource::EnclosingDefinitions enclosing(version->outline);
     // Consecutive lines mostly share a definition; entering it once saves a name per line.
     const Definition* previous = nullptr;
     bool module_changed = false;
-    for (const std::uint32_t line : lines) {
-      if (const Definition* definition = innermost_definition(version->outline, line)) {
-        if (definition == previous) continue;
-        previous = definition;
-        // A symbol touched on both sides ends with its working-tree definition.
-        touched.insert_or_assign(version->module + ":" + definition->qualname, Touch{definition, &*version});
-        continue;
-      }
-      const bool blank = line >= 1 && line <= version->blank_lines.size() && version->blank_lines[line - 1];
-      if (!blank && !module_changed) {
-        module_changes_.emplace(version->module, version->path);
-        module_changed = true;
+    for (const LineSpan& span : spans) {
+      const std::uint64_t last = std::min<std::uint64_t>(span.last, known + 1);
+      for (std::uint64_t at = span.first; at <= last; ++at) {
+        const auto line = static_cast<std::uint32_t>(at);
+        if (const Definition* definition = enclosing.at(line)) {
+          if (definition == previous) continue;
+          previous = definition;
+          // A symbol touched on both sides ends with its working-tree definition.
+          touched.insert_or_assign(version->module + ":" + definition->qualname, Touch{definition, &*version});
+          continue;
+        }
+        const bool blank = line >= 1 && line <= version->blank_lines.size() && version->blank_lines[line - 1];
+        if (!blank && !module_changed) {
+          module_changes_.emplace(version->module, version->path);
+          module_changed = true;
+        }
       }
     }
   }

@@ -202,11 +202,14 @@ TEST(DiffReader, HunkRange) {
 }
 
 TEST(DiffReader, ChangedLines) {
-  using Lines = std::vector<std::uint32_t>;
-  EXPECT_EQ(changed_lines(Ranges{}), Lines{});
-  EXPECT_EQ(changed_lines(Ranges{{10, 3}, {11, 1}}), (Lines{10, 11, 12}));
-  EXPECT_EQ(changed_lines(Ranges{{8, 2}, {2, 1}}), (Lines{2, 8, 9}));
-  EXPECT_EQ(changed_lines(Ranges{{4294967294u, 5}}), Lines{4294967294u});
+  using Spans = std::vector<LineSpan>;
+  EXPECT_EQ(changed_lines(Ranges{}), Spans{});
+  EXPECT_EQ(changed_lines(Ranges{{10, 3}, {11, 1}}), (Spans{{10, 12}}));
+  EXPECT_EQ(changed_lines(Ranges{{8, 2}, {2, 1}}), (Spans{{2, 2}, {8, 9}}));
+  EXPECT_EQ(changed_lines(Ranges{{5, 2}, {1, 4}, {3, 1}}), (Spans{{1, 6}}));  // touching ranges join
+  EXPECT_EQ(changed_lines(Ranges{{4294967294u, 5}}), (Spans{{4294967294u, 4294967294u}}));
+  EXPECT_EQ(changed_lines(Ranges{{4294967295u, 1}}), Spans{});
+  EXPECT_EQ(changed_lines(Ranges{{1, 4294967295u}}), (Spans{{1, 4294967294u}}));  // one span, not four billion lines
 }
 
 }  // namespace

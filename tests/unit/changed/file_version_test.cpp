@@ -55,9 +55,10 @@ TEST(FileVersion, ModuleNames) {
 }
 
 TEST(FileVersion, AllLines) {
-  EXPECT_EQ(all_lines(std::nullopt), std::vector<std::uint32_t>{});
+  EXPECT_EQ(all_lines(std::nullopt), std::vector<LineSpan>{});
+  EXPECT_EQ(all_lines(FileVersion{"m.py", "m", {}, {}}), std::vector<LineSpan>{});
   FileVersion version{"m.py", "m", {}, {false, true, false}};
-  EXPECT_EQ(all_lines(version), (std::vector<std::uint32_t>{1, 2, 3}));
+  EXPECT_EQ(all_lines(version), (std::vector<LineSpan>{{1, 3}}));
 }
 
 TEST(FileVersion, BothSides) {

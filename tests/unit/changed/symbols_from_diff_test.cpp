@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scratch.hpp"
+
 namespace pindrel::changed {
 namespace {
 
@@ -48,6 +50,34 @@ TEST(SymbolsFromDiff, DedupSortsByBytesAndKeepsTheFirst) {
       change("m:b", "m.py", 1), change("m:\xC3\xA9", "m.py", 6),
   };
   EXPECT_EQ(dedup_symbol_changes(in), want);
+}
+
+// A hunk header that claims four billion lines costs what the file's own lines cost. It
+// reads as every line from the first one on, and the lines it claims past the end of the
+// file make a module-level change.
+TEST(SymbolsFromDiff, DamagedHunkCountIsBoundByTheFile) {
+  test_support::ScratchDir root;
+  test_support::write_file(root.path() / "git",
+                           "#!/bin/sh\n"
+                           "case \"$3\" in\n"
+                           "  diff) printf 'diff --git a/m.py b/m.py\\n--- a/m.py\\n+++ b/m.py\\n@@ -1 +1,4294967295 @@\\n' ;;\n"
+                           "  show) printf 'def f():\\n    return 0\\n' ;;\n"
+                           "esac\n",
+                           test_support::FileMode::executable);
+  test_support::write_file(root.path() / "m.py",
+                           "def f():\n    return 1\n\nclass C:\n    def m(self):\n        pass\n");
+  const GitHandle git{root.path() / "git", root.path()};
+
+  auto report = changed_symbols_from_diff(git, root.path(), Config{}, BaseRefs{"main", "0123abc"}, {});
+  ASSERT_TRUE(report) << report.error().render();
+  using pysource::DefinitionKind;
+  const std::vector<SymbolChange> want = {
+      {"m:C", "m.py", DefinitionKind::class_, 4, 7, ChangeKind::added, std::nullopt},
+      {"m:C.m", "m.py", DefinitionKind::method, 5, 9, ChangeKind::added, std::nullopt},
+      {"m:f", "m.py", DefinitionKind::function, 1, 5, ChangeKind::modified, std::nullopt},
+  };
+  EXPECT_EQ(report->changed_symbols, want);
+  EXPECT_EQ(report->module_level_changes, (std::vector<ModuleChange>{{"m", "m.py"}}));
 }
 
 }  // namespace
