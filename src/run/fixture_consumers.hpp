@@ -1,0 +1,31 @@
+#pragma once
+
+// The tests that consume a changed fixture. A fixture name resolves as pytest resolves it:
+// the test file's own fixtures first, then the conftest.py of each directory above, nearest
+// first; a fixture that overrides a name and asks for that same name reaches the definition
+// further up, so a change there still reaches the tests behind the override.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "run/selection.hpp"
+#include "run/test_index.hpp"
+
+namespace pindrel::run {
+
+// The files whose tests can see a fixture defined in `file`: the collectible files under a
+// conftest.py's directory, a collectible file alone, or nothing.
+std::vector<std::filesystem::path> fixture_scope_files(const KnownTestFiles& known, const std::filesystem::path& file);
+
+// The definition a test in `start` gets for the fixture `name`, looking only at built
+// indexes; null when none is visible there.
+const FixtureDefinition* find_fixture_definition(const KnownTestFiles& known, const std::filesystem::path& start,
+                                                 const std::string& name);
+
+// Adds the node ids of the tests that consume the changed `fixture` as one expansion, or a
+// `no_consumers` entry when there are none.
+void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& fixture, const std::string& symbol,
+                            const ReferenceChain& chain);
+
+}  // namespace pindrel::run

@@ -1,0 +1,154 @@
+#include "run/selection.hpp"
+
+#include <unordered_set>
+#include <utility>
+
+#include "modpath.hpp"
+#include "run/fixture_consumers.hpp"
+#include "util/utf8.hpp"
+
+namespace pindrel::run {
+namespace {
+
+bool is_conftest(const std::filesystem::path& path) { return path.filename() == "conftest.py"; }
+
+// The first fixture of the index, in name order, defined by the definition `qualname`.
+const FixtureDefinition* fixture_defined_as(const TestModuleIndex& index, std::string_view qualname) {
+  for (const auto& [name, fixture] : index.fixtures) {
+    if (fixture.qualname == qualname) return &fixture;
+  }
+  return nullptr;
+}
+
+void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest& test) {
+  const ReferenceChain chain{test.via, test.origin};
+  const std::filesystem::path file = test.file;
+  if (!test.symbol) return select_test_file(builder, file, chain);
+  const std::string& symbol = *test.symbol;
+
+  const auto source = impact::read_source_cached(builder.cache, file);
+  if (!source || *source == nullptr) {
+    builder.dropped.push_back({symbol, DropReason::deleted});
+    return;
+  }
+  const auto colon = symbol.find(':');
+  if (colon == std::string::npos) return select_test_file(builder, file, chain);
+  const std::string_view qualname = std::string_view(symbol).substr(colon + 1);
+
+  const auto known = builder.known.find(file);
+  if (known == builder.known.end()) return select_test_file(builder, file, chain);
+  ensure_indexed(builder, file);
+  const TestModuleIndex& index = known->second;
+  if (const FixtureDefinition* fixture = fixture_defined_as(index, qualname)) {
+    return expand_changed_fixture(builder, FixtureDefinition(*fixture), symbol, chain);
+  }
+  if (!is_collectible_test_file(file)) return select_test_file(builder, file, chain);
+
+  const QualnameMatch match = resolve_test_qualname(index.tests, qualname);
+  switch (match.kind) {
+    case QualnameMatch::Kind::whole: return insert_node_id(builder, qualname_to_node_id(file, qualname), chain);
+    case QualnameMatch::Kind::prefix: return insert_node_id(builder, qualname_to_node_id(file, match.prefix), chain);
+    case QualnameMatch::Kind::none: return select_test_file(builder, file, chain);
+  }
+}
+
+}  // namespace
+
+Selection build_selection(const impact::ImpactReport& report, impact::SourceCache& cache) {
+  Selection selection;
+  selection.verdict = report.verdict;
+  selection.reason = report.reason;
+  if (report.verdict == impact::Verdict::run_all) {
+    selection.decision = Decision::run_all;
+    return selection;
+  }
+
+  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}};
+  for (const impact::ImpactedTest& test : report.impacted_tests) select_impacted_test(builder, test);
+  for (const std::string& path : report.test_files_changed) select_test_file(builder, path, {});
+
+  // A file selected wholesale already runs every node inside it.
+  std::unordered_set<std::string_view> whole_files;
+  for (const auto& [node_id, selected] : builder.node_ids) {
+    if (node_id.find("::") == std::string::npos) whole_files.insert(node_id);
+  }
+  for (auto& [node_id, selected] : builder.node_ids) {
+    const auto separator = node_id.find("::");
+    if (separator != std::string::npos && whole_files.contains(std::string_view(node_id).substr(0, separator))) {
+      builder.dropped.push_back({node_id, DropReason::superseded});
+    } else {
+      selection.node_ids.push_back(std::move(selected));
+    }
+  }
+
+  selection.expanded = std::move(builder.expanded);
+  selection.dropped = std::move(builder.dropped);
+  selection.decision = selection.node_ids.empty() ? Decision::nothing : Decision::selected;
+  return selection;
+}
+
+void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const ReferenceChain& chain) {
+  const auto source = impact::read_source_cached(builder.cache, path);
+  if (!source || *source == nullptr) {
+    builder.dropped.push_back({display_path(path), DropReason::deleted});
+    return;
+  }
+  if (is_conftest(path)) {
+    const std::string from = module_name_for_path(builder.cache.root, path).value_or(display_path(path));
+    const std::vector<std::filesystem::path> files = test_files_under_dir(builder.known, path.parent_path());
+    if (files.empty()) {
+      builder.dropped.push_back({from, DropReason::not_collectible});
+      return;
+    }
+    const ReferenceChain extended = extend_via_chain(chain, from);
+    Expansion expansion{from, {}, ExpansionKind::conftest_subtree};
+    for (const auto& file : files) {
+      expansion.into.push_back(display_path(file));
+      insert_node_id(builder, expansion.into.back(), extended);
+    }
+    builder.expanded.push_back(std::move(expansion));
+    return;
+  }
+  if (is_collectible_test_file(path)) {
+    insert_node_id(builder, display_path(path), chain);
+  } else {
+    builder.dropped.push_back({display_path(path), DropReason::not_collectible});
+  }
+}
+
+void insert_node_id(SelectionBuilder& builder, const std::string& node_id, const ReferenceChain& chain) {
+  const auto at = builder.node_ids.lower_bound(node_id);
+  if (at != builder.node_ids.end() && at->first == node_id) return;
+  builder.node_ids.emplace_hint(at, node_id, SelectedNodeId{node_id, chain.via, chain.origin});
+}
+
+void ensure_indexed(SelectionBuilder& builder, const std::filesystem::path& path) {
+  const auto entry = builder.known.find(path);
+  if (entry == builder.known.end() || entry->second.indexed) return;
+  pysource::SharedOutline outline;
+  if (const auto source = impact::read_source_cached(builder.cache, path); source && *source != nullptr) {
+    outline = impact::cached_outline(**source);
+  }
+  index_fixture_consumers(builder.known, path, outline.get());
+}
+
+ReferenceChain extend_via_chain(const ReferenceChain& chain, const std::string& name) {
+  ReferenceChain extended{{name}, chain.origin};
+  extended.via.insert(extended.via.end(), chain.via.begin(), chain.via.end());
+  return extended;
+}
+
+std::string qualname_to_node_id(const std::filesystem::path& file, std::string_view qualname) {
+  std::string node_id = display_path(file);
+  node_id += "::";
+  for (const char c : qualname) {
+    if (c == '.') {
+      node_id += "::";
+    } else {
+      node_id += c;
+    }
+  }
+  return node_id;
+}
+
+}  // namespace pindrel::run

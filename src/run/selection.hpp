@@ -1,0 +1,156 @@
+#pragma once
+
+// The pytest node ids that `run` hands to pytest, built from an impact report: whole test
+// files, test nodes, the tests that consume a changed fixture and the test files under a
+// changed conftest.py, each with the chain that explains it, plus the entries left out.
+
+#include <array>
+#include <cstddef>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "impact/impact_report.hpp"
+#include "impact/source_cache.hpp"
+#include "run/test_index.hpp"
+
+namespace pindrel::run {
+
+enum class Decision {
+  selected,  // run the selected node ids
+  run_all,   // run the whole suite, or the fallback command
+  nothing,   // run nothing
+};
+
+enum class ExpansionKind {
+  fixture,               // a fixture resolved by name
+  unresolvable_fixture,  // a fixture whose name cannot be read
+  conftest_subtree,      // a conftest.py standing for the test files under its directory
+};
+
+enum class DropReason {
+  deleted,          // the file is not in the working tree, or cannot be read
+  superseded,       // a node id inside a file selected wholesale
+  not_collectible,  // pytest collects no tests from the file
+  no_consumers,     // no test in the fixture's scope consumes it
+};
+
+// Why a node id was chosen.
+struct ReferenceChain {
+  std::vector<std::string> via;       // nearest step first
+  std::optional<std::string> origin;  // the changed symbol; none for a changed test file
+  friend bool operator==(const ReferenceChain&, const ReferenceChain&) = default;
+};
+
+struct SelectedNodeId {
+  std::string node_id;
+  std::vector<std::string> via;
+  std::optional<std::string> origin;
+  friend bool operator==(const SelectedNodeId&, const SelectedNodeId&) = default;
+};
+
+// A fixture or conftest.py turned into the node ids it stands for.
+struct Expansion {
+  std::string from;               // the fixture's symbol, or the conftest.py's module name or path
+  std::vector<std::string> into;  // node ids in the order they were produced
+  ExpansionKind kind = ExpansionKind::fixture;
+  friend bool operator==(const Expansion&, const Expansion&) = default;
+};
+
+struct DroppedEntry {
+  std::string entry;  // a path, a symbol or a node id
+  DropReason why = DropReason::deleted;
+  friend bool operator==(const DroppedEntry&, const DroppedEntry&) = default;
+};
+
+struct Selection {
+  std::vector<SelectedNodeId> node_ids;  // byte order of node_id
+  std::vector<Expansion> expanded;       // in the order made
+  std::vector<DroppedEntry> dropped;     // in the order made
+  impact::Verdict verdict = impact::Verdict::selected;
+  Decision decision = Decision::nothing;
+  std::optional<impact::RunAllReason> reason;  // the report's, unchanged
+  friend bool operator==(const Selection&, const Selection&) = default;
+};
+
+// The names the JSON dry run writes and the words of its text form, one row per value in
+// value order.
+template <class Enum>
+struct EnumNames {
+  Enum value;
+  std::string_view name;
+  std::string_view word;
+};
+
+inline constexpr std::array<EnumNames<Decision>, 3> decision_names = {{
+    {Decision::selected, "selected", "selected"},
+    {Decision::run_all, "run_all", "run_all"},
+    {Decision::nothing, "nothing", "nothing"},
+}};
+inline constexpr std::array<EnumNames<ExpansionKind>, 3> expansion_kind_names = {{
+    {ExpansionKind::fixture, "fixture", "fixture"},
+    {ExpansionKind::unresolvable_fixture, "unresolvable_fixture", "fixture with an unreadable name"},
+    {ExpansionKind::conftest_subtree, "conftest_subtree", "conftest subtree"},
+}};
+inline constexpr std::array<EnumNames<DropReason>, 4> drop_reason_names = {{
+    {DropReason::deleted, "deleted", "no longer in the working tree"},
+    {DropReason::superseded, "superseded", "covered by the whole file"},
+    {DropReason::not_collectible, "not_collectible", "pytest collects no tests from it"},
+    {DropReason::no_consumers, "no_consumers", "no test in scope consumes it"},
+}};
+
+// Every value has its row, at its own index.
+template <class Enum, std::size_t N>
+constexpr bool rows_cover(const std::array<EnumNames<Enum>, N>& rows, Enum last) {
+  if (N != static_cast<std::size_t>(last) + 1) return false;
+  for (std::size_t i = 0; i < N; ++i) {
+    if (static_cast<std::size_t>(rows[i].value) != i) return false;
+  }
+  return true;
+}
+static_assert(rows_cover(decision_names, Decision::nothing));
+static_assert(rows_cover(expansion_kind_names, ExpansionKind::conftest_subtree));
+static_assert(rows_cover(drop_reason_names, DropReason::no_consumers));
+
+inline std::string_view decision_name(Decision d) { return decision_names[static_cast<std::size_t>(d)].name; }
+inline std::string_view expansion_kind_name(ExpansionKind k) {
+  return expansion_kind_names[static_cast<std::size_t>(k)].name;
+}
+inline std::string_view expansion_kind_word(ExpansionKind k) {
+  return expansion_kind_names[static_cast<std::size_t>(k)].word;
+}
+inline std::string_view drop_reason_name(DropReason r) { return drop_reason_names[static_cast<std::size_t>(r)].name; }
+inline std::string_view drop_reason_word(DropReason r) { return drop_reason_names[static_cast<std::size_t>(r)].word; }
+
+// The working state of one build_selection call.
+struct SelectionBuilder {
+  impact::SourceCache& cache;
+  KnownTestFiles known;
+  std::map<std::string, SelectedNodeId> node_ids;  // byte order of the key; the first chain stays
+  std::vector<Expansion> expanded;
+  std::vector<DroppedEntry> dropped;
+};
+
+// The node ids `run` hands to pytest for `report`, reading test files through `cache`.
+// Never fails: a file that cannot be read or collected becomes a dropped entry.
+Selection build_selection(const impact::ImpactReport& report, impact::SourceCache& cache);
+
+// Selects `path` wholesale: a test file as itself, a conftest.py as the test files under it.
+void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const ReferenceChain& chain);
+
+// Adds `node_id` with a copy of `chain`, unless it is already there.
+void insert_node_id(SelectionBuilder& builder, const std::string& node_id, const ReferenceChain& chain);
+
+// Builds the index of a known test file from the cache, once; other files are left alone.
+void ensure_indexed(SelectionBuilder& builder, const std::filesystem::path& path);
+
+// `chain` with `name` as its nearest step.
+ReferenceChain extend_via_chain(const ReferenceChain& chain, const std::string& name);
+
+// tests/test_a.py and TestA.test_b give tests/test_a.py::TestA::test_b.
+std::string qualname_to_node_id(const std::filesystem::path& file, std::string_view qualname);
+
+}  // namespace pindrel::run

@@ -1,0 +1,197 @@
+#include "run/test_index.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "modpath.hpp"
+#include "util/utf8.hpp"
+
+namespace pindrel::run {
+namespace {
+
+using pysource::Decorator;
+using pysource::Definition;
+using pysource::DefinitionKind;
+using pysource::LiteralValue;
+
+bool is_fixture_decorator(const Decorator& decorator) {
+  const std::string_view name = decorator.decorator_name;
+  return name == "fixture" || name.ends_with(".fixture");
+}
+
+bool is_usefixtures_mark(const Decorator& decorator) {
+  const std::string_view name = decorator.decorator_name;
+  return name == "mark.usefixtures" || name.ends_with(".mark.usefixtures");
+}
+
+std::string_view own_name(std::string_view qualname) {
+  const auto dot = qualname.rfind('.');
+  return dot == std::string_view::npos ? qualname : qualname.substr(dot + 1);
+}
+
+const LiteralValue* keyword_argument(const Decorator& decorator, std::string_view keyword) {
+  for (const auto& [key, value] : decorator.kwargs) {
+    if (key == keyword) return &value;
+  }
+  return nullptr;
+}
+
+FixtureDefinition fixture_of(const std::filesystem::path& path, const Definition& definition, const Decorator& decorator) {
+  FixtureDefinition fixture{path, definition.qualname, std::string(own_name(definition.qualname)),
+                            definition.parameter_names, false, false};
+  if (const LiteralValue* name = keyword_argument(decorator, "name")) {
+    if (const auto* text = std::get_if<LiteralValue::Text>(&name->value)) {
+      fixture.name = text->content;
+    } else {
+      fixture.unreadable_name = true;
+    }
+  }
+  if (const LiteralValue* autouse = keyword_argument(decorator, "autouse")) {
+    // Anything but a literal False may well be true at run time.
+    const auto* flag = std::get_if<LiteralValue::Bool>(&autouse->value);
+    fixture.autouse = flag == nullptr || flag->value;
+  }
+  return fixture;
+}
+
+// Whether pytest collects the definition as a test, judged by its names alone; a class with
+// its own constructor is never collected.
+bool collected_as_test(const Definition& definition, const std::unordered_set<std::string_view>& constructed) {
+  if (std::ranges::any_of(definition.decorators, is_fixture_decorator)) return false;
+  const std::string_view name = own_name(definition.qualname);
+  if (definition.kind == DefinitionKind::class_) {
+    return name.starts_with("Test") && !constructed.contains(definition.qualname);
+  }
+  return name.starts_with("test");
+}
+
+}  // namespace
+
+KnownTestFiles known_test_files(const impact::SourceCache& cache) {
+  KnownTestFiles known;
+  for (const auto& path : cache.python_files) {
+    if (is_test_file(path, cache.root)) known.try_emplace(path);
+  }
+  return known;
+}
+
+bool is_collectible_test_file(const std::filesystem::path& path) {
+  const std::filesystem::path file_name = path.filename();
+  const std::string_view name = file_name.native();
+  if (name == "conftest.py" || name == "..") return false;
+  const auto dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0 || name.substr(dot + 1) != "py") return false;
+  const std::string_view stem = name.substr(0, dot);
+  return is_valid_utf8(stem) && stem.size() >= 5 && (stem.starts_with("test_") || stem.ends_with("_test"));
+}
+
+std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& known, const std::filesystem::path& dir) {
+  std::vector<std::filesystem::path> files;
+  // A directory's subtree follows the directory itself in component order, in one run.
+  for (auto it = known.lower_bound(dir); it != known.end(); ++it) {
+    const auto& path = it->first;
+    if (std::mismatch(dir.begin(), dir.end(), path.begin(), path.end()).first != dir.end()) break;
+    if (is_collectible_test_file(path)) files.push_back(path);
+  }
+  return files;
+}
+
+void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, const pysource::Outline* outline) {
+  const auto entry = known.find(path);
+  if (entry == known.end() || entry->second.indexed) return;
+  TestModuleIndex index;
+  index.indexed = true;
+  if (outline == nullptr) {
+    entry->second = std::move(index);
+    return;
+  }
+  const std::vector<Definition>& definitions = outline->definitions;
+
+  std::unordered_set<std::string_view> constructed;
+  std::unordered_map<std::string_view, const Definition*> first_by_qualname;
+  for (const Definition& definition : definitions) {
+    const std::string_view qualname = definition.qualname;
+    if (qualname.size() >= 9 && qualname.ends_with(".__init__")) constructed.insert(qualname.substr(0, qualname.size() - 9));
+    first_by_qualname.try_emplace(qualname, &definition);
+  }
+  for (const Definition& definition : definitions) {
+    index.tests.insert_or_assign(definition.qualname, collected_as_test(definition, constructed));
+  }
+
+  for (const Definition& definition : definitions) {
+    const auto fixture_decorator = std::ranges::find_if(definition.decorators, is_fixture_decorator);
+    if (fixture_decorator != definition.decorators.end()) {
+      FixtureDefinition fixture = fixture_of(entry->first, definition, *fixture_decorator);
+      const std::string name = fixture.name;
+      index.fixtures.try_emplace(name, std::move(fixture));
+      continue;
+    }
+    if (definition.kind == DefinitionKind::class_) continue;
+    if (resolve_test_qualname(index.tests, definition.qualname).kind != QualnameMatch::Kind::whole) continue;
+
+    TestConsumer consumer{entry->first, definition.qualname, {}, false};
+    consumer.fixture_names.insert(definition.parameter_names.begin(), definition.parameter_names.end());
+    const auto add_marks = [&consumer](const Definition& marked) {
+      UsefixturesNames marks = usefixtures_marks(marked.decorators);
+      consumer.fixture_names.insert(marks.names.begin(), marks.names.end());
+      consumer.unreadable_marks = consumer.unreadable_marks || marks.unreadable;
+    };
+    add_marks(definition);
+    std::string_view enclosing = definition.qualname;
+    for (auto dot = enclosing.rfind('.'); dot != std::string_view::npos; dot = enclosing.rfind('.')) {
+      enclosing = enclosing.substr(0, dot);
+      if (const auto found = first_by_qualname.find(enclosing); found != first_by_qualname.end()) add_marks(*found->second);
+    }
+    index.consumers.push_back(std::move(consumer));
+  }
+  entry->second = std::move(index);
+}
+
+QualnameMatch resolve_test_qualname(const TestFlags& tests, std::string_view qualname) {
+  std::size_t best = std::string::npos;
+  std::size_t start = 0;
+  while (true) {
+    const auto dot = qualname.find('.', start);
+    const std::size_t end = dot == std::string_view::npos ? qualname.size() : dot;
+    const auto found = tests.find(qualname.substr(0, end));
+    if (found == tests.end() || !found->second) break;
+    best = end;
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  if (best == std::string::npos) return {};
+  if (best == qualname.size()) return {QualnameMatch::Kind::whole, {}};
+  return {QualnameMatch::Kind::prefix, std::string(qualname.substr(0, best))};
+}
+
+UsefixturesNames usefixtures_marks(std::span<const pysource::Decorator> decorators) {
+  UsefixturesNames marks;
+  for (const Decorator& decorator : decorators) {
+    if (!is_usefixtures_mark(decorator)) continue;
+    if (!decorator.kwargs.empty()) marks.unreadable = true;
+    for (const LiteralValue& arg : decorator.args) {
+      if (const auto* text = std::get_if<LiteralValue::Text>(&arg.value)) {
+        marks.names.push_back(text->content);
+      } else {
+        marks.unreadable = true;
+      }
+    }
+  }
+  return marks;
+}
+
+std::vector<std::filesystem::path> conftest_candidates(const std::filesystem::path& file) {
+  std::vector<std::filesystem::path> candidates;
+  std::filesystem::path dir = file.parent_path();
+  while (true) {
+    candidates.push_back(dir / "conftest.py");
+    if (dir.empty()) break;
+    std::filesystem::path up = dir.parent_path();
+    if (up == dir) break;  // the root of an absolute path
+    dir = std::move(up);
+  }
+  return candidates;
+}
+
+}  // namespace pindrel::run

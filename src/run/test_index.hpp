@@ -1,0 +1,100 @@
+#pragma once
+
+// What the selection learns from a test file's own source: which definitions pytest collects
+// as tests, which fixtures the file defines, and which fixture names each test asks for.
+// Known test files are ordered by path components, so the files under one directory are
+// neighbours and a directory's subtree is one range of the map.
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "impact/source_cache.hpp"
+#include "pysource/outline.hpp"
+
+namespace pindrel::run {
+
+// One fixture of an indexed file.
+struct FixtureDefinition {
+  std::filesystem::path file;
+  std::string qualname;
+  std::string name;  // the name tests ask for
+  std::vector<std::string> parameter_names;  // the fixtures it asks for itself
+  bool autouse = false;
+  bool unreadable_name = false;  // the name keyword holds something other than a plain string
+  friend bool operator==(const FixtureDefinition&, const FixtureDefinition&) = default;
+};
+
+// One collected test and the fixture names it asks for.
+struct TestConsumer {
+  std::filesystem::path file;
+  std::string qualname;
+  std::set<std::string> fixture_names;  // parameters and usefixtures marks on it and its enclosing classes
+  bool unreadable_marks = false;        // a usefixtures mark whose arguments cannot be read
+  friend bool operator==(const TestConsumer&, const TestConsumer&) = default;
+};
+
+// Qualified name -> whether pytest collects that definition as a test.
+using TestFlags = std::map<std::string, bool, std::less<>>;
+
+struct TestModuleIndex {
+  std::vector<TestConsumer> consumers;  // outline order
+  std::map<std::string, FixtureDefinition, std::less<>> fixtures;  // by name; a name's first definition holds it
+  TestFlags tests;
+  bool indexed = false;
+};
+
+// Orders paths component by component, each component as bytes, a leading part first
+// (so a/b.py sorts before a-b.py).
+struct PathComponentLess {
+  bool operator()(const std::filesystem::path& a, const std::filesystem::path& b) const { return a.compare(b) < 0; }
+};
+
+// Every test file of the repository, with its index built on first need.
+using KnownTestFiles = std::map<std::filesystem::path, TestModuleIndex, PathComponentLess>;
+
+// The cache's Python files that are test files, every index unbuilt.
+KnownTestFiles known_test_files(const impact::SourceCache& cache);
+
+// Whether pytest collects tests from a file of this name: test_*.py or *_test.py, never conftest.py.
+bool is_collectible_test_file(const std::filesystem::path& path);
+
+// The collectible known files under `dir` (everything for an empty `dir`), in map order.
+std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& known, const std::filesystem::path& dir);
+
+// Builds the index of `path` from its outline (an empty index for none); nothing when
+// `path` is not known.
+void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, const pysource::Outline* outline);
+
+struct QualnameMatch {
+  enum class Kind {
+    none,   // no leading part is a collected test
+    whole,  // the qualified name itself is a collected test
+    prefix, // `prefix` is the deepest leading part that is one
+  };
+  Kind kind = Kind::none;
+  std::string prefix;
+  friend bool operator==(const QualnameMatch&, const QualnameMatch&) = default;
+};
+
+// The deepest leading dotted part of `qualname` whose every step is a collected test.
+QualnameMatch resolve_test_qualname(const TestFlags& tests, std::string_view qualname);
+
+struct UsefixturesNames {
+  std::vector<std::string> names;  // in order, repeats kept
+  bool unreadable = false;         // a mark had a non-string argument or a keyword argument
+};
+
+// The fixture names that usefixtures marks among `decorators` give.
+UsefixturesNames usefixtures_marks(std::span<const pysource::Decorator> decorators);
+
+// The conftest.py of every directory above `file`, nearest first, down to the root's.
+std::vector<std::filesystem::path> conftest_candidates(const std::filesystem::path& file);
+
+}  // namespace pindrel::run

@@ -1,0 +1,214 @@
+#include "run/selection.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run/selection_tree.hpp"
+
+namespace pindrel::run {
+namespace {
+
+using test_support::impacted;
+using test_support::lines_of;
+using test_support::report_of;
+using test_support::TestTree;
+using Lines = std::vector<std::string>;
+
+constexpr std::string_view test_a_source = R"(import pytest
+
+def make_data():
+    return 1
+
+class TestA:
+    def test_b(self):
+        pass
+
+    def make_data(self):
+        pass
+
+class Base:
+    def test_x(self):
+        pass
+)";
+
+TEST(Selection, RunAllReportReadsNothing) {
+  TestTree tree;
+  tree.write("tests/test_a.py", test_a_source);
+  impact::ImpactReport report = report_of({impacted("tests/test_a.py", "tests.test_a:TestA.test_b")}, {"tests/test_a.py"});
+  report.verdict = impact::Verdict::run_all;
+  report.reason = impact::RunAllReason::budget;
+
+  const Selection selection = tree.select(report);
+  EXPECT_EQ(selection, (Selection{{}, {}, {}, impact::Verdict::run_all, Decision::run_all, impact::RunAllReason::budget}));
+  EXPECT_TRUE(tree.cache.entries.empty());
+}
+
+TEST(Selection, ImpactedTestsBecomeFilesOrNodes) {
+  struct Case {
+    std::string file;
+    std::optional<std::string> symbol;
+    Lines expected;
+  };
+  const Case cases[] = {
+      {"tests/test_a.py", std::nullopt, {"tests/test_a.py ← app.db:connect"}},
+      {"tests/utils.py", std::nullopt, {"dropped tests/utils.py (not_collectible)"}},
+      {"tests/test_a.py", "tests.test_a:TestA.test_b", {"tests/test_a.py::TestA::test_b ← app.db:connect"}},
+      // A method of a test class that is not itself a test selects its class.
+      {"tests/test_a.py", "tests.test_a:TestA.make_data", {"tests/test_a.py::TestA ← app.db:connect"}},
+      {"tests/test_a.py", "tests.test_a:make_data", {"tests/test_a.py ← app.db:connect"}},
+      {"tests/test_a.py", "tests.test_a:Base.test_x", {"tests/test_a.py ← app.db:connect"}},
+      {"tests/test_a.py", "tests.test_a", {"tests/test_a.py ← app.db:connect"}},
+      // A non-test module under a tests directory collects nothing.
+      {"tests/utils.py", "tests.utils:helper", {"dropped tests/utils.py (not_collectible)"}},
+      // No index for a test file that was not listed, so it runs whole.
+      {"pkg/test_unlisted.py", "pkg.test_unlisted:test_u", {"pkg/test_unlisted.py ← app.db:connect"}},
+      // A file whose syntax tree has an error has no known tests.
+      {"tests/test_broken.py", "tests.test_broken:test_ok", {"tests/test_broken.py ← app.db:connect"}},
+      {"tests/test_gone.py", "tests.test_gone:test_g", {"dropped tests.test_gone:test_g (deleted)"}},
+      {"tests/test_gone.py", std::nullopt, {"dropped tests/test_gone.py (deleted)"}},
+      {"tests/test_bad_utf8.py", "tests.test_bad_utf8:test_b", {"dropped tests.test_bad_utf8:test_b (deleted)"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + " " + c.symbol.value_or("(whole file)"));
+    TestTree tree;
+    tree.write("tests/test_a.py", test_a_source);
+    tree.write("tests/utils.py", "def helper():\n    pass\n");
+    tree.write("pkg/test_unlisted.py", "def test_u():\n    pass\n", test_support::Listed::no);
+    tree.write("tests/test_broken.py", "def test_ok():\n    pass\n\ndef test_bad(:\n");
+    tree.write("tests/test_bad_utf8.py", "def test_b():\n    return '\xff'\n");
+    tree.list_only("tests/test_gone.py");
+    const Selection selection = tree.select(report_of({impacted(c.file, c.symbol)}));
+    EXPECT_EQ(lines_of(selection), c.expected);
+    EXPECT_EQ(selection.decision, selection.node_ids.empty() ? Decision::nothing : Decision::selected);
+  }
+}
+
+TEST(Selection, ChangedTestFilesCarryNoChain) {
+  TestTree tree;
+  tree.write("tests/test_a.py", test_a_source);
+  tree.write("tests/helpers.py", "x = 1\n");
+  const Selection selection =
+      tree.select(report_of({}, {"tests/test_a.py", "tests/helpers.py", "tests/test_removed.py"}));
+  EXPECT_EQ(lines_of(selection), (Lines{"tests/test_a.py", "dropped tests/helpers.py (not_collectible)",
+                                        "dropped tests/test_removed.py (deleted)"}));
+  EXPECT_EQ(selection.node_ids.at(0), (SelectedNodeId{"tests/test_a.py", {}, std::nullopt}));
+}
+
+TEST(Selection, ConftestStandsForTheCollectibleFilesUnderIt) {
+  TestTree tree;
+  tree.write("tests/unit/conftest.py", "import pytest\n");
+  tree.write("tests/unit/test_x.py", "def test_x():\n    pass\n");
+  tree.write("tests/unit/sub/test_y.py", "def test_y():\n    pass\n");
+  tree.write("tests/unit/helpers.py", "x = 1\n");
+  tree.write("tests/unit-b/test_z.py", "def test_z():\n    pass\n");
+  tree.write("tests/empty/conftest.py", "import pytest\n");
+  tree.write("tests/empty/helpers.py", "x = 1\n");
+
+  const Selection selection = tree.select(report_of(
+      {impacted("tests/unit/conftest.py", "tests.unit.conftest:helper", "app.db:connect", {"app.db:pool"})},
+      {"tests/empty/conftest.py"}));
+  EXPECT_EQ(lines_of(selection),
+            (Lines{"tests/unit/sub/test_y.py ← tests.unit.conftest ← app.db:pool ← app.db:connect",
+                   "tests/unit/test_x.py ← tests.unit.conftest ← app.db:pool ← app.db:connect",
+                   "expanded tests.unit.conftest (conftest_subtree): tests/unit/sub/test_y.py tests/unit/test_x.py",
+                   "dropped tests.empty.conftest (not_collectible)"}));
+}
+
+TEST(Selection, RootConftestTakesEveryCollectibleFileInComponentOrder) {
+  TestTree tree;
+  tree.write("conftest.py", "import pytest\n");
+  tree.write("tests/a/test_x.py", "def test_x():\n    pass\n");
+  tree.write("tests/a-b/test_y.py", "def test_y():\n    pass\n");
+  tree.write("tests/conftest.py", "import pytest\n");
+  tree.write("pkg/mod.py", "x = 1\n");
+
+  const Selection selection = tree.select(report_of({}, {"conftest.py"}));
+  // The expansion lists files by path components, the node ids by bytes.
+  EXPECT_EQ(lines_of(selection), (Lines{"tests/a-b/test_y.py ← conftest", "tests/a/test_x.py ← conftest",
+                                        "expanded conftest (conftest_subtree): tests/a/test_x.py tests/a-b/test_y.py"}));
+}
+
+TEST(Selection, FirstChainStaysAndWholeFilesFoldTheirNodes) {
+  TestTree tree;
+  tree.write("tests/test_a.py", "def test_b():\n    pass\n\ndef t():\n    pass\n");
+  tree.write("tests/test_b.py", "def test_c():\n    pass\n");
+  tree.write("tests/test_c.py", "def test_d():\n    pass\n");
+
+  const Selection selection = tree.select(report_of(
+      {
+          impacted("tests/test_b.py", "tests.test_b:test_c", "app.db:first"),
+          impacted("tests/test_b.py", "tests.test_b:test_c", "app.db:second", {"app.db:x"}),
+          impacted("tests/test_a.py", "tests.test_a:test_b"),
+          impacted("tests/test_c.py", "tests.test_c:test_d", "app.db:third"),
+      },
+      {"tests/test_c.py", "tests/test_a.py"}));
+  EXPECT_EQ(lines_of(selection), (Lines{"tests/test_a.py", "tests/test_b.py::test_c ← app.db:first", "tests/test_c.py",
+                                        "dropped tests/test_a.py::test_b (superseded)",
+                                        "dropped tests/test_c.py::test_d (superseded)"}));
+  EXPECT_EQ(selection.decision, Decision::selected);
+}
+
+TEST(Selection, NodeIdsComeOutInByteOrder) {
+  TestTree tree;
+  tree.write("tests/test_a.py", "def test_t():\n    pass\n");
+  tree.write("tests/test_b.py", "def test_c():\n    pass\n");
+  tree.write("tests/test_a.py-x/test_e.py", "def test_e():\n    pass\n");
+  const Selection selection = tree.select(report_of(
+      {impacted("tests/test_b.py", std::nullopt), impacted("tests/test_a.py", "tests.test_a:test_t"),
+       impacted("tests/test_a.py-x/test_e.py", "x:test_e")},
+      {"tests/test_a.py"}));
+  Lines ids;
+  for (const auto& node : selection.node_ids) ids.push_back(node.node_id);
+  // A prefix sorts first and "-" before ":"; the node inside the whole file is folded
+  // although another file sorts between them.
+  EXPECT_EQ(ids, (Lines{"tests/test_a.py", "tests/test_a.py-x/test_e.py::test_e", "tests/test_b.py"}));
+  EXPECT_EQ(selection.dropped, (std::vector<DroppedEntry>{{"tests/test_a.py::test_t", DropReason::superseded}}));
+}
+
+TEST(Selection, NothingLeftStillKeepsTheDroppedEntries) {
+  TestTree tree;
+  tree.write("tests/helpers.py", "x = 1\n");
+  const Selection selection = tree.select(report_of({impacted("tests/helpers.py", std::nullopt)}));
+  EXPECT_EQ(selection.decision, Decision::nothing);
+  EXPECT_EQ(selection.verdict, impact::Verdict::selected);
+  EXPECT_EQ(lines_of(selection), (Lines{"dropped tests/helpers.py (not_collectible)"}));
+}
+
+TEST(Selection, ReadsOnlyTheFilesItNeeds) {
+  TestTree tree;
+  tree.write("tests/test_a.py", test_a_source);
+  tree.write("tests/test_b.py", "def test_b():\n    pass\n");
+  tree.write("tests/conftest.py", "import pytest\n");
+  tree.select(report_of({impacted("tests/test_a.py", "tests.test_a:TestA.test_b"),
+                         impacted("tests/test_a.py", "tests.test_a:TestA.make_data")}));
+  ASSERT_EQ(tree.cache.entries.size(), 1u);
+  EXPECT_TRUE(tree.cache.entries.contains("tests/test_a.py"));
+}
+
+TEST(CollectibleTestFile, FileNameRule) {
+  struct Case {
+    const char* path;
+    bool collectible;
+  };
+  const Case cases[] = {
+      {"tests/test_a.py", true}, {"a_test.py", true},         {"test_.py", true},           {"_test.py", true},
+      {"src/test_x.py", true},   {"test.py", false},          {"tests.py", false},          {"testing_x.py", false},
+      {"conftest.py", false},    {"tests/conftest.py", false}, {"test_a.PY", false},        {"test_a.pyi", false},
+      {"test_a", false},         {".py", false},              {"test_\xff.py", false},      {"tests/", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(is_collectible_test_file(c.path), c.collectible);
+  }
+}
+
+TEST(NodeIdText, QualifiedNamesBecomeNodeSteps) {
+  EXPECT_EQ(qualname_to_node_id("tests/test_a.py", "TestA.test_b"), "tests/test_a.py::TestA::test_b");
+  EXPECT_EQ(qualname_to_node_id("tests/test_\xff.py", "test_c"), "tests/test_\xEF\xBF\xBD.py::test_c");
+  EXPECT_EQ(extend_via_chain({{"b", "c"}, "o"}, "a"), (ReferenceChain{{"a", "b", "c"}, "o"}));
+}
+
+}  // namespace
+}  // namespace pindrel::run

@@ -1,0 +1,193 @@
+#include "run/test_index.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pindrel::run {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+constexpr std::string_view indexed_source = R"(import pytest
+from pytest import fixture
+
+@pytest.fixture
+def db():
+    pass
+
+@pytest.fixture(name="conn", autouse=True)
+def make_conn(db, tmp_path):
+    pass
+
+@fixture(name=NAME)
+def odd():
+    pass
+
+@pytest.fixture(autouse="yes")
+def auto_text():
+    pass
+
+@pytest.fixture(autouse=flag)
+def auto_variable():
+    pass
+
+@pytest.fixture(autouse=False, name=True)
+def not_auto():
+    pass
+
+@pytest.fixture
+def test_data():
+    pass
+
+@pytest.fixture
+def db(tmp_path):
+    pass
+
+def test_plain(db, conn):
+    pass
+
+@pytest.mark.usefixtures("user", "user")
+class TestA:
+    @pytest.mark.usefixtures("extra")
+    def test_x(self, tmp_path):
+        pass
+
+    def make_data(self):
+        pass
+
+    class TestInner:
+        def test_deep(self):
+            pass
+
+class TestWithInit:
+    def __init__(self):
+        pass
+
+    def test_y(self):
+        pass
+
+class Base:
+    def test_z(self):
+        pass
+
+@pytest.mark.usefixtures(NAME)
+def test_marked():
+    pass
+
+@pytest.mark.usefixtures("a", extra=True)
+def test_keyword():
+    pass
+)";
+
+TestModuleIndex index_of(std::string_view source) {
+  auto outline = pysource::outline_python_source(source);
+  EXPECT_TRUE(outline && !outline->has_error);
+  KnownTestFiles known;
+  known.try_emplace("tests/test_a.py");
+  index_fixture_consumers(known, "tests//test_a.py", outline ? &*outline : nullptr);
+  return known.at("tests/test_a.py");
+}
+
+std::string joined(const auto& names) {
+  std::string text;
+  for (const auto& name : names) text += (text.empty() ? "" : ",") + name;
+  return text;
+}
+
+TEST(TestIndex, FixturesAndConsumers) {
+  const TestModuleIndex index = index_of(indexed_source);
+  ASSERT_TRUE(index.indexed);
+
+  Lines fixtures;
+  for (const auto& [name, fixture] : index.fixtures) {
+    EXPECT_EQ(fixture.file, "tests/test_a.py");
+    fixtures.push_back(name + " = " + fixture.qualname + "(" + joined(fixture.parameter_names) + ")" +
+                       (fixture.autouse ? " autouse" : "") + (fixture.unreadable_name ? " unreadable" : ""));
+  }
+  // The first definition of db holds the name; a fixture named like a test is no test.
+  EXPECT_EQ(fixtures, (Lines{"auto_text = auto_text() autouse", "auto_variable = auto_variable() autouse",
+                             "conn = make_conn(db,tmp_path) autouse", "db = db()", "not_auto = not_auto() unreadable",
+                             "odd = odd() unreadable", "test_data = test_data()"}));
+
+  Lines consumers;
+  for (const auto& consumer : index.consumers) {
+    consumers.push_back(consumer.qualname + ": " + joined(consumer.fixture_names) +
+                        (consumer.unreadable_marks ? " unreadable" : ""));
+  }
+  // Marks on enclosing classes count; a class with a constructor and a class that is not
+  // named as a test class collect nothing.
+  EXPECT_EQ(consumers, (Lines{"test_plain: conn,db", "TestA.test_x: extra,self,tmp_path,user",
+                              "TestA.TestInner.test_deep: self,user", "test_marked:  unreadable",
+                              "test_keyword: a unreadable"}));
+}
+
+TEST(TestIndex, QualifiedNamesResolveToTheDeepestCollectedPart) {
+  const TestModuleIndex index = index_of(indexed_source);
+  using Kind = QualnameMatch::Kind;
+  struct Case {
+    std::string_view qualname;
+    QualnameMatch match;
+  };
+  const Case cases[] = {
+      {"test_plain", {Kind::whole, ""}},
+      {"TestA.test_x", {Kind::whole, ""}},
+      {"TestA.TestInner.test_deep", {Kind::whole, ""}},
+      {"TestA.make_data", {Kind::prefix, "TestA"}},
+      {"TestA.TestInner.gone", {Kind::prefix, "TestA.TestInner"}},
+      {"TestA..test_x", {Kind::prefix, "TestA"}},
+      {"TestA", {Kind::whole, ""}},
+      {"TestWithInit.test_y", {Kind::none, ""}},
+      {"Base.test_z", {Kind::none, ""}},
+      {"test_data", {Kind::none, ""}},
+      {"", {Kind::none, ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.qualname);
+    EXPECT_EQ(resolve_test_qualname(index.tests, c.qualname), c.match);
+  }
+}
+
+TEST(TestIndex, NoOutlineGivesAnEmptyBuiltIndexAndUnknownFilesAreLeftAlone) {
+  KnownTestFiles known;
+  known.try_emplace("tests/test_a.py");
+  index_fixture_consumers(known, "tests/test_a.py", nullptr);
+  index_fixture_consumers(known, "tests/test_b.py", nullptr);
+  ASSERT_EQ(known.size(), 1u);
+  const TestModuleIndex& index = known.at("tests/test_a.py");
+  EXPECT_TRUE(index.indexed);
+  EXPECT_TRUE(index.consumers.empty() && index.fixtures.empty() && index.tests.empty());
+}
+
+TEST(TestIndex, UsefixturesMarksKeepRepeatsAndFlagWhatCannotBeRead) {
+  using pysource::LiteralValue;
+  const LiteralValue a{LiteralValue::Text{"a"}};
+  const LiteralValue b{LiteralValue::Text{"b"}};
+  const std::vector<pysource::Decorator> decorators = {
+      {"pytest.mark.usefixtures", {a, b}, {}},
+      {"usefixtures", {LiteralValue{LiteralValue::NotLiteral{}}}, {}},
+      {"mark.usefixtures", {a}, {}},
+      {"pytest.mark.parametrize", {LiteralValue{LiteralValue::Bool{true}}}, {}},
+  };
+  const UsefixturesNames readable = usefixtures_marks(decorators);
+  EXPECT_EQ(readable.names, (Lines{"a", "b", "a"}));
+  EXPECT_FALSE(readable.unreadable);
+
+  const std::vector<pysource::Decorator> unreadable = {
+      {"pytest.mark.usefixtures", {LiteralValue{LiteralValue::Bool{true}}, b}, {}}};
+  EXPECT_EQ(usefixtures_marks(unreadable).names, (Lines{"b"}));
+  EXPECT_TRUE(usefixtures_marks(unreadable).unreadable);
+}
+
+TEST(KnownTestFiles, ConftestCandidatesRunNearestFirstToTheRoot) {
+  using Paths = std::vector<std::filesystem::path>;
+  EXPECT_EQ(conftest_candidates("tests/unit/test_x.py"),
+            (Paths{"tests/unit/conftest.py", "tests/conftest.py", "conftest.py"}));
+  EXPECT_EQ(conftest_candidates("conftest.py"), (Paths{"conftest.py"}));
+  EXPECT_EQ(conftest_candidates("/abs/test_x.py"), (Paths{"/abs/conftest.py", "/conftest.py"}));
+}
+
+}  // namespace
+}  // namespace pindrel::run
