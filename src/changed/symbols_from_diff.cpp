@@ -231,15 +231,17 @@ std::vector<SymbolChange> dedup_symbol_changes(std::vector<SymbolChange> changes
   return changes;
 }
 
+bool decorator_matches_entry(std::string_view name, std::string_view entry) {
+  if (name == entry) return true;
+  return name.size() > entry.size() && name.ends_with(entry) && name[name.size() - entry.size() - 1] == '.';
+}
+
 std::optional<std::string> ignoring_entry(const std::vector<pysource::Decorator>& decorators,
                                           const std::vector<std::string>& ignore_decorators) {
   for (const auto& decorator : decorators) {
     const std::string_view name = decorator.decorator_name;
     for (const auto& entry : ignore_decorators) {
-      const bool whole = name == entry;
-      const bool suffix = name.size() > entry.size() && name.ends_with(entry) &&
-                          name[name.size() - entry.size() - 1] == '.';
-      if (whole || suffix) return entry;
+      if (decorator_matches_entry(name, entry)) return entry;
     }
   }
   return std::nullopt;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pindrel::changed {
@@ -22,6 +23,10 @@ Result<ChangedSymbols> changed_symbols_from_diff(const GitHandle& git, const std
 
 // Sorted by symbol, then file (bytes, stable), each symbol and file pair kept once, as it came first.
 std::vector<SymbolChange> dedup_symbol_changes(std::vector<SymbolChange> changes);
+
+// Whether a decorator's dotted name matches an `ignore-decorators` entry: it is the entry, or
+// ends with it just after a ".".
+bool decorator_matches_entry(std::string_view name, std::string_view entry);
 
 // The `ignore-decorators` entry that one of the decorators matches: the whole dotted name,
 // or a suffix of it that starts after a ".". Decorators are tried top to bottom.

@@ -1,0 +1,55 @@
+#include "impact/class_fallback.hpp"
+
+#include "impact/decorator_dispatch.hpp"
+#include "impact/enclosing_scope.hpp"
+#include "impact/follow.hpp"
+#include "modpath.hpp"
+
+namespace pindrel::impact {
+namespace {
+
+// The class whose body holds `method`: the innermost class of the method's qualified name
+// prefix that spans it.
+const pysource::Definition* enclosing_class(const pysource::Outline& outline, const pysource::Definition& method) {
+  const std::string_view qualname = method.qualname;
+  const std::string_view class_name = qualname.substr(0, qualname.rfind('.'));
+  const pysource::Definition* found = nullptr;
+  for (const pysource::Definition& candidate : outline.definitions) {
+    if (candidate.kind == pysource::DefinitionKind::class_ && candidate.qualname == class_name &&
+        candidate.start_line <= method.start_line && method.end_line <= candidate.end_line &&
+        (found == nullptr || candidate.start_line >= found->start_line)) {
+      found = &candidate;
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+WalkOutcome follow_through_class(WalkState& state, const FrontierSymbol& symbol, std::vector<FrontierSymbol>& next) {
+  if (is_test_file(symbol.file, state.root())) return WalkOutcome::completed();
+  auto source = read_source_cached(state.source_cache, symbol.file);
+  if (!source) return WalkOutcome::stop(RunAllReason::index_failed, source.error().render());
+  if (*source == nullptr) return WalkOutcome::completed();
+  const pysource::SharedOutline outline = cached_outline(**source);
+  if (outline == nullptr) return WalkOutcome::completed();
+  const pysource::Definition* method = innermost_definition(*outline, symbol.line);
+  if (method == nullptr || method->kind != pysource::DefinitionKind::method) return WalkOutcome::completed();
+  const pysource::Definition* owner = enclosing_class(*outline, *method);
+  if (owner == nullptr) return WalkOutcome::completed();
+
+  auto key = std::make_pair(symbol.file, owner->qualname);
+  auto cached = state.class_sites.find(key);
+  if (cached == state.class_sites.end()) {
+    const std::optional<std::string>& module = walk_module_name(state, symbol.file);
+    const FrontierSymbol target{module ? *module + ":" + owner->qualname : owner->qualname, owner->qualname,
+                                symbol.file, owner->line, owner->column};
+    auto sites = query_sites_except_definition(state, target);
+    if (!sites) return sites.error();
+    cached = state.class_sites.emplace(std::move(key), std::move(*sites)).first;
+  }
+  if (cached->second.empty()) return WalkOutcome::completed();
+  return follow_references(state, symbol, std::nullopt, cached->second, next);
+}
+
+}  // namespace pindrel::impact

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "impact/source_cache.hpp"
+#include "pysource/outline.hpp"
+#include "util/error.hpp"
+
+namespace pindrel::impact {
+
+// Where a 1-based line of a file stands.
+struct ImportScope {
+  friend bool operator==(const ImportScope&, const ImportScope&) = default;
+};
+struct InDefinition {
+  std::string qualname;
+  std::vector<std::string> decorator_names;
+  std::uint32_t line = 0;  // position of the definition's name
+  std::uint32_t column = 0;
+  friend bool operator==(const InDefinition&, const InDefinition&) = default;
+};
+struct ModuleLevelScope {
+  friend bool operator==(const ModuleLevelScope&, const ModuleLevelScope&) = default;
+};
+// The file is absent, or has no outline.
+struct UnknownScope {
+  friend bool operator==(const UnknownScope&, const UnknownScope&) = default;
+};
+using EnclosingScope = std::variant<ImportScope, InDefinition, ModuleLevelScope, UnknownScope>;
+
+// The innermost definition holding `line`: the greatest start line, the later one on a tie;
+// null when no definition holds it.
+const pysource::Definition* innermost_definition(const pysource::Outline& outline, std::uint32_t line);
+
+// The scope of `line` in `file`, read and outlined through the cache; a read error is returned.
+Result<EnclosingScope> enclosing_definition_at(SourceCache& cache, const std::filesystem::path& file,
+                                               std::uint32_t line);
+
+}  // namespace pindrel::impact

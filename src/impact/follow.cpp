@@ -1,0 +1,140 @@
+#include "impact/follow.hpp"
+
+#include <algorithm>
+
+#include "changed/symbols_from_diff.hpp"
+#include "impact/enclosing_scope.hpp"
+#include "impact/framework_names.hpp"
+#include "impact/module_seeds.hpp"
+#include "modpath.hpp"
+#include "util/utf8.hpp"
+
+namespace pindrel::impact {
+namespace {
+
+std::string_view last_part(std::string_view qualname) {
+  const auto dot = qualname.rfind('.');
+  return dot == std::string_view::npos ? qualname : qualname.substr(dot + 1);
+}
+
+bool is_fixture(const std::vector<std::string>& decorator_names) {
+  return std::ranges::any_of(decorator_names,
+                             [](const std::string& name) { return name == "fixture" || name.ends_with(".fixture"); });
+}
+
+void queue(WalkState& state, std::string name, std::string qualname, const std::filesystem::path& file,
+           std::uint32_t line, std::uint32_t column, std::string_view reached, std::vector<FrontierSymbol>& next) {
+  if (!mark_visited(state, name, reached)) return;
+  next.push_back({std::move(name), std::move(qualname), file, line, column});
+}
+
+void follow_into_test_file(WalkState& state, const FrontierSymbol& symbol, const ReferenceSite& site,
+                           const EnclosingScope& scope, std::vector<FrontierSymbol>& next) {
+  if (std::holds_alternative<ImportScope>(scope)) return;
+  const auto* definition = std::get_if<InDefinition>(&scope);
+  if (definition == nullptr || !walk_module_name(state, site.file)) {
+    record_impacted_test(state, site.file, std::nullopt, TestKind::test, symbol.name);
+    return;
+  }
+  const std::string& module = *walk_module_name(state, site.file);
+  std::string test_name = module + ":" + definition->qualname;
+  const std::string_view last = last_part(definition->qualname);
+  const bool test_like = last.starts_with("Test") || is_framework_called_method(last);
+  const bool fixture = is_fixture(definition->decorator_names);
+  if (test_like || fixture) {
+    record_impacted_test(state, site.file, std::move(test_name), fixture ? TestKind::fixture : TestKind::test,
+                         symbol.name);
+    return;
+  }
+  // A helper of the test file: the tests that use it are found at the next level.
+  queue(state, std::move(test_name), definition->qualname, site.file, definition->line, definition->column,
+        symbol.name, next);
+}
+
+// An import line outside test files: the symbol is re-exported only under an alias.
+Result<void> follow_import_alias(WalkState& state, const FrontierSymbol& symbol, const ReferenceSite& site,
+                                 std::vector<FrontierSymbol>& next) {
+  auto source = read_source_cached(state.source_cache, site.file);
+  if (!source) return std::unexpected(std::move(source.error()));
+  if (*source == nullptr) return {};
+  const pysource::SharedOutline outline = cached_outline(**source);
+  if (outline == nullptr) return {};
+  const std::string_view imported = last_part(symbol.qualname);
+  const auto alias = std::ranges::find_if(outline->aliased_imports, [&](const pysource::ImportAlias& candidate) {
+    return candidate.line == site.line && candidate.imported_name == imported;
+  });
+  if (alias == outline->aliased_imports.end()) return {};
+  const std::optional<std::string>& module = walk_module_name(state, site.file);
+  if (!module) return {};
+  queue(state, *module + ":" + alias->alias_name, alias->alias_name, site.file, site.line, alias->column, symbol.name,
+        next);
+  return {};
+}
+
+WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& symbol, const ReferenceSite& site,
+                                      const EnclosingScope& scope, std::vector<FrontierSymbol>& next) {
+  if (const auto* definition = std::get_if<InDefinition>(&scope)) {
+    const std::optional<std::string>& module = walk_module_name(state, site.file);
+    if (!module) return WalkOutcome::completed();
+    std::string name = *module + ":" + definition->qualname;
+    if (auto entry = ignoring_entry_for(definition->decorator_names, state.config.ignore_decorators)) {
+      if (!state.ignored_symbols.contains(name)) {
+        IgnoredSymbol ignored{name, display_path(site.file), std::move(*entry)};
+        state.ignored_symbols.emplace(std::move(name), std::move(ignored));
+      }
+      return WalkOutcome::completed();
+    }
+    queue(state, std::move(name), definition->qualname, site.file, definition->line, definition->column, symbol.name,
+          next);
+    return WalkOutcome::completed();
+  }
+  if (std::holds_alternative<ImportScope>(scope)) {
+    auto followed = follow_import_alias(state, symbol, site, next);
+    if (!followed) return WalkOutcome::stop(RunAllReason::index_failed, followed.error().render());
+    return WalkOutcome::completed();
+  }
+  if (std::holds_alternative<ModuleLevelScope>(scope)) {
+    // The module runs the symbol at import time: the tests that import the module reach it.
+    const std::optional<std::string>& module = walk_module_name(state, site.file);
+    if (!module || !mark_visited(state, *module, symbol.name)) return WalkOutcome::completed();
+    return seed_module_change(state, std::string(*module));
+  }
+  state.errors.push_back("could not read " + display_path(site.file) + ":" + std::to_string(site.line) +
+                         " while walking from `" + symbol.name + "`");
+  return WalkOutcome::completed();
+}
+
+}  // namespace
+
+std::optional<std::string> ignoring_entry_for(std::span<const std::string> decorator_names,
+                                              std::span<const std::string> ignore_decorators) {
+  for (const std::string& name : decorator_names) {
+    for (const std::string& entry : ignore_decorators) {
+      if (changed::decorator_matches_entry(name, entry)) return entry;
+    }
+  }
+  return std::nullopt;
+}
+
+bool is_definition_site(const ReferenceSite& site, const DefinitionSite& definition) {
+  return site.line == definition.line && site.file == definition.file;
+}
+
+WalkOutcome follow_references(WalkState& state, const FrontierSymbol& symbol,
+                              const std::optional<DefinitionSite>& definition, std::span<const ReferenceSite> sites,
+                              std::vector<FrontierSymbol>& next) {
+  for (const ReferenceSite& site : sites) {
+    if (definition && is_definition_site(site, *definition)) continue;
+    auto scope = enclosing_definition_at(state.source_cache, site.file, site.line);
+    if (!scope) return WalkOutcome::stop(RunAllReason::index_failed, scope.error().render());
+    if (is_test_file(site.file, state.root())) {
+      follow_into_test_file(state, symbol, site, *scope, next);
+      continue;
+    }
+    WalkOutcome outcome = follow_outside_test_files(state, symbol, site, *scope, next);
+    if (!outcome.is_completed()) return outcome;
+  }
+  return WalkOutcome::completed();
+}
+
+}  // namespace pindrel::impact

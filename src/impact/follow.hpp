@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "impact/walk_state.hpp"
+
+namespace pindrel::impact {
+
+// A line of a file that a symbol's own definition stands on.
+struct DefinitionSite {
+  std::filesystem::path file;
+  std::uint32_t line = 0;
+};
+
+// Classifies each site that references `symbol`, in order: reached tests, fixtures and whole
+// test files are recorded; the definitions, import aliases and modules that use the symbol are
+// entered in `visited` and queued into `next` (modules are scanned at once); definitions that
+// `ignore-decorators` matches are recorded as ignored. A site on the definition's own line is
+// skipped.
+WalkOutcome follow_references(WalkState& state, const FrontierSymbol& symbol,
+                              const std::optional<DefinitionSite>& definition, std::span<const ReferenceSite> sites,
+                              std::vector<FrontierSymbol>& next);
+
+// The `ignore-decorators` entry that the first matching decorator name matches: the whole
+// name, or a part of it that follows a ".".
+std::optional<std::string> ignoring_entry_for(std::span<const std::string> decorator_names,
+                                              std::span<const std::string> ignore_decorators);
+
+// Whether a site lies on the definition's line in the same file, paths compared by components.
+bool is_definition_site(const ReferenceSite& site, const DefinitionSite& definition);
+
+}  // namespace pindrel::impact

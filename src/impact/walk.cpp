@@ -1,0 +1,129 @@
+#include "impact/walk.hpp"
+
+// A level's symbols go to the reference source in one question, so the cost of a walk is its
+// depth, not its width. A symbol whose references add nothing new is a dead end; since Python
+// reaches many functions without naming them, a dead end is tried through its registering
+// decorators and, for a method, through its class before it is given up.
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+
+#include "impact/class_fallback.hpp"
+#include "impact/decorator_dispatch.hpp"
+#include "impact/enclosing_scope.hpp"
+#include "impact/follow.hpp"
+#include "impact/module_seeds.hpp"
+#include "impact/word_search.hpp"
+#include "modpath.hpp"
+
+namespace pindrel::impact {
+namespace {
+
+std::string_view last_part(std::string_view qualname) {
+  const auto dot = qualname.rfind('.');
+  return dot == std::string_view::npos ? qualname : qualname.substr(dot + 1);
+}
+
+WalkOutcome enter_seeds(WalkState& state, std::span<const Seed> seeds, std::vector<FrontierSymbol>& frontier) {
+  for (const Seed& seed : seeds) {
+    state.visited.insert_or_assign(seed.name, VisitedEntry{seed.name, std::nullopt});
+    switch (seed.kind) {
+      case SeedKind::changed:
+        frontier.push_back(seed);
+        break;
+      case SeedKind::deleted: {
+        // The definitions that still use a deleted name are walked from the first level.
+        auto hits = grep_word_in_files(state.source_cache, last_part(seed.qualname));
+        if (!hits) return WalkOutcome::stop(RunAllReason::index_failed, hits.error().render());
+        WalkOutcome outcome = follow_references(state, seed, std::nullopt, *hits, frontier);
+        if (!outcome.is_completed()) return outcome;
+        break;
+      }
+      case SeedKind::module: {
+        WalkOutcome outcome = seed_module_change(state, seed.name);
+        if (!outcome.is_completed()) return outcome;
+        break;
+      }
+    }
+  }
+  return WalkOutcome::completed();
+}
+
+// The budgets that are checked between levels.
+std::optional<WalkOutcome> spent_budget(const WalkState& state) {
+  if (state.visited.size() > state.limits.max_symbols) return WalkOutcome::stop(RunAllReason::max_symbols);
+  if (state.limits.deadline && state.clock.now() >= *state.limits.deadline) return WalkOutcome::stop(RunAllReason::budget);
+  return std::nullopt;
+}
+
+// A symbol whose references added nothing: a test itself when it lives in a test file, and
+// otherwise perhaps reached through a registering decorator or its class.
+WalkOutcome handle_dead_end(WalkState& state, const FrontierSymbol& symbol, std::vector<FrontierSymbol>& next) {
+  if (is_test_file(symbol.file, state.root())) {
+    const auto entry = state.visited.find(symbol.name);
+    const std::string reached =
+        entry != state.visited.end() && entry->second.parent ? *entry->second.parent : symbol.name;
+    record_impacted_test(state, symbol.file, symbol.name, TestKind::test, reached);
+  }
+  auto scope = enclosing_definition_at(state.source_cache, symbol.file, symbol.line);
+  if (!scope) return WalkOutcome::stop(RunAllReason::index_failed, scope.error().render());
+  const auto* definition = std::get_if<InDefinition>(&*scope);
+  if (definition == nullptr) return WalkOutcome::completed();
+  WalkOutcome outcome = dispatch_decorators(state, symbol, definition->decorator_names, next);
+  if (!outcome.is_completed()) return outcome;
+  return follow_through_class(state, symbol, next);
+}
+
+// One level: one question for all its symbols, then each answer followed in order.
+WalkOutcome walk_level(WalkState& state, const std::vector<FrontierSymbol>& frontier,
+                       std::vector<FrontierSymbol>& next) {
+  ++state.qlo_calls;
+  auto answers = state.references.references(symbol_queries(frontier));
+  if (!answers) return WalkOutcome::stop(RunAllReason::refs_failed, answers.error().render());
+
+  // Several symbols of one name answer as the last of them.
+  std::unordered_map<std::string_view, const FrontierSymbol*> by_name;
+  by_name.reserve(frontier.size());
+  for (const FrontierSymbol& symbol : frontier) by_name.insert_or_assign(symbol.name, &symbol);
+
+  for (const SymbolReferences& answer : *answers) {
+    const auto found = by_name.find(answer.name);
+    if (found == by_name.end()) continue;
+    const FrontierSymbol& symbol = *found->second;
+    const std::size_t queued = next.size();
+    const std::size_t recorded = state.impacted_tests.size();
+    WalkOutcome outcome = follow_references(state, symbol, DefinitionSite{symbol.file, symbol.line}, answer.sites, next);
+    if (!outcome.is_completed()) return outcome;
+    if (next.size() != queued || state.impacted_tests.size() != recorded) continue;
+    outcome = handle_dead_end(state, symbol, next);
+    if (!outcome.is_completed()) return outcome;
+  }
+  return WalkOutcome::completed();
+}
+
+}  // namespace
+
+WalkOutcome walk_references(WalkState& state, std::span<const Seed> seeds) {
+  std::vector<FrontierSymbol> frontier;
+  WalkOutcome seeded = enter_seeds(state, seeds, frontier);
+  if (!seeded.is_completed()) return seeded;
+
+  // Wider than the limit, so that a limit of 2^32 - 1 levels cannot wrap the count.
+  std::uint64_t depth = 0;
+  while (true) {
+    if (auto spent = spent_budget(state)) return *spent;
+    if (frontier.empty()) return WalkOutcome::completed();
+    state.max_depth_reached = static_cast<std::uint32_t>(depth);
+    std::vector<FrontierSymbol> next;
+    WalkOutcome outcome = walk_level(state, frontier, next);
+    if (!outcome.is_completed()) return outcome;
+    std::ranges::stable_sort(next, {}, &FrontierSymbol::name);
+    if (next.empty()) return spent_budget(state).value_or(WalkOutcome::completed());
+    if (++depth > state.limits.max_depth) return WalkOutcome::stop(RunAllReason::max_depth);
+    frontier = std::move(next);
+  }
+}
+
+}  // namespace pindrel::impact

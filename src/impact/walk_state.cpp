@@ -1,0 +1,52 @@
+#include "impact/walk_state.hpp"
+
+#include "modpath.hpp"
+#include "util/utf8.hpp"
+
+namespace pindrel::impact {
+
+bool mark_visited(WalkState& state, std::string_view name, std::string_view parent) {
+  if (state.visited.contains(std::string(name))) return false;
+  const auto parent_entry = state.visited.find(std::string(parent));
+  std::string origin = parent_entry != state.visited.end() ? parent_entry->second.origin : std::string(parent);
+  state.visited.emplace(std::string(name), VisitedEntry{std::move(origin), std::string(parent)});
+  return true;
+}
+
+void record_impacted_test(WalkState& state, const std::filesystem::path& file, std::optional<std::string> symbol,
+                          TestKind kind, std::string_view reached) {
+  ImpactedTestKey key{display_path(file), std::move(symbol)};
+  if (state.impacted_tests.contains(key)) return;
+
+  const auto reached_entry = state.visited.find(std::string(reached));
+  std::string origin = reached_entry != state.visited.end() ? reached_entry->second.origin : std::string(reached);
+  // The chain runs from the symbol that reached the test back towards its seed, the seed left
+  // out. A parent is always entered before its child, so the chain ends; the bound only guards.
+  std::vector<std::string> via;
+  std::string current(reached);
+  while (current != origin && via.size() <= state.visited.size()) {
+    via.push_back(current);
+    const auto entry = state.visited.find(current);
+    if (entry == state.visited.end() || !entry->second.parent) break;
+    current = *entry->second.parent;
+  }
+  ImpactedTest test{key.first, key.second, std::move(via), std::move(origin), kind};
+  state.impacted_tests.emplace(std::move(key), std::move(test));
+}
+
+const std::optional<std::string>& walk_module_name(WalkState& state, const std::filesystem::path& file) {
+  auto found = state.module_names.find(file);
+  if (found == state.module_names.end()) {
+    found = state.module_names.emplace(file, module_name_for_path(state.root(), file)).first;
+  }
+  return found->second;
+}
+
+std::vector<SymbolQuery> symbol_queries(std::span<const FrontierSymbol> symbols) {
+  std::vector<SymbolQuery> queries;
+  queries.reserve(symbols.size());
+  for (const FrontierSymbol& symbol : symbols) queries.push_back({symbol.name, symbol.file, symbol.line, symbol.column});
+  return queries;
+}
+
+}  // namespace pindrel::impact

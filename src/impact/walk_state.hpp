@@ -1,0 +1,116 @@
+#pragma once
+
+// What one reference walk knows while it runs: its limits, the symbols it entered, the tests
+// and ignored symbols it found, and its counters. Every walk operation changes it in place;
+// the pipeline reads the results out of it afterwards.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <span>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "config.hpp"
+#include "impact/impact_report.hpp"
+#include "impact/source_cache.hpp"
+#include "qlo/reference_source.hpp"
+#include "util/clock.hpp"
+
+namespace pindrel::impact {
+
+struct WalkLimits {
+  std::optional<Clock::Instant> deadline;  // none: no time limit
+  std::uint64_t max_symbols = 500;         // the walk stops once it has visited more than this
+  std::uint32_t max_depth = 10;            // the deepest level that is queried
+};
+
+// One symbol of a walk level: "{module}:{qualname}" (or a module name alone) and the 1-based
+// position of its name in a repository-relative file.
+struct FrontierSymbol {
+  std::string name;
+  std::string qualname;
+  std::filesystem::path file;
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+  friend bool operator==(const FrontierSymbol&, const FrontierSymbol&) = default;
+};
+
+enum class SeedKind {
+  changed,  // its references are walked
+  deleted,  // no longer defined: found by searching for its name
+  module,   // a module whose top-level code changed; line and column are 0
+};
+
+struct Seed : FrontierSymbol {
+  SeedKind kind = SeedKind::changed;
+  friend bool operator==(const Seed&, const Seed&) = default;
+};
+
+struct VisitedEntry {
+  std::string origin;                 // the seed the name was first reached from
+  std::optional<std::string> parent;  // the symbol whose references reached it; none for a seed
+};
+
+// How a walk, or one of its steps, ended: `completed` lets the walk go on.
+struct WalkOutcome {
+  std::optional<RunAllReason> stopped;  // none: completed
+  std::optional<std::string> message;   // the error behind the stop, as "{:#}"
+
+  static WalkOutcome completed() { return {}; }
+  static WalkOutcome stop(RunAllReason reason, std::optional<std::string> message = std::nullopt) {
+    return {reason, std::move(message)};
+  }
+  bool is_completed() const { return !stopped; }
+};
+
+// (file text, symbol): a whole file sorts before the symbols of the same file.
+using ImpactedTestKey = std::pair<std::string, std::optional<std::string>>;
+
+struct WalkState {
+  WalkState(ReferenceSource& source, SourceCache& cache, const Config& settings, WalkLimits walk_limits,
+            const Clock& time)
+      : references(source), source_cache(cache), config(settings), limits(walk_limits), clock(time) {}
+
+  std::vector<std::string> errors;  // non-fatal problems, in the order they arose
+  ReferenceSource& references;
+  SourceCache& source_cache;  // also holds the root every path is relative to
+  const Config& config;       // for `ignore-decorators`
+  WalkLimits limits;
+  const Clock& clock;
+  std::map<std::string, VisitedEntry> visited;
+  std::map<ImpactedTestKey, ImpactedTest> impacted_tests;
+  std::map<std::string, IgnoredSymbol> ignored_symbols;
+  std::uint64_t qlo_calls = 0;
+  // Sites of a registry object, per (dead end's file, registry root); filled once each.
+  std::map<std::pair<std::filesystem::path, std::string>, std::vector<ReferenceSite>> decorator_sites;
+  // Sites of a class, per (file, class qualname), for dead-end methods; filled once each.
+  std::map<std::pair<std::filesystem::path, std::string>, std::vector<ReferenceSite>> class_sites;
+  std::uint32_t max_depth_reached = 0;
+  bool decorator_dispatch = false;  // a registering decorator led nowhere
+  // Module names by file, so that the `__init__.py` probes of a file run once per walk.
+  std::unordered_map<std::filesystem::path, std::optional<std::string>> module_names;
+
+  const std::filesystem::path& root() const { return source_cache.root; }
+};
+
+// Enters `name` as reached through `parent`, with the parent's origin; false when it was
+// already there, and then nothing changes.
+bool mark_visited(WalkState& state, std::string_view name, std::string_view parent);
+
+// Records a reached test, fixture or whole test file (no symbol) under (file, symbol); the
+// first record of a key stays. `reached` is the symbol the test was reached through.
+void record_impacted_test(WalkState& state, const std::filesystem::path& file, std::optional<std::string> symbol,
+                          TestKind kind, std::string_view reached);
+
+// The dotted module name of a repository file, looked up once per file and walk.
+const std::optional<std::string>& walk_module_name(WalkState& state, const std::filesystem::path& file);
+
+// The reference queries for a list of symbols.
+std::vector<SymbolQuery> symbol_queries(std::span<const FrontierSymbol> symbols);
+
+}  // namespace pindrel::impact

@@ -1,0 +1,347 @@
+#include "impact/walk.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "impact/decorator_dispatch.hpp"
+#include "walk_fixture.hpp"
+
+namespace pindrel::impact {
+namespace {
+
+using test_support::changed_seed;
+using test_support::sites;
+using Questions = std::vector<std::vector<std::string>>;
+using Lines = std::vector<std::string>;
+
+class Walk : public test_support::WalkFixture {};
+
+TEST_F(Walk, AsksOncePerLevelAndChainsBackToTheSeeds) {
+  write("pkg/__init__.py", "");
+  write("pkg/core.py", "def a():\n    return 1\n\ndef b():\n    return 2\n");
+  write("pkg/api.py", R"(from pkg.core import a, b
+
+def use_a():
+    return a()
+
+def use_b():
+    return b()
+)");
+  write("tests/test_api.py", R"(from pkg.api import use_a, use_b
+
+def test_a():
+    assert use_a() == 1
+
+def test_b():
+    assert use_b() == 2
+)");
+  references_.answers = {
+      {"pkg.core:a", sites({"pkg/core.py:1", "pkg/api.py:1", "pkg/api.py:4"})},
+      {"pkg.core:b", sites({"pkg/api.py:7"})},
+      {"pkg.api:use_a", sites({"tests/test_api.py:4"})},
+      {"pkg.api:use_b", sites({"tests/test_api.py:7"})},
+  };
+
+  const WalkOutcome outcome = walk({changed_seed("pkg.core:a", "pkg/core.py", 1), changed_seed("pkg.core:b", "pkg/core.py", 4)});
+
+  EXPECT_TRUE(outcome.is_completed());
+  EXPECT_EQ(references_.questions, (Questions{{"pkg.core:a pkg/core.py:1:5", "pkg.core:b pkg/core.py:4:5"},
+                                              {"pkg.api:use_a pkg/api.py:3:5", "pkg.api:use_b pkg/api.py:6:5"}}));
+  EXPECT_EQ(tests(), (Lines{"tests/test_api.py tests.test_api:test_a test pkg.core:a <pkg.api:use_a",
+                            "tests/test_api.py tests.test_api:test_b test pkg.core:b <pkg.api:use_b"}));
+  EXPECT_EQ(state().qlo_calls, 2u);
+  EXPECT_EQ(state().max_depth_reached, 1u);
+  EXPECT_EQ(state().visited.size(), 4u);
+  EXPECT_TRUE(state().errors.empty());
+}
+
+TEST_F(Walk, SitesInTestFilesRecordTestsFixturesWholeFilesAndWalkHelpers) {
+  write("pkg/__init__.py", "");
+  write("pkg/core.py", "def helper():\n    return 1\n");
+  write("tests/test_app.py", R"(import pytest
+from pkg.core import helper
+
+class TestLogin:
+    def test_ok(self):
+        assert helper()
+
+@pytest.fixture
+def client():
+    return helper()
+
+def make():
+    return helper()
+
+def test_make():
+    assert make()
+)");
+  write("tests/test_mod.py", "VALUE = helper()\n");
+  write("tests/broken_test.py", "def (:\n    helper()\n");
+  references_.answers = {
+      {"pkg.core:helper", sites({"tests/test_app.py:2", "tests/test_app.py:6", "tests/test_app.py:10",
+                                 "tests/test_app.py:13", "tests/test_mod.py:1", "tests/broken_test.py:2"})},
+      {"tests.test_app:make", sites({"tests/test_app.py:16"})},
+  };
+
+  EXPECT_TRUE(walk({changed_seed("pkg.core:helper", "pkg/core.py", 1)}).is_completed());
+
+  EXPECT_EQ(tests(), (Lines{
+                         "tests/broken_test.py - test pkg.core:helper",
+                         "tests/test_app.py tests.test_app:TestLogin.test_ok test pkg.core:helper",
+                         "tests/test_app.py tests.test_app:client fixture pkg.core:helper",
+                         "tests/test_app.py tests.test_app:test_make test pkg.core:helper <tests.test_app:make",
+                         "tests/test_mod.py - test pkg.core:helper",
+                     }));
+  EXPECT_EQ(references_.questions[1], Lines{"tests.test_app:make tests/test_app.py:12:5"});
+}
+
+TEST_F(Walk, SitesElsewhereQueueAliasesIgnoreDecoratedScanModulesAndNoteUnreadableFiles) {
+  config_.ignore_decorators = {"task"};
+  write("pkg/__init__.py", "");
+  write("pkg/mod.py", "def helper():\n    return 1\n");
+  write("pkg/api.py", R"(from pkg.mod import helper as h
+from pkg.mod import helper
+
+@app.task
+def job():
+    return helper()
+
+@celery.app.task
+def job2():
+    return helper()
+
+TABLE = helper()
+)");
+  write("tests/test_x.py", "from pkg.api import job\n");
+  write("tests/test_y.py", "import pkg.mod\n");
+  references_.answers = {
+      {"pkg.mod:helper", sites({"pkg/mod.py:1", "pkg/api.py:1", "pkg/api.py:2", "pkg/api.py:6", "pkg/api.py:10",
+                                "pkg/api.py:10", "pkg/api.py:12", "pkg/gone.py:3"})},
+  };
+
+  EXPECT_TRUE(walk({changed_seed("pkg.mod:helper", "pkg/mod.py", 1)}).is_completed());
+
+  EXPECT_EQ(references_.questions,
+            (Questions{{"pkg.mod:helper pkg/mod.py:1:5"}, {"pkg.api:h pkg/api.py:1:31"}}));
+  ASSERT_EQ(state().ignored_symbols.size(), 2u);
+  EXPECT_EQ(state().ignored_symbols.at("pkg.api:job"), (IgnoredSymbol{"pkg.api:job", "pkg/api.py", "task"}));
+  EXPECT_EQ(state().ignored_symbols.at("pkg.api:job2"), (IgnoredSymbol{"pkg.api:job2", "pkg/api.py", "task"}));
+  // The module-level use reaches the tests that import pkg.api, and only those.
+  EXPECT_EQ(tests(), Lines{"tests/test_x.py - test pkg.mod:helper <pkg.api"});
+  EXPECT_EQ(state().errors, Lines{"could not read pkg/gone.py:3 while walking from `pkg.mod:helper`"});
+  EXPECT_EQ(state().visited.size(), 3u);
+}
+
+TEST_F(Walk, DeadEndInATestFileIsATest) {
+  write("tests/test_x.py", "def test_solo():\n    pass\n");
+  EXPECT_TRUE(walk({changed_seed("tests.test_x:test_solo", "tests/test_x.py", 1)}).is_completed());
+  EXPECT_EQ(tests(), Lines{"tests/test_x.py tests.test_x:test_solo test tests.test_x:test_solo"});
+}
+
+TEST_F(Walk, RegisteredDeadEndFollowsItsRegistryOncePerFile) {
+  write("pkg/__init__.py", "");
+  write("pkg/m.py", R"(bus = Bus()
+
+def f():
+    pass
+
+@bus.on("a")
+def g():
+    pass
+
+@bus.on("b")
+def h():
+    pass
+)");
+  write("tests/test_bus.py", "def test_emit():\n    bus.emit('a')\n    f()\n");
+  references_.answers = {
+      {"pkg.m:f", sites({"tests/test_bus.py:3"})},
+      {"pkg.m:g", sites({"tests/test_bus.py:3"})},  // a test already recorded: nothing new
+      {"pkg.m:bus", sites({"pkg/m.py:1", "tests/test_bus.py:2"})},
+  };
+
+  EXPECT_TRUE(walk({changed_seed("pkg.m:f", "pkg/m.py", 3), changed_seed("pkg.m:g", "pkg/m.py", 7),
+                    changed_seed("pkg.m:h", "pkg/m.py", 11)})
+                  .is_completed());
+
+  EXPECT_EQ(references_.questions,
+            (Questions{{"pkg.m:f pkg/m.py:3:5", "pkg.m:g pkg/m.py:7:5", "pkg.m:h pkg/m.py:11:5"},
+                       {"pkg.m:bus pkg/m.py:1:1"}}));
+  EXPECT_EQ(state().qlo_calls, 2u);
+  EXPECT_EQ(tests(), Lines{"tests/test_bus.py tests.test_bus:test_emit test pkg.m:f"});
+  EXPECT_FALSE(state().decorator_dispatch);
+  EXPECT_TRUE(state().errors.empty());
+}
+
+TEST_F(Walk, RegistrationThatNothingElseUsesIsUnresolved) {
+  write("pkg/__init__.py", "");
+  write("pkg/web.py", "@app.get('/')\n@app.post('/')\n@login_required\n@functools.wraps(f)\ndef k():\n    pass\n");
+  EXPECT_TRUE(walk({changed_seed("pkg.web:k", "pkg/web.py", 5)}).is_completed());
+  EXPECT_EQ(state().errors,
+            Lines{"`pkg.web:k` is registered by @app.get, @app.post and nothing referencing `app`, `app` could be "
+                  "resolved"});
+  EXPECT_TRUE(state().decorator_dispatch);
+  EXPECT_EQ(state().qlo_calls, 1u);  // app is not bound in the file: the word search stands in
+}
+
+TEST_F(Walk, WordSearchForARegistryGivesUpAfter400Hits) {
+  write("pkg/__init__.py", "");
+  write("pkg/web.py", "@app.get('/')\ndef k():\n    pass\n");
+  const FrontierSymbol k = changed_seed("pkg.web:k", "pkg/web.py", 2);
+  for (const int extra_hits : {399, 400}) {
+    SCOPED_TRACE(extra_hits);
+    std::string user = "def user():\n";
+    for (int i = 0; i < extra_hits; ++i) user += "    app.run()\n";
+    pindrel::test_support::write_file(root() / "pkg/user.py", user);
+    SourceCache cache = new_source_cache(root(), std::vector<std::string>{"pkg/web.py", "pkg/user.py"});
+    WalkState fresh(references_, cache, config_, limits_, clock_);
+    fresh.visited.insert({"pkg.web:k", {"pkg.web:k", std::nullopt}});
+    std::vector<FrontierSymbol> next;
+    const std::vector<std::string> decorators = {"app.get"};
+    EXPECT_TRUE(dispatch_decorators(fresh, k, decorators, next).is_completed());
+    if (extra_hits == 399) {
+      EXPECT_FALSE(fresh.decorator_dispatch);
+      ASSERT_EQ(next.size(), 1u);
+      EXPECT_EQ(next[0].name, "pkg.user:user");
+    } else {
+      EXPECT_TRUE(fresh.decorator_dispatch);
+      EXPECT_TRUE(next.empty());
+    }
+  }
+}
+
+TEST_F(Walk, DeadEndMethodIsReachedThroughItsClass) {
+  write("pkg/__init__.py", "");
+  write("pkg/cart.py", R"(class Cart:
+    def __init__(self):
+        self.items = []
+
+    def __eq__(self, other):
+        return True
+
+class Empty:
+    def size(self):
+        return 0
+)");
+  write("tests/test_cart.py", R"(from pkg.cart import Cart
+
+def test_new():
+    assert Cart().items == []
+
+class TestCart:
+    def check(self):
+        pass
+)");
+  references_.answers = {
+      {"pkg.cart:Cart", sites({"pkg/cart.py:1", "tests/test_cart.py:1", "tests/test_cart.py:4"})},
+      {"pkg.cart:Empty", sites({"pkg/cart.py:8"})},
+  };
+
+  EXPECT_TRUE(walk({changed_seed("pkg.cart:Cart.__eq__", "pkg/cart.py", 5, 9),
+                    changed_seed("pkg.cart:Cart.__init__", "pkg/cart.py", 2, 9),
+                    changed_seed("pkg.cart:Empty.size", "pkg/cart.py", 9, 9),
+                    changed_seed("tests.test_cart:TestCart.check", "tests/test_cart.py", 7, 9)})
+                  .is_completed());
+
+  // One question per class, at the class's name; none for a method of a test file.
+  EXPECT_EQ(references_.questions,
+            (Questions{{"pkg.cart:Cart.__eq__ pkg/cart.py:5:9", "pkg.cart:Cart.__init__ pkg/cart.py:2:9",
+                        "pkg.cart:Empty.size pkg/cart.py:9:9", "tests.test_cart:TestCart.check tests/test_cart.py:7:9"},
+                       {"pkg.cart:Cart pkg/cart.py:1:7"},
+                       {"pkg.cart:Empty pkg/cart.py:8:7"}}));
+  EXPECT_EQ(tests(), (Lines{"tests/test_cart.py tests.test_cart:TestCart.check test tests.test_cart:TestCart.check",
+                            "tests/test_cart.py tests.test_cart:test_new test pkg.cart:Cart.__eq__"}));
+  EXPECT_EQ(state().qlo_calls, 3u);
+  EXPECT_TRUE(state().errors.empty());
+}
+
+TEST_F(Walk, DeletedSeedWalksWhatStillUsesItsName) {
+  write("pkg/__init__.py", "");
+  write("pkg/b.py", "def user():\n    return gone()\n");
+  write("tests/test_b.py", "def test_user():\n    user()\n");
+  references_.answers = {{"pkg.b:user", sites({"tests/test_b.py:2"})}};
+  Seed deleted{{"pkg.a:gone", "gone", "pkg/a.py", 1, 5}, SeedKind::deleted};
+
+  EXPECT_TRUE(walk({deleted, changed_seed("pkg.b:user", "pkg/b.py", 1)}).is_completed());
+
+  // Queued through the deleted name and again as a seed: asked twice, the seed's entry kept.
+  EXPECT_EQ(references_.questions, (Questions{{"pkg.b:user pkg/b.py:1:5", "pkg.b:user pkg/b.py:1:5"}}));
+  EXPECT_EQ(state().visited.at("pkg.b:user").parent, std::nullopt);
+  EXPECT_EQ(tests(), Lines{"tests/test_b.py tests.test_b:test_user test pkg.b:user"});
+}
+
+TEST_F(Walk, ModuleSeedScansWithoutAsking) {
+  write("pkg/__init__.py", "");
+  write("pkg/mod.py", "X = 1\n");
+  write("tests/test_m.py", "import pkg.mod\n");
+  EXPECT_TRUE(walk({Seed{{"pkg.mod", "pkg.mod", "pkg/mod.py", 0, 0}, SeedKind::module}}).is_completed());
+  EXPECT_TRUE(references_.questions.empty());
+  EXPECT_EQ(tests(), Lines{"tests/test_m.py - test pkg.mod"});
+}
+
+class WalkStops : public test_support::WalkFixture {
+ protected:
+  // pkg.a:f is used by g, which nothing uses.
+  void SetUp() override {
+    write("pkg/__init__.py", "");
+    write("pkg/a.py", "def f():\n    pass\n\ndef g():\n    f()\n");
+    references_.answers = {{"pkg.a:f", sites({"pkg/a.py:5"})}};
+  }
+  WalkOutcome walk_f() { return walk({changed_seed("pkg.a:f", "pkg/a.py", 1)}); }
+  static std::string reason(const WalkOutcome& outcome) {
+    return outcome.stopped ? std::string(run_all_reason_name(*outcome.stopped)) : "completed";
+  }
+};
+
+TEST_F(WalkStops, FailedQuestionStopsWithItsError) {
+  references_.failure = Error("exited").context("could not resolve references for pkg/a.py:1:5");
+  const WalkOutcome outcome = walk_f();
+  EXPECT_EQ(reason(outcome), "refs_failed");
+  EXPECT_EQ(outcome.message, "could not resolve references for pkg/a.py:1:5: exited");
+}
+
+TEST_F(WalkStops, UnreadableSiteStopsWithTheReadError) {
+  std::filesystem::create_directories(root() / "pkg/dir.py");
+  references_.answers = {{"pkg.a:f", sites({"pkg/dir.py:1"})}};
+  const WalkOutcome outcome = walk_f();
+  EXPECT_EQ(reason(outcome), "index_failed");
+  EXPECT_EQ(outcome.message, "could not read " + (root() / "pkg/dir.py").string() + ": Is a directory (os error 21)");
+}
+
+TEST_F(WalkStops, SymbolLimitIsCheckedBeforeEachQuestion) {
+  limits_.max_symbols = 0;
+  EXPECT_EQ(reason(walk_f()), "max_symbols");
+  EXPECT_TRUE(references_.questions.empty());
+}
+
+TEST_F(WalkStops, DepthLimitStopsWhenAnotherLevelWouldBeNeeded) {
+  limits_.max_depth = 0;
+  const WalkOutcome outcome = walk_f();
+  EXPECT_EQ(reason(outcome), "max_depth");
+  EXPECT_EQ(outcome.message, std::nullopt);
+  EXPECT_EQ(references_.questions.size(), 1u);
+  EXPECT_EQ(state().max_depth_reached, 0u);
+}
+
+TEST_F(WalkStops, LargestDepthLimitLetsTheWalkComplete) {
+  limits_.max_depth = std::numeric_limits<std::uint32_t>::max();
+  EXPECT_EQ(reason(walk_f()), "completed");
+  EXPECT_EQ(state().max_depth_reached, 1u);
+}
+
+TEST_F(WalkStops, DeadlineIsCheckedBeforeEachLevelAndAfterTheLast) {
+  limits_.deadline = clock_.instant;
+  EXPECT_EQ(reason(walk_f()), "budget");
+  EXPECT_TRUE(references_.questions.empty());
+
+  state_.reset();
+  limits_.deadline = clock_.instant + std::chrono::milliseconds(5);
+  references_.on_question = [&] { clock_.instant += std::chrono::milliseconds(3); };
+  EXPECT_EQ(reason(walk_f()), "budget");
+  EXPECT_EQ(references_.questions.size(), 2u);  // the second level, which queued nothing, ran out
+}
+
+}  // namespace
+}  // namespace pindrel::impact
