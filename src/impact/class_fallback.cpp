@@ -1,9 +1,9 @@
 #include "impact/class_fallback.hpp"
 
 #include "impact/decorator_dispatch.hpp"
-#include "impact/enclosing_scope.hpp"
 #include "impact/follow.hpp"
 #include "modpath.hpp"
+#include "pysource/enclosing.hpp"
 
 namespace pindrel::impact {
 namespace {
@@ -33,7 +33,7 @@ WalkOutcome follow_through_class(WalkState& state, const FrontierSymbol& symbol,
   if (*source == nullptr) return WalkOutcome::completed();
   const pysource::SharedOutline outline = cached_outline(**source);
   if (outline == nullptr) return WalkOutcome::completed();
-  const pysource::Definition* method = innermost_definition(*outline, symbol.line);
+  const pysource::Definition* method = pysource::enclosing_definition(*outline, symbol.line);
   if (method == nullptr || method->kind != pysource::DefinitionKind::method) return WalkOutcome::completed();
   const pysource::Definition* owner = enclosing_class(*outline, *method);
   if (owner == nullptr) return WalkOutcome::completed();

@@ -32,10 +32,6 @@ struct UnknownScope {
 };
 using EnclosingScope = std::variant<ImportScope, InDefinition, ModuleLevelScope, UnknownScope>;
 
-// The innermost definition holding `line`: the greatest start line, the later one on a tie;
-// null when no definition holds it.
-const pysource::Definition* innermost_definition(const pysource::Outline& outline, std::uint32_t line);
-
 // The scope of `line` in `file`, read and outlined through the cache; a read error is returned.
 Result<EnclosingScope> enclosing_definition_at(SourceCache& cache, const std::filesystem::path& file,
                                                std::uint32_t line);

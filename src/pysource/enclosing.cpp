@@ -5,12 +5,21 @@
 // pushed and popped at most once.
 #include "pysource/enclosing.hpp"
 
+#include <algorithm>
 #include <cassert>
 
 namespace pindrel::pysource {
 
 const Definition* enclosing_definition(const Outline& outline, std::uint32_t line) {
-  return EnclosingDefinitions(outline).at(line);
+  // For one line, walking back from the last definition that starts at or before it meets the
+  // greatest start line first, and the later one of a tie first; nothing is allocated.
+  const auto& definitions = outline.definitions;
+  auto it = std::ranges::upper_bound(definitions, line, {}, &Definition::start_line);
+  while (it != definitions.begin()) {
+    --it;
+    if (line <= it->end_line) return &*it;
+  }
+  return nullptr;
 }
 
 const Definition* EnclosingDefinitions::at(std::uint32_t line) {
