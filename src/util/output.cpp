@@ -13,6 +13,8 @@ Result<void> write_all(int fd, std::string_view text) {
       if (errno == EINTR) continue;
       return std::unexpected(Error::from_errno(errno));
     }
+    // Trying again would spin for as long as the descriptor takes nothing.
+    if (n == 0) return std::unexpected(Error("failed to write whole buffer"));
     text.remove_prefix(static_cast<std::size_t>(n));
   }
   return {};

@@ -7,7 +7,8 @@
 
 namespace pindrel {
 
-// Writes all of `text` to `fd`, retrying after interruptions; a failure is the system's reason.
+// Writes all of `text` to `fd`, retrying after interruptions; a failure is the system's reason, or
+// "failed to write whole buffer" when a write takes no bytes.
 Result<void> write_all(int fd, std::string_view text);
 
 // Standard output behind one 8 KiB buffer. Bytes reach the descriptor when the buffer

@@ -8,8 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
+
+#include "util/utf8.hpp"
 
 extern char** environ;
 
@@ -55,28 +58,37 @@ Result<Pipe> make_pipe() {
   return p;
 }
 
+// The two spawn records; `status` is the error number of a failed initialisation, or 0.
 class SpawnActions {
  public:
-  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
+  SpawnActions() : status_(posix_spawn_file_actions_init(&actions_)) {}
   SpawnActions(const SpawnActions&) = delete;
   SpawnActions& operator=(const SpawnActions&) = delete;
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+  ~SpawnActions() {
+    if (status_ == 0) posix_spawn_file_actions_destroy(&actions_);
+  }
+  int status() const { return status_; }
   posix_spawn_file_actions_t* get() { return &actions_; }
 
  private:
   posix_spawn_file_actions_t actions_;
+  int status_;
 };
 
 class SpawnAttributes {
  public:
-  SpawnAttributes() { posix_spawnattr_init(&attr_); }
+  SpawnAttributes() : status_(posix_spawnattr_init(&attr_)) {}
   SpawnAttributes(const SpawnAttributes&) = delete;
   SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  ~SpawnAttributes() { posix_spawnattr_destroy(&attr_); }
+  ~SpawnAttributes() {
+    if (status_ == 0) posix_spawnattr_destroy(&attr_);
+  }
+  int status() const { return status_; }
   posix_spawnattr_t* get() { return &attr_; }
 
  private:
   posix_spawnattr_t attr_;
+  int status_;
 };
 
 // Drains both pipes together so that a child filling one of them never blocks.
@@ -117,6 +129,66 @@ Result<ExitStatus> wait_for(pid_t pid) {
   return ExitStatus::from_wait_status(status);
 }
 
+// An unnamed file in `dir`, open for reading at offset 0 and holding `bytes`; nothing of it
+// stays on disk. A file system without unnamed files gets a fresh name, removed at once.
+Result<Fd> unnamed_file_holding(std::string_view bytes, const std::filesystem::path& dir) {
+  const std::string directory = dir.empty() ? std::string(".") : dir.native();
+  int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
+    std::string name = directory + "/.pindrel-stdin-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+  }
+  if (fd < 0) return std::unexpected(Error::from_errno(errno).context("could not create a file for stdin"));
+  Fd file(fd);
+  if (auto written = write_all(file.get(), bytes); !written) {
+    return std::unexpected(std::move(written.error()).context("could not write the payload for stdin"));
+  }
+  if (::lseek(file.get(), 0, SEEK_SET) < 0) {
+    return std::unexpected(Error::from_errno(errno).context("could not rewind the payload for stdin"));
+  }
+  return file;
+}
+
+// Our environment as the new program gets it, as `NAME=VALUE` entries.
+std::vector<std::string> changed_environment(const ProcessChanges& changes) {
+  auto name_of = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
+  const auto& removals = changes.env_removals;
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::find(removals.begin(), removals.end(), name_of(*entry)) == removals.end()) entries.emplace_back(*entry);
+  }
+  for (const auto& [name, value] : changes.env_settings) {
+    std::erase_if(entries, [&](const std::string& entry) { return name_of(entry) == name; });
+    entries.push_back(name + "=" + value);
+  }
+  return entries;
+}
+
+// What an exec changes in this process, put back when the exec fails.
+class Restore {
+ public:
+  Restore()
+      : cwd_(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)),
+        input_(::fcntl(0, F_DUPFD_CLOEXEC, 3)),
+        sigpipe_(::signal(SIGPIPE, SIG_DFL)),
+        environment_(environ) {}
+  Restore(const Restore&) = delete;
+  Restore& operator=(const Restore&) = delete;
+  ~Restore() {
+    environ = environment_;
+    if (sigpipe_ != SIG_ERR) ::signal(SIGPIPE, sigpipe_);
+    if (input_.get() >= 0) ::dup2(input_.get(), 0);
+    if (cwd_.get() >= 0) (void)::fchdir(cwd_.get());
+  }
+
+ private:
+  Fd cwd_;
+  Fd input_;
+  sighandler_t sigpipe_;
+  char** environment_;
+};
+
 }  // namespace
 
 ExitStatus ExitStatus::from_wait_status(int status) {
@@ -139,26 +211,30 @@ Result<Finished> run_captured(const Command& command) {
   auto err_pipe = make_pipe();
   if (!err_pipe) return std::unexpected(std::move(err_pipe.error()));
 
+  // A step that fails would start the child with other descriptors or signals than asked for.
   SpawnActions actions;
-  posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(actions.get(), out_pipe->write.get(), 1);
-  posix_spawn_file_actions_adddup2(actions.get(), err_pipe->write.get(), 2);
-  if (!command.cwd.empty()) posix_spawn_file_actions_addchdir_np(actions.get(), command.cwd.c_str());
+  int rc = actions.status();
+  if (rc == 0) rc = posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
+  if (rc == 0) rc = posix_spawn_file_actions_adddup2(actions.get(), out_pipe->write.get(), 1);
+  if (rc == 0) rc = posix_spawn_file_actions_adddup2(actions.get(), err_pipe->write.get(), 2);
+  if (rc == 0 && !command.cwd.empty()) rc = posix_spawn_file_actions_addchdir_np(actions.get(), command.cwd.c_str());
 
   // The parent ignores SIGPIPE; the child starts with the default disposition.
   SpawnAttributes attributes;
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(attributes.get(), &defaults);
-  posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF);
+  if (rc == 0) rc = attributes.status();
+  if (rc == 0) rc = posix_spawnattr_setsigdefault(attributes.get(), &defaults);
+  if (rc == 0) rc = posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF);
+  if (rc != 0) return std::unexpected(Error::from_errno(rc));
 
   std::vector<char*> argv;
   for (const auto& arg : command.argv) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
   pid_t pid = 0;
-  const int rc = ::posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ);
+  rc = ::posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ);
   if (rc != 0) return std::unexpected(Error::from_errno(rc));
   out_pipe->write.reset();
   err_pipe->write.reset();
@@ -172,6 +248,51 @@ Result<Finished> run_captured(const Command& command) {
   if (!status) return std::unexpected(std::move(status.error()));
   finished.status = *status;
   return finished;
+}
+
+std::vector<std::string> argv_display_strings(const std::vector<std::string>& argv) {
+  std::vector<std::string> shown;
+  shown.reserve(argv.size());
+  for (const auto& word : argv) shown.push_back(lossy_utf8(word));
+  return shown;
+}
+
+Error exec_replacing(Output& out, std::string flush_failure, const Command& command, const ProcessChanges& changes) {
+  // The process image and every buffer in it end with the exec.
+  if (auto flushed = out.flush(); !flushed) return std::move(flushed.error()).context(std::move(flush_failure));
+  if (command.argv.empty()) return Error("the command resolved to an empty argv");
+
+  std::optional<Fd> input;
+  if (changes.stdin_bytes) {
+    auto file = unnamed_file_holding(*changes.stdin_bytes, changes.stdin_dir);
+    if (!file) return std::move(file.error());
+    input = std::move(*file);
+  }
+
+  std::string shown;
+  for (const auto& word : argv_display_strings(command.argv)) shown += (shown.empty() ? "" : " ") + word;
+  auto failed = [&](Error cause) { return std::move(cause).context("failed to exec `" + shown + "`"); };
+
+  std::vector<std::string> environment = changed_environment(changes);
+  auto holds_nul = [](std::string_view text) { return text.find('\0') != std::string_view::npos; };
+  if (std::any_of(command.argv.begin(), command.argv.end(), holds_nul) ||
+      std::any_of(environment.begin(), environment.end(), holds_nul) || holds_nul(command.cwd.native())) {
+    return failed(Error("nul byte found in provided data"));
+  }
+  std::vector<char*> argv;
+  for (const auto& word : command.argv) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (auto& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  Restore restore;
+  if (!command.cwd.empty() && ::chdir(command.cwd.c_str()) != 0) return failed(Error::from_errno(errno));
+  if (input && ::dup2(input->get(), 0) < 0) return failed(Error::from_errno(errno));
+  // execvp searches the PATH of `environ`, which is the new environment from here on.
+  environ = envp.data();
+  ::execvp(argv[0], argv.data());
+  return failed(Error::from_errno(errno));
 }
 
 }  // namespace pindrel

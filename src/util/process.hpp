@@ -3,9 +3,12 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "util/error.hpp"
+#include "util/output.hpp"
 
 namespace pindrel {
 
@@ -49,5 +52,25 @@ struct Finished {
 // Starts the command with an empty standard input, captures both outputs whole and
 // waits for it. Fails only when the process cannot be started (the system's reason).
 Result<Finished> run_captured(const Command& command);
+
+// How the program that replaces this process differs from it, beyond its argv and directory.
+struct ProcessChanges {
+  std::vector<std::string> env_removals;                          // names taken out of our environment
+  std::vector<std::pair<std::string, std::string>> env_settings;  // then set in order; a setting beats a removal
+  std::optional<std::string> stdin_bytes;  // the whole of its standard input; none keeps ours
+  std::filesystem::path stdin_dir;         // where the unnamed file holding them is made; empty: the current directory
+};
+
+// Writes out what `out` holds, then replaces this process with `command`: in `command.cwd`, with the
+// changes applied, SIGPIPE back at its default, a bare program name searched on the PATH of the new
+// environment. Returns only with an error, and then leaves this process as it found it. The errors:
+// `flush_failure` over the write error; "the command resolved to an empty argv"; "could not create a
+// file for stdin", "could not write the payload for stdin" or "could not rewind the payload for stdin"
+// over their cause; "failed to exec `{}`" (the argv shown) over the system's reason, or over "nul byte
+// found in provided data".
+Error exec_replacing(Output& out, std::string flush_failure, const Command& command, const ProcessChanges& changes);
+
+// Each word as text, invalid UTF-8 replaced by U+FFFD: how an argv is shown.
+std::vector<std::string> argv_display_strings(const std::vector<std::string>& argv);
 
 }  // namespace pindrel

@@ -145,8 +145,9 @@ std::string_view take_line(std::string_view& text) {
 
 std::string debug_quoted(std::string_view text) {
   static constexpr char hex[] = "0123456789abcdef";
+  static constexpr char upper_hex[] = "0123456789ABCDEF";
   std::string out = "\"";
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = 0, bad = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     unsigned control = 0x100;  // none
     switch (c) {
@@ -163,14 +164,31 @@ std::string debug_quoted(std::string_view text) {
           control = static_cast<unsigned char>(text[++i]);
         }
     }
-    if (control == 0x100) {
+    if (control != 0x100) {
+      out += "\\u{";
+      if (control >= 16) out += hex[control / 16];
+      out += hex[control % 16];
+      out += '}';
+      continue;
+    }
+    if (c < 0x80) {
       out += static_cast<char>(c);
       continue;
     }
-    out += "\\u{";
-    if (control >= 16) out += hex[control / 16];
-    out += hex[control % 16];
-    out += '}';
+    const std::size_t n = sequence_length(text, i, bad);
+    if (n == 0) {
+      // Bytes that are not UTF-8 stay visible, and the message stays valid text.
+      for (std::size_t k = 0; k < bad; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + k]);
+        out += "\\x";
+        out += upper_hex[b / 16];
+        out += upper_hex[b % 16];
+      }
+      i += bad - 1;
+    } else {
+      out.append(text.substr(i, n));
+      i += n - 1;
+    }
   }
   return out + "\"";
 }

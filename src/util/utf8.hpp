@@ -39,7 +39,8 @@ std::string_view trim_white_space_end(std::string_view text);
 std::string_view take_line(std::string_view& text);
 
 // A text as messages quote it: in double quotes, with quotes, backslashes and control
-// characters escaped so that the message stays on one line.
+// characters escaped so that the message stays on one line, and each byte that is not
+// UTF-8 written as \xHH.
 std::string debug_quoted(std::string_view text);
 
 }  // namespace pindrel

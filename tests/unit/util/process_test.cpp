@@ -1,8 +1,15 @@
 #include "util/process.hpp"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include "scratch.hpp"
 
 namespace pindrel {
 namespace {
@@ -61,6 +68,100 @@ TEST(RunCaptured, MissingProgramIsTheSystemReason) {
   auto bare = run_captured({{"surely-no-such-program-on-path"}, {}});
   ASSERT_FALSE(bare);
   EXPECT_EQ(bare.error().render(), "No such file or directory (os error 2)");
+}
+
+// Runs exec_replacing in a child process whose SIGPIPE is ignored, as pindrel's own is; returns
+// what the new program wrote to standard output, then its exit status.
+std::string exec_in_child(const Command& command, const ProcessChanges& changes) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "pipe failed";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::close(fds[0]);
+    ::signal(SIGPIPE, SIG_IGN);
+    ::setenv("PINDREL_T_REMOVED", "gone", 1);
+    ::setenv("PINDREL_T_EMPTY", "", 1);
+    ::setenv("PINDREL_T_KEPT", "kept", 1);
+    Output out(1);
+    (void)out.write("buffered\n");
+    Error error = exec_replacing(out, "could not flush", command, changes);
+    (void)write_all(1, "exec failed: " + error.render() + "\n");
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  std::string output;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return output + to_text(ExitStatus::from_wait_status(status));
+}
+
+TEST(ExecReplacing, BecomesTheProgramWithItsDirectoryEnvironmentAndInput) {
+  test_support::ScratchDir dir;
+  const std::string script =
+      "pwd; cat; echo \"${PINDREL_T_REMOVED-unset} ${PINDREL_T_EMPTY-unset} $PINDREL_T_KEPT $PINDREL_T_SET\"; "
+      "mask=$(sed -n 's/^SigIgn:[[:space:]]*//p' /proc/self/status); "
+      "[ $(( 0x$mask & 0x1000 )) -eq 0 ] && echo SIGPIPE default; exit 7";
+  ProcessChanges changes;
+  changes.env_removals = {"PINDREL_T_REMOVED", "PINDREL_T_EMPTY", "PINDREL_T_SET"};
+  changes.env_settings = {{"PINDREL_T_SET", "first"}, {"PINDREL_T_SET", "set"}};
+  changes.stdin_bytes = "payload\n";
+  changes.stdin_dir = dir.path();
+  EXPECT_EQ(exec_in_child({{"sh", "-c", script}, dir.path()}, changes),
+            "buffered\n" + dir.path().native() + "\npayload\nunset unset kept set\nSIGPIPE default\nexit status: 7");
+  // Nothing of the payload stays behind in the directory.
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+
+  changes.stdin_bytes = "";
+  EXPECT_EQ(exec_in_child({{"/bin/sh", "-c", "wc -c"}, {}}, changes), "buffered\n0\nexit status: 0");
+}
+
+TEST(ExecReplacing, FailuresLeaveTheProcessAsItWas) {
+  test_support::ScratchDir dir;
+  struct Case {
+    Command command;
+    std::optional<std::string> stdin_bytes;
+    std::filesystem::path stdin_dir;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{{}, {}}, std::nullopt, {}, "the command resolved to an empty argv"},
+      {{{"/nonexistent/program", "a b", "c"}, {}}, std::nullopt, {},
+       "failed to exec `/nonexistent/program a b c`: No such file or directory (os error 2)"},
+      {{{"surely-no-such-program-on-path"}, {}}, std::nullopt, {},
+       "failed to exec `surely-no-such-program-on-path`: No such file or directory (os error 2)"},
+      {{{"/bin/true", "x\xFF"}, dir.path() / "missing"}, std::nullopt, {},
+       "failed to exec `/bin/true x\xEF\xBF\xBD`: No such file or directory (os error 2)"},
+      {{{"/bin/true", std::string("a\0b", 3)}, {}}, std::nullopt, {},
+       std::string("failed to exec `/bin/true a\0b`: nul byte found in provided data", 63)},
+      {{{"/bin/true"}, {}}, "payload", dir.path() / "missing",
+       "could not create a file for stdin: No such file or directory (os error 2)"},
+  };
+  const auto cwd = std::filesystem::current_path();
+  const char* path_before = std::getenv("PATH");
+  const auto sigpipe_before = std::signal(SIGPIPE, SIG_IGN);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    Output out(1);
+    Error error = exec_replacing(out, "could not flush", c.command,
+                                 {{"PATH"}, {{"PINDREL_T_SET", "x"}}, c.stdin_bytes, c.stdin_dir});
+    EXPECT_EQ(error.render(), c.error);
+    EXPECT_EQ(std::filesystem::current_path(), cwd);
+    EXPECT_EQ(std::getenv("PATH"), path_before);
+    EXPECT_EQ(std::getenv("PINDREL_T_SET"), nullptr);
+    EXPECT_EQ(std::signal(SIGPIPE, SIG_IGN), SIG_IGN);
+  }
+  std::signal(SIGPIPE, sigpipe_before);
+}
+
+TEST(ExecReplacing, FlushesFirstAndReportsAFailedFlush) {
+  Output out(-1);
+  ASSERT_TRUE(out.write("pending"));
+  Error error = exec_replacing(out, "could not flush pindrel's own output", {{"/bin/true"}, {}}, {});
+  EXPECT_EQ(error.render(), "could not flush pindrel's own output: Bad file descriptor (os error 9)");
 }
 
 }  // namespace

@@ -28,6 +28,23 @@ TEST(Utf8, LossyReplacesEachMaximalInvalidPrefix) {
   }
 }
 
+TEST(Utf8, DebugQuotedEscapesControlsAndBytesThatAreNotUtf8) {
+  struct Case {
+    std::string_view in;
+    std::string_view out;
+  };
+  const Case cases[] = {
+      {"a \"b\" \\ \n\t", R"("a \"b\" \\ \n\t")"},
+      {"\x01\x7F\xC2\x85", R"("\u{1}\u{7f}\u{85}")"},
+      {"caf\xC3\xA9", "\"caf\xC3\xA9\""},
+      {"a\xFF" "b\xE2\x82", R"("a\xFFb\xE2\x82")"},  // a truncated sequence is one invalid prefix of two bytes
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.out);
+    EXPECT_EQ(debug_quoted(c.in), c.out);
+  }
+}
+
 TEST(Utf8, CodePointsDecodeEachLengthAndReplaceInvalidPrefixes) {
   EXPECT_EQ(code_points("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), U"a\u00E9\u20AC\U0001F600");
   EXPECT_EQ(code_points("\xE2\x82" "A\xC0\xAF"), U"\uFFFDA\uFFFD\uFFFD");
