@@ -1,5 +1,7 @@
 #include "environment.hpp"
 
+#include "git_env_policy.hpp"
+
 namespace pindrel {
 
 Environment Environment::from_process() {
@@ -11,6 +13,9 @@ Environment Environment::from_process() {
   env.tmpdir = env_value("TMPDIR");
   env.rust_log = env_value("RUST_LOG");
   env.no_color = env_value("NO_COLOR");
+  for (std::string_view name : repository_local_git_vars) {
+    if (env_value(std::string(name).c_str())) env.git_vars_set.emplace_back(name);
+  }
   env.path_search = PathSearch::from_process();
   return env;
 }

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "util/path_search.hpp"
 
@@ -17,6 +18,8 @@ struct Environment {
   std::optional<std::string> tmpdir;            // TMPDIR, for the fallback payload
   std::optional<std::string> rust_log;
   std::optional<std::string> no_color;
+  // Those of `repository_local_git_vars` that are set, whatever their value, in that table's order.
+  std::vector<std::string> git_vars_set;
   PathSearch path_search;  // PATH, HOME and the current directory
 
   static Environment from_process();

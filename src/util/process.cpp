@@ -257,9 +257,12 @@ std::vector<std::string> argv_display_strings(const std::vector<std::string>& ar
   return shown;
 }
 
-Error exec_replacing(Output& out, std::string flush_failure, const Command& command, const ProcessChanges& changes) {
-  // The process image and every buffer in it end with the exec.
-  if (auto flushed = out.flush(); !flushed) return std::move(flushed.error()).context(std::move(flush_failure));
+Result<Flushed> flush_before_exec(Output& out, std::string failure) {
+  if (auto flushed = out.flush(); !flushed) return std::unexpected(std::move(flushed.error()).context(std::move(failure)));
+  return Flushed();
+}
+
+Error exec_replacing(const Flushed&, const Command& command, const ProcessChanges& changes) {
   if (command.argv.empty()) return Error("the command resolved to an empty argv");
 
   std::optional<Fd> input;

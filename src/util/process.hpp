@@ -61,14 +61,23 @@ struct ProcessChanges {
   std::filesystem::path stdin_dir;         // where the unnamed file holding them is made; empty: the current directory
 };
 
-// Writes out what `out` holds, then replaces this process with `command`: in `command.cwd`, with the
-// changes applied, SIGPIPE back at its default, a bare program name searched on the PATH of the new
-// environment. Returns only with an error, and then leaves this process as it found it. The errors:
-// `flush_failure` over the write error; "the command resolved to an empty argv"; "could not create a
-// file for stdin", "could not write the payload for stdin" or "could not rewind the payload for stdin"
-// over their cause; "failed to exec `{}`" (the argv shown) over the system's reason, or over "nul byte
-// found in provided data".
-Error exec_replacing(Output& out, std::string flush_failure, const Command& command, const ProcessChanges& changes);
+// Proof that the buffered output went out: the exec ends the process image and every buffer in it.
+class Flushed {
+ private:
+  Flushed() = default;
+  friend Result<Flushed> flush_before_exec(Output& out, std::string failure);
+};
+
+// Writes out what `out` holds; a failure is `failure` over the write error.
+Result<Flushed> flush_before_exec(Output& out, std::string failure);
+
+// Replaces this process with `command`: in `command.cwd`, with the changes applied, SIGPIPE back at
+// its default, a bare program name searched on the PATH of the new environment. Returns only with an
+// error, and then leaves this process as it found it. The errors: "the command resolved to an empty
+// argv"; "could not create a file for stdin", "could not write the payload for stdin" or "could not
+// rewind the payload for stdin" over their cause; "failed to exec `{}`" (the argv shown) over the
+// system's reason, or over "nul byte found in provided data".
+Error exec_replacing(const Flushed& flushed, const Command& command, const ProcessChanges& changes);
 
 // Each word as text, invalid UTF-8 replaced by U+FFFD: how an argv is shown.
 std::vector<std::string> argv_display_strings(const std::vector<std::string>& argv);

@@ -85,7 +85,8 @@ std::string exec_in_child(const Command& command, const ProcessChanges& changes)
     ::setenv("PINDREL_T_KEPT", "kept", 1);
     Output out(1);
     (void)out.write("buffered\n");
-    Error error = exec_replacing(out, "could not flush", command, changes);
+    auto flushed = flush_before_exec(out, "could not flush");
+    Error error = flushed ? exec_replacing(*flushed, command, changes) : flushed.error();
     (void)write_all(1, "exec failed: " + error.render() + "\n");
     ::_exit(127);
   }
@@ -146,8 +147,9 @@ TEST(ExecReplacing, FailuresLeaveTheProcessAsItWas) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error);
     Output out(1);
-    Error error = exec_replacing(out, "could not flush", c.command,
-                                 {{"PATH"}, {{"PINDREL_T_SET", "x"}}, c.stdin_bytes, c.stdin_dir});
+    auto flushed = flush_before_exec(out, "could not flush");
+    ASSERT_TRUE(flushed);
+    Error error = exec_replacing(*flushed, c.command, {{"PATH"}, {{"PINDREL_T_SET", "x"}}, c.stdin_bytes, c.stdin_dir});
     EXPECT_EQ(error.render(), c.error);
     EXPECT_EQ(std::filesystem::current_path(), cwd);
     EXPECT_EQ(std::getenv("PATH"), path_before);
@@ -157,11 +159,12 @@ TEST(ExecReplacing, FailuresLeaveTheProcessAsItWas) {
   std::signal(SIGPIPE, sigpipe_before);
 }
 
-TEST(ExecReplacing, FlushesFirstAndReportsAFailedFlush) {
+TEST(FlushBeforeExec, AFailedFlushCarriesTheCallersMessage) {
   Output out(-1);
   ASSERT_TRUE(out.write("pending"));
-  Error error = exec_replacing(out, "could not flush pindrel's own output", {{"/bin/true"}, {}}, {});
-  EXPECT_EQ(error.render(), "could not flush pindrel's own output: Bad file descriptor (os error 9)");
+  auto flushed = flush_before_exec(out, "could not flush pindrel's own output");
+  ASSERT_FALSE(flushed);
+  EXPECT_EQ(flushed.error().render(), "could not flush pindrel's own output: Bad file descriptor (os error 9)");
 }
 
 }  // namespace

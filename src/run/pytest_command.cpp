@@ -1,0 +1,43 @@
+#include "run/pytest_command.hpp"
+
+#include <algorithm>
+
+namespace pindrel::run {
+
+Result<PytestCommand> resolve_pytest_argv(const std::optional<std::string>& pindrel_pytest,
+                                          const std::vector<std::string>& configured, const std::string& root,
+                                          const PathSearch& search) {
+  // The variable names one program, spaces and all; a bare name is searched on PATH by the exec.
+  if (pindrel_pytest) return PytestCommand{{*pindrel_pytest}, root};
+  if (!configured.empty()) return PytestCommand{configured, root};
+  auto found = find_on_path("pytest", search);
+  if (!found) {
+    return std::unexpected(std::move(found.error())
+                               .context("`pytest` not found on PATH. Set `pytest-command` under [tool.pindrel] in "
+                                        "pyproject.toml, or point PINDREL_PYTEST at the binary."));
+  }
+  return PytestCommand{{found->native()}, root};
+}
+
+std::vector<std::string> build_pytest_argv(const std::vector<std::string>& words, std::span<const std::string> node_ids,
+                                           const std::vector<std::string>& pytest_args) {
+  std::vector<std::string> argv = words;
+  argv.insert(argv.end(), node_ids.begin(), node_ids.end());
+  argv.insert(argv.end(), pytest_args.begin(), pytest_args.end());
+  return argv;
+}
+
+bool env_var_is_set(const Environment& env, std::string_view name) {
+  return std::find(env.git_vars_set.begin(), env.git_vars_set.end(), name) != env.git_vars_set.end();
+}
+
+CommandSpec command_spec_removing_env(std::vector<std::string> names) { return CommandSpec{{}, std::move(names), {}}; }
+
+Error exec_with_stdin_payload(const Flushed& flushed, const std::filesystem::path& root,
+                              const std::vector<std::string>& argv, const CommandSpec& spec,
+                              const std::optional<std::string>& tmpdir) {
+  ProcessChanges changes{spec.env_removals, spec.env_settings, spec.stdin_payload, tmpdir ? *tmpdir : "/tmp"};
+  return exec_replacing(flushed, Command{argv, root}, changes);
+}
+
+}  // namespace pindrel::run

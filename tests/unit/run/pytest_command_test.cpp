@@ -1,0 +1,49 @@
+#include "run/pytest_command.hpp"
+
+#include <gtest/gtest.h>
+
+#include "scratch.hpp"
+
+namespace pindrel::run {
+namespace {
+
+using Words = std::vector<std::string>;
+
+TEST(ResolvePytestArgv, VariableThenConfigurationThenPath) {
+  test_support::ScratchDir dir;
+  test_support::write_file(dir.path() / "bin" / "pytest", "#!/bin/sh\n", test_support::FileMode::executable);
+  PathSearch search{(dir.path() / "bin").native(), std::nullopt, dir.path()};
+  struct Case {
+    std::optional<std::string> variable;
+    Words configured;
+    Words words;
+  };
+  const Case cases[] = {
+      {"py test -q", {"uv", "run", "pytest"}, {"py test -q"}},  // one word, never split
+      {"", {"uv"}, {""}},
+      {std::nullopt, {"uv", "run", "pytest"}, {"uv", "run", "pytest"}},
+      {std::nullopt, {}, {(dir.path() / "bin" / "pytest").native()}},
+  };
+  for (const auto& c : cases) {
+    auto resolved = resolve_pytest_argv(c.variable, c.configured, "/repo", search);
+    ASSERT_TRUE(resolved) << resolved.error().render();
+    EXPECT_EQ(resolved->words, c.words);
+    EXPECT_EQ(resolved->root, "/repo");
+  }
+  search.path = dir.path().native();
+  auto missing = resolve_pytest_argv(std::nullopt, {}, "/repo", search);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().render(),
+            "`pytest` not found on PATH. Set `pytest-command` under [tool.pindrel] in pyproject.toml, or point "
+            "PINDREL_PYTEST at the binary.: cannot find binary path");
+}
+
+TEST(BuildPytestArgv, WordsThenNodeIdsThenArgumentsAsGiven) {
+  const Words node_ids = {"tests/test_a.py::t", "tests/test_b.py"};
+  EXPECT_EQ(build_pytest_argv({"uv", "run", "pytest"}, node_ids, {"-q", "-k x"}),
+            (Words{"uv", "run", "pytest", "tests/test_a.py::t", "tests/test_b.py", "-q", "-k x"}));
+  EXPECT_EQ(build_pytest_argv({"pytest"}, {}, {}), Words{"pytest"});
+}
+
+}  // namespace
+}  // namespace pindrel::run
