@@ -19,6 +19,7 @@
 #include "exit_outcome.hpp"
 #include "guide.hpp"
 #include "logging.hpp"
+#include "run/command.hpp"
 #include "util/output.hpp"
 #include "workspace_root.hpp"
 
@@ -62,7 +63,7 @@ Result<ExitOutcome> dispatch(const Cli& cli, const CommandContext& context) {
       Visitor{
           [&](const ChangedSymbolsArgs& args) { return changed::changed_symbols_command(context, args); },
           [&](const ImpactedTestsArgs&) { return not_built("impacted-tests"); },
-          [&](const RunArgs&) { return not_built("run"); },
+          [&](const RunArgs& args) { return run::run_command(context, args); },
           [&](const AuditArgs& args) { return run_audit(context, args.files); },
           [&](const DoctorArgs&) { return run_doctor(context); },
           [&](const GuideArgs& args) { return write_report(context.out, render_guide(choose_guide_topic(args.topic))); },
@@ -70,7 +71,7 @@ Result<ExitOutcome> dispatch(const Cli& cli, const CommandContext& context) {
       cli.command);
 }
 
-Result<ExitOutcome> run(const Cli& cli, const Environment& env, Output& out) {
+Result<ExitOutcome> run_cli(const Cli& cli, const Environment& env, Output& out) {
   fs::path root;
   if (!std::holds_alternative<GuideArgs>(cli.command)) {
     auto found = find_workspace_root(cli.workspace);
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
     // Released at the end of this scope: after an error, what the command had written
     // still goes out, after the error line.
     Output out(1);
-    auto outcome = run(cli, env, out);
+    auto outcome = run_cli(cli, env, out);
     if (outcome) {
       status = static_cast<int>(*outcome);
     } else {

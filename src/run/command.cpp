@@ -1,0 +1,163 @@
+#include "run/command.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "changed/changed_symbols.hpp"
+#include "git.hpp"
+#include "impact/impact_report_json.hpp"
+#include "impact/pipeline.hpp"
+#include "impact/source_cache.hpp"
+#include "run/dry_run.hpp"
+#include "run/fallback.hpp"
+#include "run/pytest_command.hpp"
+#include "run/selection.hpp"
+#include "util/clock.hpp"
+#include "util/file_read.hpp"
+#include "util/output.hpp"
+#include "util/process.hpp"
+#include "util/utf8.hpp"
+#include "workspace.hpp"
+
+namespace pindrel::run {
+namespace {
+
+// The report and what came with it: a replayed report brings neither changes nor files.
+struct ObtainedImpact {
+  impact::ImpactReport report;
+  std::optional<changed::ChangedSymbols> changes;
+  std::optional<std::vector<std::string>> repository_files;
+};
+
+Result<ObtainedImpact> replay_impact(const std::filesystem::path& path) {
+  const std::string shown = display_path(path);
+  auto read = read_file_if_present(path);
+  if (read && !*read) read = std::unexpected(Error::from_errno(ENOENT));
+  if (read && !is_valid_utf8(**read)) read = std::unexpected(Error("stream did not contain valid UTF-8"));
+  if (!read) return std::unexpected(std::move(read.error()).context("cannot read --impact " + shown));
+  auto report = impact::parse_impact_report(**read);
+  if (!report) {
+    return std::unexpected(std::move(report.error()).context("cannot parse " + shown + " as an impacted-tests report"));
+  }
+  return ObtainedImpact{std::move(*report), std::nullopt, std::nullopt};
+}
+
+Result<ObtainedImpact> obtain_impact(const Workspace& workspace, const Environment& env, const RunArgs& args,
+                                     const Clock& clock) {
+  if (args.impact) return replay_impact(*args.impact);
+  auto computed = impact::compute_impact(workspace, env, args.base, std::nullopt, args.budgets,
+                                         impact::FastSuiteCheck::on, clock);
+  if (!computed) return std::unexpected(std::move(computed.error()));
+  return ObtainedImpact{std::move(computed->impact_report), std::move(computed->changes),
+                        std::move(computed->repository_files)};
+}
+
+// The files the selection reads: those the pipeline listed, none for `run_all`, else listed here.
+// A listing that fails leaves nothing to select from, so the whole suite runs.
+std::vector<std::string> files_to_select_from(ObtainedImpact& impact, const GitHandle& git) {
+  if (impact.repository_files) return std::move(*impact.repository_files);
+  if (impact.report.verdict == impact::Verdict::run_all) return {};
+  auto listed = list_repository_files(git, std::nullopt);
+  if (listed) return std::move(*listed);
+  impact.report.verdict = impact::Verdict::run_all;
+  impact.report.reason = impact::RunAllReason::index_failed;
+  return {};
+}
+
+std::uint64_t elapsed_ms_since(Clock::Instant start, const Clock& clock) {
+  const auto elapsed = clock.now() - start;
+  if (elapsed < Clock::Instant::duration::zero()) return 0;
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+std::vector<std::string> node_id_texts(const Selection& selection) {
+  std::vector<std::string> ids;
+  ids.reserve(selection.node_ids.size());
+  for (const auto& id : selection.node_ids) ids.push_back(id.node_id);
+  return ids;
+}
+
+std::string reason_name(const Selection& selection) {
+  return selection.reason ? std::string(impact::run_all_reason_name(*selection.reason)) : "unspecified";
+}
+
+// Standard error is unbuffered; a line that cannot be written changes nothing about the run.
+void write_error_line(const std::string& text) { (void)write_all(2, "pindrel: " + text + "\n"); }
+
+}  // namespace
+
+Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& args) {
+  const SteadyClock clock;
+  const auto start = clock.now();
+  const Environment& env = context.env;
+
+  auto workspace = open_project(context.root, env);
+  if (!workspace) return std::unexpected(std::move(workspace.error()));
+  const std::string& root = workspace->root;
+  const Config& config = workspace->config;
+
+  // Settled before any report, so that a broken setting fails every run at once.
+  auto fallback = settle_fallback_command(args.fallback_command, config.fallback_command, root, env);
+  if (!fallback) return std::unexpected(std::move(fallback.error()));
+
+  auto impact = obtain_impact(*workspace, env, args, clock);
+  if (!impact) return std::unexpected(std::move(impact.error()));
+  const std::vector<std::string> files = files_to_select_from(*impact, workspace->git);
+  impact::SourceCache cache = impact::new_source_cache(root, files);
+  Selection selection = build_selection(impact->report, cache);
+  const std::uint64_t elapsed_ms = elapsed_ms_since(start, clock);
+
+  const bool use_fallback = *fallback && selection.decision == Decision::run_all;
+  // The fallback command always gets the environment unchanged.
+  const GitEnvPolicy policy = use_fallback ? GitEnvPolicy::inherit : args.git_env.value_or(config.git_env);
+  std::vector<std::string> removed;
+  if (policy == GitEnvPolicy::isolate) removed = env.git_vars_set;
+
+  std::optional<FallbackPayload> payload;
+  if (use_fallback) payload = FallbackPayload{1, reason_name(selection), impact->changes ? &*impact->changes : nullptr};
+
+  if (args.dry_run) {
+    DryRunPlan plan{std::move(selection), elapsed_ms, policy, std::move(removed), std::nullopt, {}};
+    if (use_fallback) {
+      const FallbackCommand& command = **fallback;
+      plan.fallback = FallbackPlan{argv_display_strings(command.argv), command.source, payload->reason, *payload};
+      plan.argv = command.argv;
+    } else if (plan.selection.decision != Decision::nothing) {
+      auto pytest = resolve_pytest_argv(env.pindrel_pytest, config.pytest_command, root, env.path_search);
+      if (pytest) {
+        plan.argv = build_pytest_argv(pytest->words, node_id_texts(plan.selection), args.pytest_args);
+      } else {
+        write_error_line(pytest.error().render());
+      }
+    }
+    const std::string text = context.format == OutputFormat::json ? dry_run_plan_json(plan) : write_dry_run_text(plan);
+    if (auto written = context.out.write(text); !written) return std::unexpected(std::move(written.error()));
+    return ExitOutcome::success;
+  }
+
+  write_error_line(decision_summary_line(selection, elapsed_ms));
+  if (selection.decision == Decision::nothing) return ExitOutcome::success;
+
+  if (use_fallback) {
+    const FallbackCommand& command = **fallback;
+    write_error_line("delegating to fallback " + describe_fallback_command(command));
+    const CommandSpec spec = fallback_payload_json(*payload);
+    auto flushed = flush_before_exec(context.out, "could not flush pindrel's own output before running the fallback");
+    if (!flushed) return std::unexpected(std::move(flushed.error()));
+    return std::unexpected(start_fallback_command(*flushed, command, spec, root, env.tmpdir));
+  }
+
+  auto pytest = resolve_pytest_argv(env.pindrel_pytest, config.pytest_command, root, env.path_search);
+  if (!pytest) return std::unexpected(std::move(pytest.error()));
+  const std::vector<std::string> argv = build_pytest_argv(pytest->words, node_id_texts(selection), args.pytest_args);
+  auto flushed = flush_before_exec(context.out, "could not flush pindrel's own output before running pytest");
+  if (!flushed) return std::unexpected(std::move(flushed.error()));
+  return std::unexpected(
+      exec_with_stdin_payload(*flushed, pytest->root, argv, command_spec_removing_env(std::move(removed)), env.tmpdir));
+}
+
+}  // namespace pindrel::run
