@@ -272,8 +272,9 @@ Error exec_replacing(const Flushed&, const Command& command, const ProcessChange
     input = std::move(*file);
   }
 
+  const std::vector<std::string> words = argv_display_strings(command.argv);
   std::string shown;
-  for (const auto& word : argv_display_strings(command.argv)) shown += (shown.empty() ? "" : " ") + word;
+  for (std::size_t i = 0; i < words.size(); ++i) shown += (i == 0 ? "" : " ") + words[i];
   auto failed = [&](Error cause) { return std::move(cause).context("failed to exec `" + shown + "`"); };
 
   std::vector<std::string> environment = changed_environment(changes);

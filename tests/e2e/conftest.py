@@ -44,9 +44,9 @@ class Result:
     def __init__(self, proc: subprocess.CompletedProcess):
         self.status = proc.returncode
         self.out_bytes = proc.stdout or b""
-        self.err_bytes = proc.stderr
+        self.err_bytes = proc.stderr or b""
         self.out = self.out_bytes.decode("utf-8", "replace")
-        self.err = proc.stderr.decode("utf-8", "replace")
+        self.err = self.err_bytes.decode("utf-8", "replace")
 
     def __repr__(self):
         return f"Result(status={self.status}, out={self.out!r}, err={self.err!r})"
@@ -55,7 +55,8 @@ class Result:
 class Runner:
     """Runs the binary with a pinned environment; `env` adds or (with None) removes keys.
 
-    `stdout` replaces the captured standard output (a file or descriptor), and `preexec_fn`
+    `stdout` replaces the captured standard output (a file or descriptor), `stderr` the
+    captured standard error (subprocess.STDOUT joins it to the output), and `preexec_fn`
     runs in the child before the binary starts.
     """
 
@@ -63,7 +64,9 @@ class Runner:
         self.binary = pindrel_binary()
         self.env = pinned_env(home)
 
-    def __call__(self, *args, cwd, env=None, stdin=None, stdout=subprocess.PIPE, preexec_fn=None):
+    def __call__(
+        self, *args, cwd, env=None, stdin=None, stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=None
+    ):
         full_env = dict(self.env)
         for key, value in (env or {}).items():
             if value is None:
@@ -77,7 +80,7 @@ class Runner:
             env=full_env,
             stdin=subprocess.DEVNULL if stdin is None else stdin,
             stdout=stdout,
-            stderr=subprocess.PIPE,
+            stderr=stderr,
             preexec_fn=preexec_fn,
             executable=str(self.binary),
             timeout=120,

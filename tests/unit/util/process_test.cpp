@@ -134,6 +134,7 @@ TEST(ExecReplacing, FailuresLeaveTheProcessAsItWas) {
        "failed to exec `/nonexistent/program a b c`: No such file or directory (os error 2)"},
       {{{"surely-no-such-program-on-path"}, {}}, std::nullopt, {},
        "failed to exec `surely-no-such-program-on-path`: No such file or directory (os error 2)"},
+      {{{"", "x"}, {}}, std::nullopt, {}, "failed to exec ` x`: No such file or directory (os error 2)"},
       {{{"/bin/true", "x\xFF"}, dir.path() / "missing"}, std::nullopt, {},
        "failed to exec `/bin/true x\xEF\xBF\xBD`: No such file or directory (os error 2)"},
       {{{"/bin/true", std::string("a\0b", 3)}, {}}, std::nullopt, {},
