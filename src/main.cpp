@@ -18,6 +18,7 @@
 #include "util/error.hpp"
 #include "exit_outcome.hpp"
 #include "guide.hpp"
+#include "impact/command.hpp"
 #include "logging.hpp"
 #include "run/command.hpp"
 #include "util/output.hpp"
@@ -48,10 +49,6 @@ Result<ExitOutcome> write_report(Output& out, const std::string& text) {
   return ExitOutcome::success;
 }
 
-Result<ExitOutcome> not_built(std::string_view command) {
-  return std::unexpected(Error("`" + std::string(command) + "` is not available in this build of pindrel"));
-}
-
 template <class... Branches>
 struct Visitor : Branches... {
   using Branches::operator()...;
@@ -62,7 +59,7 @@ Result<ExitOutcome> dispatch(const Cli& cli, const CommandContext& context) {
   return std::visit(
       Visitor{
           [&](const ChangedSymbolsArgs& args) { return changed::changed_symbols_command(context, args); },
-          [&](const ImpactedTestsArgs&) { return not_built("impacted-tests"); },
+          [&](const ImpactedTestsArgs& args) { return impact::impacted_tests_command(context, args); },
           [&](const RunArgs& args) { return run::run_command(context, args); },
           [&](const AuditArgs& args) { return run_audit(context, args.files); },
           [&](const DoctorArgs&) { return run_doctor(context); },
