@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <string>
-#include <string_view>
 #include <variant>
 #include <vector>
 
