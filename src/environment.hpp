@@ -20,6 +20,10 @@ struct Environment {
   std::optional<std::string> no_color;
   // Those of `repository_local_git_vars` that are set, whatever their value, in that table's order.
   std::vector<std::string> git_vars_set;
+  std::optional<std::string> clicolor_force;  // CLICOLOR_FORCE, CLICOLOR, TERM and CI: colour of help and usage errors
+  std::optional<std::string> clicolor;
+  std::optional<std::string> term;
+  std::optional<std::string> ci;
   PathSearch path_search;  // PATH, HOME and the current directory
 
   static Environment from_process();

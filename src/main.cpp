@@ -43,6 +43,8 @@ void prepare_process() {
   ::signal(SIGPIPE, SIG_IGN);
 }
 
+Terminal is_terminal(int fd) { return ::isatty(fd) == 1 ? Terminal::yes : Terminal::no; }
+
 Result<ExitOutcome> write_report(Output& out, const std::string& text) {
   if (auto written = out.write(text); !written) return std::unexpected(std::move(written.error()));
   return ExitOutcome::success;
@@ -87,15 +89,16 @@ int main(int argc, char** argv) {
   using namespace pindrel;
   prepare_process();
 
+  const Environment env = Environment::from_process();
   const std::vector<std::string> args(argv, argv + argc);
-  auto parsed = parse_command_line(args);
+  auto parsed = parse_command_line(args, CliColors{.out = choose_color(env, is_terminal(1)),
+                                                   .err = choose_color(env, is_terminal(2))});
   if (auto* answered = std::get_if<CliExit>(&parsed)) {
     (void)write_all(1, answered->out);
     (void)write_all(2, answered->err);
     return answered->status;
   }
   const Cli& cli = std::get<Cli>(parsed);
-  const Environment env = Environment::from_process();
   init_logging(cli.verbose ? Verbose::yes : Verbose::no, env);
 
   int status;

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "cli/args.hpp"
+#include "cli/style.hpp"
 
 namespace pindrel {
 
@@ -23,7 +24,8 @@ std::optional<OutputFormat> parse_output_format(std::string_view name);
 std::optional<GitEnvPolicy> parse_git_env(std::string_view name);
 std::optional<GuideTopic> parse_guide_topic(std::string_view name);
 
-// Parses the process arguments (argv[0] first, as operating-system strings).
-std::variant<Cli, CliExit> parse_command_line(std::span<const std::string> args);
+// Parses the process arguments (argv[0] first, as operating-system strings). `colors`
+// says which of the two streams may carry styled help and usage errors.
+std::variant<Cli, CliExit> parse_command_line(std::span<const std::string> args, CliColors colors = {});
 
 }  // namespace pindrel

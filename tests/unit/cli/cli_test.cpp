@@ -285,5 +285,64 @@ TEST(CommandLine, NoArgumentsAtAllShowTheShortHelpAsAnError) {
   EXPECT_EQ(exit.err, answer({"-h"}).out);
 }
 
+std::string without_styles(std::string_view text) {
+  std::string plain;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\x1b') {
+      i = text.find('m', i);
+      if (i == std::string_view::npos) break;
+      continue;
+    }
+    plain += text[i];
+  }
+  return plain;
+}
+
+TEST(CommandLine, ColourStylesOnlyItsOwnStreamAndAddsNothingElse) {
+  struct Case {
+    std::vector<std::string> words;
+    std::vector<std::string> styled;  // each must appear in the coloured text
+  };
+  const Case cases[] = {
+      {{"-h"}, {"\x1b[1;4mUsage:\x1b[0m \x1b[1mpindrel\x1b[0m [OPTIONS]", "\x1b[1;4mCommands:\x1b[0m\n",
+                "  \x1b[1mchanged-symbols\x1b[0m  Report", "      \x1b[1m--workspace\x1b[0m <PATH>  ",
+                "  \x1b[1m-v, --verbose\x1b[0m  "}},
+      {{"run", "--help"}, {"\x1b[1;4mArguments:\x1b[0m\n", "\x1b[1;4mOptions:\x1b[0m\n", "\x1b[1m--git-env\x1b[0m <POLICY>\n"}},
+      {{"--format", "jsn", "doctor"},
+       {"\x1b[1;31merror:\x1b[0m --format: invalid value '\x1b[33mjsn\x1b[0m' [possible",
+        "\x1b[1;4mUsage:\x1b[0m \x1b[1mpindrel doctor\x1b[0m [OPTIONS]", "try '\x1b[1m--help\x1b[0m'."}},
+      {{"run", "a", "b", "--", "c"}, {"not expected: \x1b[33ma\x1b[0m \x1b[33mb\x1b[0m\n"}},
+      {{"run", "--base", "--dry-run"}, {"for '\x1b[33m--base <REF>\x1b[0m' but"}},
+      {{"-v", "-v", "doctor"}, {"error:\x1b[0m \x1b[33m--verbose\x1b[0m: At Most"}},
+      {{"impacted-tests", "--changed", "c", "--base", "b"}, {"\x1b[33m--base\x1b[0m excludes \x1b[33m--changed\x1b[0m\n"}},
+      {{"audit"}, {"\x1b[33mFILE\x1b[0m is required"}},
+      {{"guide", "Setup"}, {"'\x1b[33mSetup\x1b[0m'"}},
+      {{"changed-symbols", "--base", "ma\xffin"}, {"'\x1b[33mma\xEF\xBF\xBDin\x1b[0m'"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(joined(c.words));
+    const CliExit plain = answer(c.words);
+    auto words = c.words;
+    words.insert(words.begin(), "/usr/local/bin/pindrel");
+    const auto both = parse_command_line(words, CliColors{.out = Color::on, .err = Color::on});
+    ASSERT_TRUE(std::holds_alternative<CliExit>(both));
+    const CliExit& coloured = std::get<CliExit>(both);
+    const std::string& text = plain.status == 0 ? coloured.out : coloured.err;
+    for (const auto& part : c.styled) EXPECT_TRUE(contains(text, part)) << part << "\n" << text;
+    EXPECT_EQ(without_styles(coloured.out), plain.out);
+    EXPECT_EQ(without_styles(coloured.err), plain.err);
+
+    // Colour on the other stream only leaves this one plain.
+    const auto other = parse_command_line(words, plain.status == 0 ? CliColors{.out = Color::off, .err = Color::on}
+                                                                    : CliColors{.out = Color::on, .err = Color::off});
+    EXPECT_EQ(std::get<CliExit>(other).out, plain.out);
+    EXPECT_EQ(std::get<CliExit>(other).err, plain.err);
+  }
+  // Help that answers no arguments at all goes to standard error, in its colour.
+  const auto bare = parse_command_line(std::vector<std::string>{"pindrel"}, CliColors{.out = Color::off, .err = Color::on});
+  EXPECT_TRUE(std::get<CliExit>(bare).err.starts_with("Impact-based pytest selection for Python, powered by quillo.\n\n"
+                                                      "\x1b[1;4mUsage:\x1b[0m"));
+}
+
 }  // namespace
 }  // namespace pindrel
