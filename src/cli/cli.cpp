@@ -270,7 +270,9 @@ const CLI::App& selected_command(const Parser& parser) {
 // CLI11 answers help, version and every refusal by throwing; each becomes the exit it asks for.
 CliExit answer_thrown(const Parser& parser, const CLI::Error& error) {
   const CLI::App& command = selected_command(parser);
-  if (dynamic_cast<const CLI::CallForHelp*>(&error) != nullptr) return show_help(parser, command, HelpLength::short_page);
+  if (dynamic_cast<const CLI::CallForHelp*>(&error) != nullptr) {
+    return show_help(parser, command, HelpLength::short_page);
+  }
   if (dynamic_cast<const CLI::CallForAllHelp*>(&error) != nullptr) {
     return show_help(parser, command, HelpLength::long_page);
   }

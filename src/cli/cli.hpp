@@ -1,13 +1,13 @@
 #pragma once
 
+#include "cli/args.hpp"
+#include "cli/style.hpp"
+
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
-
-#include "cli/args.hpp"
-#include "cli/style.hpp"
 
 namespace pindrel {
 

@@ -260,7 +260,8 @@ void augment_subcommands(Definition& def) {
     for (const CLI::App* command : def.root.get_subcommands([](CLI::App*) { return true; })) {
       names.push_back(command->get_name());
     }
-    c.commands = add_positional_list(*c.app, "COMMAND", "Print the help of the command(s)")->check(one_of(def, std::move(names)));
+    c.commands = add_positional_list(*c.app, "COMMAND", "Print the help of the command(s)")
+                     ->check(one_of(def, std::move(names)));
   }
 }
 

@@ -3,15 +3,15 @@
 // The help pages: `-h` asks for the short page, `--help` for the long one. CLI11 knows
 // neither a long help nor value help texts, so those come beside the definition, keyed by
 // its objects.
+#include "cli/style.hpp"
+
+#include <CLI/CLI.hpp>
+
 #include <map>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <CLI/CLI.hpp>
-
-#include "cli/style.hpp"
 
 namespace pindrel::cli {
 

@@ -1,10 +1,10 @@
 #pragma once
 
 // Colour of help pages and usage errors, decided per stream.
+#include "environment.hpp"
+
 #include <string>
 #include <string_view>
-
-#include "environment.hpp"
 
 namespace pindrel {
 
