@@ -45,9 +45,9 @@ std::expected<std::vector<ReferenceSite>, WalkOutcome> find_registry_sites(WalkS
 
 std::string join(std::span<const std::string> parts, std::string_view separator) {
   std::string joined;
-  for (const std::string& part : parts) {
-    if (!joined.empty()) joined += separator;
-    joined += part;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) joined += separator;
+    joined += parts[i];
   }
   return joined;
 }

@@ -12,11 +12,6 @@
 namespace pindrel::impact {
 namespace {
 
-std::string_view last_part(std::string_view qualname) {
-  const auto dot = qualname.rfind('.');
-  return dot == std::string_view::npos ? qualname : qualname.substr(dot + 1);
-}
-
 bool is_fixture(const std::vector<std::string>& decorator_names) {
   return std::ranges::any_of(decorator_names,
                              [](const std::string& name) { return name == "fixture" || name.ends_with(".fixture"); });
@@ -38,7 +33,7 @@ void follow_into_test_file(WalkState& state, const FrontierSymbol& symbol, const
   }
   const std::string& module = *walk_module_name(state, site.file);
   std::string test_name = module + ":" + definition->qualname;
-  const std::string_view last = last_part(definition->qualname);
+  const std::string_view last = last_name_part(definition->qualname);
   const bool test_like = last.starts_with("Test") || is_framework_called_method(last);
   const bool fixture = is_fixture(definition->decorator_names);
   if (test_like || fixture) {
@@ -59,7 +54,7 @@ Result<void> follow_import_alias(WalkState& state, const FrontierSymbol& symbol,
   if (*source == nullptr) return {};
   const pysource::SharedOutline outline = cached_outline(**source);
   if (outline == nullptr) return {};
-  const std::string_view imported = last_part(symbol.qualname);
+  const std::string_view imported = last_name_part(symbol.qualname);
   const auto alias = std::ranges::find_if(outline->aliased_imports, [&](const pysource::ImportAlias& candidate) {
     return candidate.line == site.line && candidate.imported_name == imported;
   });

@@ -21,11 +21,6 @@
 namespace pindrel::impact {
 namespace {
 
-std::string_view last_part(std::string_view qualname) {
-  const auto dot = qualname.rfind('.');
-  return dot == std::string_view::npos ? qualname : qualname.substr(dot + 1);
-}
-
 WalkOutcome enter_seeds(WalkState& state, std::span<const Seed> seeds, std::vector<FrontierSymbol>& frontier) {
   for (const Seed& seed : seeds) {
     state.visited.insert_or_assign(seed.name, VisitedEntry{seed.name, std::nullopt});
@@ -35,7 +30,7 @@ WalkOutcome enter_seeds(WalkState& state, std::span<const Seed> seeds, std::vect
         break;
       case SeedKind::deleted: {
         // The definitions that still use a deleted name are walked from the first level.
-        auto hits = grep_word_in_files(state.source_cache, last_part(seed.qualname));
+        auto hits = grep_word_in_files(state.source_cache, last_name_part(seed.qualname));
         if (!hits) return WalkOutcome::stop(RunAllReason::index_failed, hits.error().render());
         WalkOutcome outcome = follow_references(state, seed, std::nullopt, *hits, frontier);
         if (!outcome.is_completed()) return outcome;
