@@ -168,16 +168,14 @@ std::vector<std::string> changed_environment(const ProcessChanges& changes) {
 // What an exec changes in this process, put back when the exec fails.
 class Restore {
  public:
-  Restore()
-      : cwd_(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)),
-        input_(::fcntl(0, F_DUPFD_CLOEXEC, 3)),
-        sigpipe_(::signal(SIGPIPE, SIG_DFL)),
-        environment_(environ) {}
+  Restore() : cwd_(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)), input_(::fcntl(0, F_DUPFD_CLOEXEC, 3)) {
+    ::sigaction(SIGPIPE, nullptr, &sigpipe_);
+  }
   Restore(const Restore&) = delete;
   Restore& operator=(const Restore&) = delete;
   ~Restore() {
     environ = environment_;
-    if (sigpipe_ != SIG_ERR) ::signal(SIGPIPE, sigpipe_);
+    ::sigaction(SIGPIPE, &sigpipe_, nullptr);
     if (input_.get() >= 0) ::dup2(input_.get(), 0);
     if (cwd_.get() >= 0) (void)::fchdir(cwd_.get());
   }
@@ -185,8 +183,8 @@ class Restore {
  private:
   Fd cwd_;
   Fd input_;
-  sighandler_t sigpipe_;
-  char** environment_;
+  struct sigaction sigpipe_ {};
+  char** environment_ = environ;
 };
 
 }  // namespace
@@ -293,6 +291,8 @@ Error exec_replacing(const Flushed&, const Command& command, const ProcessChange
   Restore restore;
   if (!command.cwd.empty() && ::chdir(command.cwd.c_str()) != 0) return failed(Error::from_errno(errno));
   if (input && ::dup2(input->get(), 0) < 0) return failed(Error::from_errno(errno));
+  // This process ignores SIGPIPE, and an ignored signal stays ignored across an exec.
+  ::signal(SIGPIPE, SIG_DFL);
   // execvp searches the PATH of `environ`, which is the new environment from here on.
   environ = envp.data();
   ::execvp(argv[0], argv.data());
