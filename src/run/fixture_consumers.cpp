@@ -1,8 +1,8 @@
 #include "run/fixture_consumers.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <map>
-#include <optional>
 #include <set>
 
 #include "util/utf8.hpp"
@@ -12,65 +12,72 @@ namespace {
 
 bool is_conftest(const std::filesystem::path& path) { return path.filename() == "conftest.py"; }
 
-const FixtureDefinition* fixture_in(const KnownTestFiles& known, const std::filesystem::path& file,
-                                    const std::string& name) {
-  const auto entry = known.find(file);
-  if (entry == known.end()) return nullptr;
-  const auto found = entry->second.fixtures.find(name);
-  return found == entry->second.fixtures.end() ? nullptr : &found->second;
-}
-
-// Where the lookup goes on past a fixture that overrides its own name: the conftest.py
-// above the one that holds it, or the conftest.py beside the file that holds it.
-std::optional<std::filesystem::path> next_start_file(const std::filesystem::path& file) {
-  const std::filesystem::path dir = file.parent_path();
-  if (!is_conftest(file)) return dir / "conftest.py";
-  if (dir.empty() || dir.parent_path() == dir) return std::nullopt;
-  return dir.parent_path() / "conftest.py";
-}
-
-// Whether the fixture `changed.name` that a test in `file` gets is `changed`, directly or
-// through overrides that ask for the name they override.
-bool resolves_to(const KnownTestFiles& known, const std::filesystem::path& file, const FixtureDefinition& changed) {
-  std::set<std::filesystem::path, PathComponentLess> visited;
-  const FixtureDefinition* found = find_fixture_definition(known, file, changed.name);
-  while (found != nullptr && *found != changed) {
-    if (std::ranges::find(found->parameter_names, changed.name) == found->parameter_names.end()) return false;
-    if (!visited.insert(found->file).second) return false;
-    const auto next = next_start_file(found->file);
-    if (!next) return false;
-    found = find_fixture_definition(known, *next, changed.name);
+// The known entries whose fixtures a test in `start` can see, nearest first: its own file,
+// then the conftest.py of each directory above.
+template <class Known>
+auto chain_entries(Known& known, std::string_view start) {
+  std::vector<decltype(known.begin())> entries;
+  if (const auto own = known.find(start); own != known.end()) entries.push_back(own);
+  for (const std::string& candidate : conftest_candidates(start)) {
+    if (compare_path_components(candidate, start) == 0) continue;
+    if (const auto entry = known.find(candidate); entry != known.end()) entries.push_back(entry);
   }
-  return found != nullptr;
+  return entries;
 }
 
-// The fixtures a test in `file` can ask for, by name: its own file's, then each conftest.py
-// above it, nearest first.
-std::map<std::string_view, const FixtureDefinition*> visible_fixtures(const KnownTestFiles& known,
-                                                                      const std::filesystem::path& file) {
-  std::map<std::string_view, const FixtureDefinition*> visible;
-  const auto add_from = [&](const std::filesystem::path& source) {
-    const auto entry = known.find(source);
-    if (entry == known.end()) return;
-    for (const auto& [name, fixture] : entry->second.fixtures) visible.try_emplace(name, &fixture);
-  };
-  add_from(file);
-  for (const auto& candidate : conftest_candidates(file)) {
-    if (candidate != file) add_from(candidate);
+template <class Entries>
+std::vector<const TestModuleIndex*> indexes_of(const Entries& entries) {
+  std::vector<const TestModuleIndex*> chain;
+  for (const auto& entry : entries) chain.push_back(&entry->second);
+  return chain;
+}
+
+struct ChainMatch {
+  std::size_t position = 0;
+  const FixtureDefinition* fixture = nullptr;
+};
+
+// The first definition of `name` in the chain from `from` on.
+ChainMatch find_in_chain(const std::vector<const TestModuleIndex*>& chain, std::size_t from, std::string_view name) {
+  for (std::size_t k = from; k < chain.size(); ++k) {
+    if (const auto found = chain[k]->fixtures.find(name); found != chain[k]->fixtures.end()) return {k, &found->second};
+  }
+  return {};
+}
+
+// Whether the fixture `changed.name` that a test sees through `chain` is `changed`, directly
+// or through overrides that ask for the name they override. Each override sends the lookup
+// on to the conftest.py files above its own file, which in the chain are the entries after it.
+bool resolves_to(const std::vector<const TestModuleIndex*>& chain, const FixtureDefinition& changed) {
+  for (ChainMatch match = find_in_chain(chain, 0, changed.name); match.fixture != nullptr;
+       match = find_in_chain(chain, match.position + 1, changed.name)) {
+    if (*match.fixture == changed) return true;
+    if (std::ranges::find(match.fixture->parameter_names, changed.name) == match.fixture->parameter_names.end()) {
+      return false;
+    }
+  }
+  return false;
+}
+
+using VisibleFixtures = std::map<std::string_view, const FixtureDefinition*>;
+
+// The fixtures a test sees through `chain`, by name, the nearest definition of each.
+VisibleFixtures visible_fixtures(const std::vector<const TestModuleIndex*>& chain) {
+  VisibleFixtures visible;
+  for (const TestModuleIndex* index : chain) {
+    for (const auto& [name, fixture] : index->fixtures) visible.try_emplace(name, &fixture);
   }
   return visible;
 }
 
 // The names whose fixtures depend on the changed one, itself included.
-std::set<std::string_view> consumed_names(const std::map<std::string_view, const FixtureDefinition*>& visible,
-                                          std::string_view changed) {
+std::set<std::string_view> consumed_names(const VisibleFixtures& visible, std::string_view changed) {
   std::set<std::string_view> consumed = {changed};
+  const auto asks = [&consumed](const std::string& parameter) { return consumed.contains(parameter); };
   for (bool added = true; added;) {
     added = false;
     for (const auto& [name, fixture] : visible) {
-      if (consumed.contains(name)) continue;
-      const auto asks = [&consumed](const std::string& parameter) { return consumed.contains(parameter); };
-      if (std::ranges::any_of(fixture->parameter_names, asks)) {
+      if (!consumed.contains(name) && std::ranges::any_of(fixture->parameter_names, asks)) {
         consumed.insert(name);
         added = true;
       }
@@ -87,45 +94,46 @@ std::vector<std::filesystem::path> fixture_scope_files(const KnownTestFiles& kno
   return {};
 }
 
-const FixtureDefinition* find_fixture_definition(const KnownTestFiles& known, const std::filesystem::path& start,
-                                                 const std::string& name) {
-  if (const FixtureDefinition* own = fixture_in(known, start, name)) return own;
-  for (const auto& candidate : conftest_candidates(start)) {
-    if (candidate == start) continue;
-    if (const FixtureDefinition* found = fixture_in(known, candidate, name)) return found;
-  }
-  return nullptr;
+const FixtureDefinition* find_fixture_definition(const KnownTestFiles& known, std::string_view start,
+                                                 std::string_view name) {
+  return find_in_chain(indexes_of(chain_entries(known, start)), 0, name).fixture;
 }
 
 void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& fixture, const std::string& symbol,
                             const ReferenceChain& chain) {
   const std::vector<std::filesystem::path> scope = fixture_scope_files(builder.known, fixture.file);
+  // Every index a scope file's lookups read is built before the first lookup.
+  std::vector<std::vector<const TestModuleIndex*>> chains;
   for (const auto& file : scope) {
-    for (const auto& candidate : conftest_candidates(file)) ensure_indexed(builder, candidate);
-    ensure_indexed(builder, file);
+    const auto entries = chain_entries(builder.known, file.native());
+    assert(!entries.empty() && entries.front()->first == file.native());  // scope files are known
+    for (const auto& entry : entries) ensure_indexed(builder, *entry);
+    chains.push_back(indexes_of(entries));
   }
 
   std::vector<std::string> consumers;
   std::vector<std::string> wholesale;
-  for (const auto& file : scope) {
+  for (std::size_t s = 0; s < scope.size(); ++s) {
+    const std::filesystem::path& file = scope[s];
     if (fixture.unreadable_name) {
       wholesale.push_back(display_path(file));
       continue;
     }
-    const auto entry = builder.known.find(file);
-    if (entry == builder.known.end() || !resolves_to(builder.known, file, fixture)) continue;
+    const std::vector<const TestModuleIndex*>& fixtures = chains[s];
+    if (!resolves_to(fixtures, fixture)) continue;
 
-    const auto visible = visible_fixtures(builder.known, file);
+    const VisibleFixtures visible = visible_fixtures(fixtures);
     const std::set<std::string_view> consumed = consumed_names(visible, fixture.name);
     // An autouse fixture that depends on the changed one runs before every test in scope,
     // so every test there sees the change, whether or not it names a fixture.
     const bool every_test = fixture.autouse || std::ranges::any_of(visible, [&consumed](const auto& named) {
                               return named.second->autouse && consumed.contains(named.first);
                             });
-    for (const TestConsumer& consumer : entry->second.consumers) {
-      const auto asks = [&consumed](const std::string& name) { return consumed.contains(name); };
+    const auto asks = [&consumed](const std::string& name) { return consumed.contains(name); };
+    const std::string file_text = display_path(file);
+    for (const TestConsumer& consumer : fixtures.front()->consumers) {
       if (every_test || consumer.unreadable_marks || std::ranges::any_of(consumer.fixture_names, asks)) {
-        consumers.push_back(qualname_to_node_id(consumer.file, consumer.qualname));
+        consumers.push_back(qualname_to_node_id(file_text, consumer.qualname));
       }
     }
   }

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "run/selection.hpp"
@@ -20,8 +21,8 @@ std::vector<std::filesystem::path> fixture_scope_files(const KnownTestFiles& kno
 
 // The definition a test in `start` gets for the fixture `name`, looking only at built
 // indexes; null when none is visible there.
-const FixtureDefinition* find_fixture_definition(const KnownTestFiles& known, const std::filesystem::path& start,
-                                                 const std::string& name);
+const FixtureDefinition* find_fixture_definition(const KnownTestFiles& known, std::string_view start,
+                                                 std::string_view name);
 
 // Adds the node ids of the tests that consume the changed `fixture` as one expansion, or a
 // `no_consumers` entry when there are none.

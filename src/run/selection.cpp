@@ -35,9 +35,9 @@ void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest&
   if (colon == std::string::npos) return select_test_file(builder, file, chain);
   const std::string_view qualname = std::string_view(symbol).substr(colon + 1);
 
-  const auto known = builder.known.find(file);
+  const auto known = builder.known.find(test.file);
   if (known == builder.known.end()) return select_test_file(builder, file, chain);
-  ensure_indexed(builder, file);
+  ensure_indexed(builder, *known);
   const TestModuleIndex& index = known->second;
   if (const FixtureDefinition* fixture = fixture_defined_as(index, qualname)) {
     return expand_changed_fixture(builder, FixtureDefinition(*fixture), symbol, chain);
@@ -46,8 +46,10 @@ void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest&
 
   const QualnameMatch match = resolve_test_qualname(index.tests, qualname);
   switch (match.kind) {
-    case QualnameMatch::Kind::whole: return insert_node_id(builder, qualname_to_node_id(file, qualname), chain);
-    case QualnameMatch::Kind::prefix: return insert_node_id(builder, qualname_to_node_id(file, match.prefix), chain);
+    case QualnameMatch::Kind::whole:
+      return insert_node_id(builder, qualname_to_node_id(display_path(file), qualname), chain);
+    case QualnameMatch::Kind::prefix:
+      return insert_node_id(builder, qualname_to_node_id(display_path(file), match.prefix), chain);
     case QualnameMatch::Kind::none: return select_test_file(builder, file, chain);
   }
 }
@@ -122,14 +124,14 @@ void insert_node_id(SelectionBuilder& builder, const std::string& node_id, const
   builder.node_ids.emplace_hint(at, node_id, SelectedNodeId{node_id, chain.via, chain.origin});
 }
 
-void ensure_indexed(SelectionBuilder& builder, const std::filesystem::path& path) {
-  const auto entry = builder.known.find(path);
-  if (entry == builder.known.end() || entry->second.indexed) return;
+void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry) {
+  if (entry.second.indexed) return;
+  const std::filesystem::path file = entry.first;
   pysource::SharedOutline outline;
-  if (const auto source = impact::read_source_cached(builder.cache, path); source && *source != nullptr) {
+  if (const auto source = impact::read_source_cached(builder.cache, file); source && *source != nullptr) {
     outline = impact::cached_outline(**source);
   }
-  index_fixture_consumers(builder.known, path, outline.get());
+  index_fixture_consumers(builder.known, file, outline.get());
 }
 
 ReferenceChain extend_via_chain(const ReferenceChain& chain, const std::string& name) {
@@ -138,8 +140,8 @@ ReferenceChain extend_via_chain(const ReferenceChain& chain, const std::string& 
   return extended;
 }
 
-std::string qualname_to_node_id(const std::filesystem::path& file, std::string_view qualname) {
-  std::string node_id = display_path(file);
+std::string qualname_to_node_id(std::string_view file, std::string_view qualname) {
+  std::string node_id(file);
   node_id += "::";
   for (const char c : qualname) {
     if (c == '.') {

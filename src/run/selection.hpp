@@ -144,13 +144,14 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
 // Adds `node_id` with a copy of `chain`, unless it is already there.
 void insert_node_id(SelectionBuilder& builder, const std::string& node_id, const ReferenceChain& chain);
 
-// Builds the index of a known test file from the cache, once; other files are left alone.
-void ensure_indexed(SelectionBuilder& builder, const std::filesystem::path& path);
+// Builds the index of a known test file from the cache, unless it is built already.
+void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry);
 
 // `chain` with `name` as its nearest step.
 ReferenceChain extend_via_chain(const ReferenceChain& chain, const std::string& name);
 
-// tests/test_a.py and TestA.test_b give tests/test_a.py::TestA::test_b.
-std::string qualname_to_node_id(const std::filesystem::path& file, std::string_view qualname);
+// A test node's id from its file's path text and its qualified name: tests/test_a.py and
+// TestA.test_b give tests/test_a.py::TestA::test_b.
+std::string qualname_to_node_id(std::string_view file, std::string_view qualname);
 
 }  // namespace pindrel::run

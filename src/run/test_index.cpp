@@ -66,12 +66,65 @@ bool collected_as_test(const Definition& definition, const std::unordered_set<st
   return name.starts_with("test");
 }
 
+// The next component of `path` after `pos`, empty at the end.
+std::string_view next_component(std::string_view path, std::size_t& pos) {
+  if (pos == 0 && path.starts_with('/')) {
+    pos = 1;
+    return path.substr(0, 1);
+  }
+  while (pos < path.size() && path[pos] == '/') ++pos;
+  const std::size_t end = std::min(path.find('/', pos), path.size());
+  const std::string_view component = path.substr(pos, end - pos);
+  pos = end;
+  return component;
+}
+
+// Whether the components of `dir` lead those of `path`.
+bool is_under(std::string_view dir, std::string_view path) {
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (true) {
+    const std::string_view d = next_component(dir, i);
+    if (d.empty()) return true;
+    if (d != next_component(path, j)) return false;
+  }
+}
+
+// `path` less its last component; a root stays itself.
+std::string_view parent_of(std::string_view path) {
+  std::size_t end = path.rfind('/');
+  if (end == std::string_view::npos) return {};
+  while (end > 0 && path[end - 1] == '/') --end;
+  return end == 0 ? path.substr(0, 1) : path.substr(0, end);
+}
+
 }  // namespace
+
+int compare_path_components(std::string_view a, std::string_view b) {
+  // Paths are mostly spelt with single separators: up to the first differing byte both
+  // hold the same components, and only a separator there needs the component walk.
+  const auto [x, y] = std::ranges::mismatch(a, b);
+  const bool a_ends = x == a.end() || *x == '/';
+  const bool b_ends = y == b.end() || *y == '/';
+  if (!a_ends && !b_ends) return static_cast<unsigned char>(*x) < static_cast<unsigned char>(*y) ? -1 : 1;
+  const bool inside_component = x != a.begin() && x[-1] != '/';
+  if (inside_component && a_ends != b_ends) return a_ends ? -1 : 1;
+  if (x == a.end() && y == b.end()) return 0;
+
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (true) {
+    const std::string_view p = next_component(a, i);
+    const std::string_view q = next_component(b, j);
+    if (p.empty() || q.empty()) return p.empty() == q.empty() ? 0 : (p.empty() ? -1 : 1);
+    if (const int order = p.compare(q); order != 0) return order;
+  }
+}
 
 KnownTestFiles known_test_files(const impact::SourceCache& cache) {
   KnownTestFiles known;
   for (const auto& path : cache.python_files) {
-    if (is_test_file(path, cache.root)) known.try_emplace(path);
+    if (is_test_file(path, cache.root)) known.try_emplace(path.native());
   }
   return known;
 }
@@ -89,16 +142,14 @@ bool is_collectible_test_file(const std::filesystem::path& path) {
 std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& known, const std::filesystem::path& dir) {
   std::vector<std::filesystem::path> files;
   // A directory's subtree follows the directory itself in component order, in one run.
-  for (auto it = known.lower_bound(dir); it != known.end(); ++it) {
-    const auto& path = it->first;
-    if (std::mismatch(dir.begin(), dir.end(), path.begin(), path.end()).first != dir.end()) break;
-    if (is_collectible_test_file(path)) files.push_back(path);
+  for (auto it = known.lower_bound(dir.native()); it != known.end() && is_under(dir.native(), it->first); ++it) {
+    if (is_collectible_test_file(it->first)) files.emplace_back(it->first);
   }
   return files;
 }
 
 void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, const pysource::Outline* outline) {
-  const auto entry = known.find(path);
+  const auto entry = known.find(path.native());
   if (entry == known.end() || entry->second.indexed) return;
   TestModuleIndex index;
   index.indexed = true;
@@ -119,10 +170,11 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
     index.tests.insert_or_assign(definition.qualname, collected_as_test(definition, constructed));
   }
 
+  const std::filesystem::path file = entry->first;
   for (const Definition& definition : definitions) {
     const auto fixture_decorator = std::ranges::find_if(definition.decorators, is_fixture_decorator);
     if (fixture_decorator != definition.decorators.end()) {
-      FixtureDefinition fixture = fixture_of(entry->first, definition, *fixture_decorator);
+      FixtureDefinition fixture = fixture_of(file, definition, *fixture_decorator);
       const std::string name = fixture.name;
       index.fixtures.try_emplace(name, std::move(fixture));
       continue;
@@ -130,7 +182,7 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
     if (definition.kind == DefinitionKind::class_) continue;
     if (resolve_test_qualname(index.tests, definition.qualname).kind != QualnameMatch::Kind::whole) continue;
 
-    TestConsumer consumer{entry->first, definition.qualname, {}, false};
+    TestConsumer consumer{file, definition.qualname, {}, false};
     consumer.fixture_names.insert(definition.parameter_names.begin(), definition.parameter_names.end());
     const auto add_marks = [&consumer](const Definition& marked) {
       UsefixturesNames marks = usefixtures_marks(marked.decorators);
@@ -181,15 +233,13 @@ UsefixturesNames usefixtures_marks(std::span<const pysource::Decorator> decorato
   return marks;
 }
 
-std::vector<std::filesystem::path> conftest_candidates(const std::filesystem::path& file) {
-  std::vector<std::filesystem::path> candidates;
-  std::filesystem::path dir = file.parent_path();
-  while (true) {
-    candidates.push_back(dir / "conftest.py");
-    if (dir.empty()) break;
-    std::filesystem::path up = dir.parent_path();
-    if (up == dir) break;  // the root of an absolute path
-    dir = std::move(up);
+std::vector<std::string> conftest_candidates(std::string_view file) {
+  std::vector<std::string> candidates;
+  for (std::string_view dir = parent_of(file);; dir = parent_of(dir)) {
+    std::string candidate(dir);
+    if (!dir.empty() && !dir.ends_with('/')) candidate += '/';
+    candidates.push_back(candidate + "conftest.py");
+    if (dir.empty() || dir == "/") break;
   }
   return candidates;
 }

@@ -50,14 +50,18 @@ struct TestModuleIndex {
   bool indexed = false;
 };
 
-// Orders paths component by component, each component as bytes, a leading part first
-// (so a/b.py sorts before a-b.py).
+// Compares "/"-separated paths component by component, each component as bytes, a path
+// whose components lead another's first (so a/b.py sorts before a-b.py). Repeated
+// separators count as one; a leading "/" is a component of its own.
+int compare_path_components(std::string_view a, std::string_view b);
+
 struct PathComponentLess {
-  bool operator()(const std::filesystem::path& a, const std::filesystem::path& b) const { return a.compare(b) < 0; }
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const { return compare_path_components(a, b) < 0; }
 };
 
-// Every test file of the repository, with its index built on first need.
-using KnownTestFiles = std::map<std::filesystem::path, TestModuleIndex, PathComponentLess>;
+// Every test file of the repository by its listed path, with its index built on first need.
+using KnownTestFiles = std::map<std::string, TestModuleIndex, PathComponentLess>;
 
 // The cache's Python files that are test files, every index unbuilt.
 KnownTestFiles known_test_files(const impact::SourceCache& cache);
@@ -94,7 +98,7 @@ struct UsefixturesNames {
 // The fixture names that usefixtures marks among `decorators` give.
 UsefixturesNames usefixtures_marks(std::span<const pysource::Decorator> decorators);
 
-// The conftest.py of every directory above `file`, nearest first, down to the root's.
-std::vector<std::filesystem::path> conftest_candidates(const std::filesystem::path& file);
+// The conftest.py of every directory above `file`, nearest first, up to the root's.
+std::vector<std::string> conftest_candidates(std::string_view file);
 
 }  // namespace pindrel::run

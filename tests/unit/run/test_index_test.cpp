@@ -181,12 +181,29 @@ TEST(TestIndex, UsefixturesMarksKeepRepeatsAndFlagWhatCannotBeRead) {
   EXPECT_TRUE(usefixtures_marks(unreadable).unreadable);
 }
 
+TEST(KnownTestFiles, PathsCompareComponentByComponent) {
+  struct Case {
+    std::string_view a;
+    std::string_view b;
+    int order;
+  };
+  const Case cases[] = {
+      {"a/b.py", "a-b.py", -1}, {"a", "a/b", -1},         {"a//b/", "a/b", 0},   {"tests/x", "tests/x", 0},
+      {"/a", "a", -1},          {"a/\xff", "a/b", 1},    {"", "a", -1},         {"b", "a/c", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + " vs " + std::string(c.b));
+    const int order = compare_path_components(c.a, c.b);
+    EXPECT_EQ((order > 0) - (order < 0), c.order);
+  }
+}
+
 TEST(KnownTestFiles, ConftestCandidatesRunNearestFirstToTheRoot) {
-  using Paths = std::vector<std::filesystem::path>;
   EXPECT_EQ(conftest_candidates("tests/unit/test_x.py"),
-            (Paths{"tests/unit/conftest.py", "tests/conftest.py", "conftest.py"}));
-  EXPECT_EQ(conftest_candidates("conftest.py"), (Paths{"conftest.py"}));
-  EXPECT_EQ(conftest_candidates("/abs/test_x.py"), (Paths{"/abs/conftest.py", "/conftest.py"}));
+            (Lines{"tests/unit/conftest.py", "tests/conftest.py", "conftest.py"}));
+  EXPECT_EQ(conftest_candidates("tests//unit/test_x.py"), (Lines{"tests//unit/conftest.py", "tests/conftest.py", "conftest.py"}));
+  EXPECT_EQ(conftest_candidates("conftest.py"), (Lines{"conftest.py"}));
+  EXPECT_EQ(conftest_candidates("/abs/test_x.py"), (Lines{"/abs/conftest.py", "/conftest.py"}));
 }
 
 }  // namespace
