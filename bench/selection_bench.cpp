@@ -3,6 +3,13 @@
 // to its floor: reading and outlining every test file once through a fresh source cache.
 // Build with -DPINDREL_BENCH=ON -DCMAKE_BUILD_TYPE=Release; run ./build/selection_bench.
 
+#include "git.hpp"
+#include "impact/impact_report.hpp"
+#include "impact/source_cache.hpp"
+#include "run/selection.hpp"
+#include "util/path_search.hpp"
+#include "util/process.hpp"
+
 #include <stdlib.h>
 
 #include <algorithm>
@@ -12,13 +19,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include "git.hpp"
-#include "impact/impact_report.hpp"
-#include "impact/source_cache.hpp"
-#include "run/selection.hpp"
-#include "util/path_search.hpp"
-#include "util/process.hpp"
 
 namespace {
 
@@ -175,8 +175,8 @@ int main() {
 
   std::printf("selection: %zu impacted tests over %zu test files -> %zu node ids, %zu expansions, %zu dropped\n",
               report.impacted_tests.size(), test_files.size(), node_ids, expanded, dropped);
-  std::printf("best of %d: listing %.1f ms + selection %.1f ms = %.1f ms (target under 100 ms)\n", rounds,
-              best_listing, best_selection, best_total);
+  std::printf("best of %d: listing %.1f ms + selection %.1f ms = %.1f ms (target under 100 ms)\n", rounds, best_listing,
+              best_selection, best_total);
   std::printf("floor (read and outline every test file once): %.1f ms; selection / floor = %.2f\n", best_floor,
               best_selection / best_floor);
   std::printf("selection over an already filled cache: %.1f ms\n", best_warm);

@@ -1,11 +1,11 @@
 #include "run/fixture_consumers.hpp"
 
+#include "util/utf8.hpp"
+
 #include <algorithm>
 #include <cassert>
 #include <map>
 #include <set>
-
-#include "util/utf8.hpp"
 
 namespace pindrel::run {
 namespace {

@@ -5,13 +5,13 @@
 // first; a fixture that overrides a name and asks for that same name reaches the definition
 // further up, so a change there still reaches the tests behind the override.
 
+#include "run/selection.hpp"
+#include "run/test_index.hpp"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "run/selection.hpp"
-#include "run/test_index.hpp"
 
 namespace pindrel::run {
 

@@ -1,11 +1,11 @@
 #include "run/selection.hpp"
 
-#include <unordered_set>
-#include <utility>
-
 #include "modpath.hpp"
 #include "run/fixture_consumers.hpp"
 #include "util/utf8.hpp"
+
+#include <unordered_set>
+#include <utility>
 
 namespace pindrel::run {
 namespace {

@@ -4,6 +4,10 @@
 // files, test nodes, the tests that consume a changed fixture and the test files under a
 // changed conftest.py, each with the chain that explains it, plus the entries left out.
 
+#include "impact/impact_report.hpp"
+#include "impact/source_cache.hpp"
+#include "run/test_index.hpp"
+
 #include <array>
 #include <cstddef>
 #include <filesystem>
@@ -12,10 +16,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "impact/impact_report.hpp"
-#include "impact/source_cache.hpp"
-#include "run/test_index.hpp"
 
 namespace pindrel::run {
 

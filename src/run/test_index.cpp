@@ -1,11 +1,11 @@
 #include "run/test_index.hpp"
 
+#include "modpath.hpp"
+#include "util/utf8.hpp"
+
 #include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
-
-#include "modpath.hpp"
-#include "util/utf8.hpp"
 
 namespace pindrel::run {
 namespace {
@@ -37,9 +37,10 @@ const LiteralValue* keyword_argument(const Decorator& decorator, std::string_vie
   return nullptr;
 }
 
-FixtureDefinition fixture_of(const std::filesystem::path& path, const Definition& definition, const Decorator& decorator) {
-  FixtureDefinition fixture{path, definition.qualname, std::string(own_name(definition.qualname)),
-                            definition.parameter_names, false, false};
+FixtureDefinition fixture_of(const std::filesystem::path& path, const Definition& definition,
+                             const Decorator& decorator) {
+  FixtureDefinition fixture{
+      path, definition.qualname, std::string(own_name(definition.qualname)), definition.parameter_names, false, false};
   if (const LiteralValue* name = keyword_argument(decorator, "name")) {
     if (const auto* text = std::get_if<LiteralValue::Text>(&name->value)) {
       fixture.name = text->content;
@@ -148,7 +149,8 @@ std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& kn
   return files;
 }
 
-void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, const pysource::Outline* outline) {
+void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path,
+                             const pysource::Outline* outline) {
   const auto entry = known.find(path.native());
   if (entry == known.end() || entry->second.indexed) return;
   TestModuleIndex index;
@@ -163,7 +165,8 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
   std::unordered_map<std::string_view, const Definition*> first_by_qualname;
   for (const Definition& definition : definitions) {
     const std::string_view qualname = definition.qualname;
-    if (qualname.size() >= 9 && qualname.ends_with(".__init__")) constructed.insert(qualname.substr(0, qualname.size() - 9));
+    if (qualname.size() >= 9 && qualname.ends_with(".__init__"))
+      constructed.insert(qualname.substr(0, qualname.size() - 9));
     first_by_qualname.try_emplace(qualname, &definition);
   }
   for (const Definition& definition : definitions) {
@@ -193,7 +196,8 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
     std::string_view enclosing = definition.qualname;
     for (auto dot = enclosing.rfind('.'); dot != std::string_view::npos; dot = enclosing.rfind('.')) {
       enclosing = enclosing.substr(0, dot);
-      if (const auto found = first_by_qualname.find(enclosing); found != first_by_qualname.end()) add_marks(*found->second);
+      if (const auto found = first_by_qualname.find(enclosing); found != first_by_qualname.end())
+        add_marks(*found->second);
     }
     index.consumers.push_back(std::move(consumer));
   }

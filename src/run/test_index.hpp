@@ -5,6 +5,9 @@
 // Known test files are ordered by path components, so the files under one directory are
 // neighbours and a directory's subtree is one range of the map.
 
+#include "impact/source_cache.hpp"
+#include "pysource/outline.hpp"
+
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -15,16 +18,13 @@
 #include <utility>
 #include <vector>
 
-#include "impact/source_cache.hpp"
-#include "pysource/outline.hpp"
-
 namespace pindrel::run {
 
 // One fixture of an indexed file.
 struct FixtureDefinition {
   std::filesystem::path file;
   std::string qualname;
-  std::string name;  // the name tests ask for
+  std::string name;                          // the name tests ask for
   std::vector<std::string> parameter_names;  // the fixtures it asks for itself
   bool autouse = false;
   bool unreadable_name = false;  // the name keyword holds something other than a plain string
@@ -44,7 +44,7 @@ struct TestConsumer {
 using TestFlags = std::map<std::string, bool, std::less<>>;
 
 struct TestModuleIndex {
-  std::vector<TestConsumer> consumers;  // outline order
+  std::vector<TestConsumer> consumers;                             // outline order
   std::map<std::string, FixtureDefinition, std::less<>> fixtures;  // by name; a name's first definition holds it
   TestFlags tests;
   bool indexed = false;
@@ -74,13 +74,14 @@ std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& kn
 
 // Builds the index of `path` from its outline (an empty index for none); nothing when
 // `path` is not known.
-void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, const pysource::Outline* outline);
+void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path,
+                             const pysource::Outline* outline);
 
 struct QualnameMatch {
   enum class Kind {
-    none,   // no leading part is a collected test
-    whole,  // the qualified name itself is a collected test
-    prefix, // `prefix` is the deepest leading part that is one
+    none,    // no leading part is a collected test
+    whole,   // the qualified name itself is a collected test
+    prefix,  // `prefix` is the deepest leading part that is one
   };
   Kind kind = Kind::none;
   std::string prefix;

@@ -1,11 +1,10 @@
 #include "run/fixture_consumers.hpp"
+#include "run/selection_tree.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "run/selection_tree.hpp"
 
 namespace pindrel::run {
 namespace {
@@ -233,13 +232,14 @@ def setup(other):
 TEST(FixtureConsumers, SecondFixtureOfANameIsATestNode) {
   TestTree tree;
   write_tree(tree, plain_conftest);
-  const Selection selection = tree.select(report_of(
-      {impacted("tests/test_dup.py", "tests.test_dup:TestA.db"), impacted("tests/test_dup.py", "tests.test_dup:TestB.db")}));
+  const Selection selection = tree.select(report_of({impacted("tests/test_dup.py", "tests.test_dup:TestA.db"),
+                                                     impacted("tests/test_dup.py", "tests.test_dup:TestB.db")}));
   // The first definition holds the name db for the whole file; the second is an ordinary
   // method of its test class.
-  EXPECT_EQ(lines_of(selection), (Lines{"tests/test_dup.py::TestB ← app.db:connect",
-                                        "tests/test_dup.py::TestB::test_b ← tests.test_dup:TestA.db ← app.db:connect",
-                                        "expanded tests.test_dup:TestA.db (fixture): tests/test_dup.py::TestB::test_b"}));
+  EXPECT_EQ(lines_of(selection),
+            (Lines{"tests/test_dup.py::TestB ← app.db:connect",
+                   "tests/test_dup.py::TestB::test_b ← tests.test_dup:TestA.db ← app.db:connect",
+                   "expanded tests.test_dup:TestA.db (fixture): tests/test_dup.py::TestB::test_b"}));
 }
 
 TEST(FixtureConsumers, UnconsumedFixtureIsDropped) {
@@ -247,7 +247,8 @@ TEST(FixtureConsumers, UnconsumedFixtureIsDropped) {
   write_tree(tree, plain_conftest);
   tree.write("tests/solo/conftest.py", "import pytest\n\n@pytest.fixture\ndef lonely():\n    pass\n");
   tree.write("tests/solo/test_solo.py", "def test_s(db):\n    pass\n");
-  const Selection selection = tree.select(report_of({impacted("tests/solo/conftest.py", "tests.solo.conftest:lonely")}));
+  const Selection selection =
+      tree.select(report_of({impacted("tests/solo/conftest.py", "tests.solo.conftest:lonely")}));
   EXPECT_EQ(lines_of(selection), (Lines{"dropped tests.solo.conftest:lonely (no_consumers)"}));
   EXPECT_EQ(selection.decision, Decision::nothing);
 }

@@ -1,11 +1,10 @@
 #include "run/selection.hpp"
+#include "run/selection_tree.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "run/selection_tree.hpp"
 
 namespace pindrel::run {
 namespace {
@@ -36,12 +35,14 @@ class Base:
 TEST(Selection, RunAllReportReadsNothing) {
   TestTree tree;
   tree.write("tests/test_a.py", test_a_source);
-  impact::ImpactReport report = report_of({impacted("tests/test_a.py", "tests.test_a:TestA.test_b")}, {"tests/test_a.py"});
+  impact::ImpactReport report =
+      report_of({impacted("tests/test_a.py", "tests.test_a:TestA.test_b")}, {"tests/test_a.py"});
   report.verdict = impact::Verdict::run_all;
   report.reason = impact::RunAllReason::budget;
 
   const Selection selection = tree.select(report);
-  EXPECT_EQ(selection, (Selection{{}, {}, {}, impact::Verdict::run_all, Decision::run_all, impact::RunAllReason::budget}));
+  EXPECT_EQ(selection,
+            (Selection{{}, {}, {}, impact::Verdict::run_all, Decision::run_all, impact::RunAllReason::budget}));
   EXPECT_TRUE(tree.cache.entries.empty());
 }
 
@@ -106,9 +107,9 @@ TEST(Selection, ConftestStandsForTheCollectibleFilesUnderIt) {
   tree.write("tests/empty/conftest.py", "import pytest\n");
   tree.write("tests/empty/helpers.py", "x = 1\n");
 
-  const Selection selection = tree.select(report_of(
-      {impacted("tests/unit/conftest.py", "tests.unit.conftest:helper", "app.db:connect", {"app.db:pool"})},
-      {"tests/empty/conftest.py"}));
+  const Selection selection = tree.select(
+      report_of({impacted("tests/unit/conftest.py", "tests.unit.conftest:helper", "app.db:connect", {"app.db:pool"})},
+                {"tests/empty/conftest.py"}));
   EXPECT_EQ(lines_of(selection),
             (Lines{"tests/unit/sub/test_y.py ← tests.unit.conftest ← app.db:pool ← app.db:connect",
                    "tests/unit/test_x.py ← tests.unit.conftest ← app.db:pool ← app.db:connect",
@@ -126,8 +127,9 @@ TEST(Selection, RootConftestTakesEveryCollectibleFileInComponentOrder) {
 
   const Selection selection = tree.select(report_of({}, {"conftest.py"}));
   // The expansion lists files by path components, the node ids by bytes.
-  EXPECT_EQ(lines_of(selection), (Lines{"tests/a-b/test_y.py ← conftest", "tests/a/test_x.py ← conftest",
-                                        "expanded conftest (conftest_subtree): tests/a/test_x.py tests/a-b/test_y.py"}));
+  EXPECT_EQ(lines_of(selection),
+            (Lines{"tests/a-b/test_y.py ← conftest", "tests/a/test_x.py ← conftest",
+                   "expanded conftest (conftest_subtree): tests/a/test_x.py tests/a-b/test_y.py"}));
 }
 
 TEST(Selection, FirstChainStaysAndWholeFilesFoldTheirNodes) {
@@ -144,9 +146,9 @@ TEST(Selection, FirstChainStaysAndWholeFilesFoldTheirNodes) {
           impacted("tests/test_c.py", "tests.test_c:test_d", "app.db:third"),
       },
       {"tests/test_c.py", "tests/test_a.py"}));
-  EXPECT_EQ(lines_of(selection), (Lines{"tests/test_a.py", "tests/test_b.py::test_c ← app.db:first", "tests/test_c.py",
-                                        "dropped tests/test_a.py::test_b (superseded)",
-                                        "dropped tests/test_c.py::test_d (superseded)"}));
+  EXPECT_EQ(lines_of(selection),
+            (Lines{"tests/test_a.py", "tests/test_b.py::test_c ← app.db:first", "tests/test_c.py",
+                   "dropped tests/test_a.py::test_b (superseded)", "dropped tests/test_c.py::test_d (superseded)"}));
   EXPECT_EQ(selection.decision, Decision::selected);
 }
 
@@ -155,10 +157,10 @@ TEST(Selection, NodeIdsComeOutInByteOrder) {
   tree.write("tests/test_a.py", "def test_t():\n    pass\n");
   tree.write("tests/test_b.py", "def test_c():\n    pass\n");
   tree.write("tests/test_a.py-x/test_e.py", "def test_e():\n    pass\n");
-  const Selection selection = tree.select(report_of(
-      {impacted("tests/test_b.py", std::nullopt), impacted("tests/test_a.py", "tests.test_a:test_t"),
-       impacted("tests/test_a.py-x/test_e.py", "x:test_e")},
-      {"tests/test_a.py"}));
+  const Selection selection = tree.select(
+      report_of({impacted("tests/test_b.py", std::nullopt), impacted("tests/test_a.py", "tests.test_a:test_t"),
+                 impacted("tests/test_a.py-x/test_e.py", "x:test_e")},
+                {"tests/test_a.py"}));
   Lines ids;
   for (const auto& node : selection.node_ids) ids.push_back(node.node_id);
   // A prefix sorts first and "-" before ":"; the node inside the whole file is folded
@@ -193,10 +195,14 @@ TEST(CollectibleTestFile, FileNameRule) {
     bool collectible;
   };
   const Case cases[] = {
-      {"tests/test_a.py", true}, {"a_test.py", true},         {"test_.py", true},           {"_test.py", true},
-      {"src/test_x.py", true},   {"test.py", false},          {"tests.py", false},          {"testing_x.py", false},
-      {"conftest.py", false},    {"tests/conftest.py", false}, {"test_a.PY", false},        {"test_a.pyi", false},
-      {"test_a", false},         {".py", false},              {"test_\xff.py", false},      {"tests/", false},
+      {"tests/test_a.py", true}, {"a_test.py", true},
+      {"test_.py", true},        {"_test.py", true},
+      {"src/test_x.py", true},   {"test.py", false},
+      {"tests.py", false},       {"testing_x.py", false},
+      {"conftest.py", false},    {"tests/conftest.py", false},
+      {"test_a.PY", false},      {"test_a.pyi", false},
+      {"test_a", false},         {".py", false},
+      {"test_\xff.py", false},   {"tests/", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);

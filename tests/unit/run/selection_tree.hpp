@@ -3,15 +3,15 @@
 // Small test trees for the selection: Python files under a scratch root, every one listed,
 // and a selection shown as one line per record.
 
-#include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "impact/impact_report.hpp"
 #include "impact/source_cache.hpp"
 #include "run/selection.hpp"
 #include "scratch.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace pindrel::run::test_support {
 

@@ -119,9 +119,9 @@ TEST(TestIndex, FixturesAndConsumers) {
   }
   // Marks on enclosing classes count; a class with a constructor and a class that is not
   // named as a test class collect nothing.
-  EXPECT_EQ(consumers, (Lines{"test_plain: conn,db", "TestA.test_x: extra,self,tmp_path,user",
-                              "TestA.TestInner.test_deep: self,user", "test_marked:  unreadable",
-                              "test_keyword: a unreadable"}));
+  EXPECT_EQ(consumers,
+            (Lines{"test_plain: conn,db", "TestA.test_x: extra,self,tmp_path,user",
+                   "TestA.TestInner.test_deep: self,user", "test_marked:  unreadable", "test_keyword: a unreadable"}));
 }
 
 TEST(TestIndex, QualifiedNamesResolveToTheDeepestCollectedPart) {
@@ -188,8 +188,8 @@ TEST(KnownTestFiles, PathsCompareComponentByComponent) {
     int order;
   };
   const Case cases[] = {
-      {"a/b.py", "a-b.py", -1}, {"a", "a/b", -1},         {"a//b/", "a/b", 0},   {"tests/x", "tests/x", 0},
-      {"/a", "a", -1},          {"a/\xff", "a/b", 1},    {"", "a", -1},         {"b", "a/c", 1},
+      {"a/b.py", "a-b.py", -1}, {"a", "a/b", -1},     {"a//b/", "a/b", 0}, {"tests/x", "tests/x", 0},
+      {"/a", "a", -1},          {"a/\xff", "a/b", 1}, {"", "a", -1},       {"b", "a/c", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.a) + " vs " + std::string(c.b));
@@ -201,7 +201,8 @@ TEST(KnownTestFiles, PathsCompareComponentByComponent) {
 TEST(KnownTestFiles, ConftestCandidatesRunNearestFirstToTheRoot) {
   EXPECT_EQ(conftest_candidates("tests/unit/test_x.py"),
             (Lines{"tests/unit/conftest.py", "tests/conftest.py", "conftest.py"}));
-  EXPECT_EQ(conftest_candidates("tests//unit/test_x.py"), (Lines{"tests//unit/conftest.py", "tests/conftest.py", "conftest.py"}));
+  EXPECT_EQ(conftest_candidates("tests//unit/test_x.py"),
+            (Lines{"tests//unit/conftest.py", "tests/conftest.py", "conftest.py"}));
   EXPECT_EQ(conftest_candidates("conftest.py"), (Lines{"conftest.py"}));
   EXPECT_EQ(conftest_candidates("/abs/test_x.py"), (Lines{"/abs/conftest.py", "/conftest.py"}));
 }
