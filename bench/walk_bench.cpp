@@ -7,6 +7,11 @@
 // files the level meets, and everything else), then again with the cache the first walk
 // filled (everything else alone); the difference is the reading and outlining.
 
+#include "config.hpp"
+#include "impact/walk.hpp"
+#include "impact/word_search.hpp"
+#include "util/clock.hpp"
+
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -19,11 +24,6 @@
 #include <string>
 #include <vector>
 
-#include "config.hpp"
-#include "impact/walk.hpp"
-#include "impact/word_search.hpp"
-#include "util/clock.hpp"
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -35,7 +35,7 @@ using Seconds = std::chrono::duration<double>;
 using Instant = std::chrono::steady_clock::time_point;
 
 constexpr int levels = 6;
-constexpr int width = 100;        // symbols per level
+constexpr int width = 100;  // symbols per level
 constexpr int tests_per_symbol = 3;
 constexpr int filler_functions = 12;
 constexpr std::uint32_t f_line = 4 + filler_functions * 3;  // the line of `def f` below
@@ -52,8 +52,8 @@ std::string chain_module(int level, int index) {
                     : "prev = print\n";
   text += "\n";
   for (int k = 0; k < filler_functions; ++k) {
-    text += "def filler_" + std::to_string(k) + "(a, b):\n    return os.path.join(a, b, 'x" + std::to_string(k) +
-            "')\n\n";
+    text +=
+        "def filler_" + std::to_string(k) + "(a, b):\n    return os.path.join(a, b, 'x" + std::to_string(k) + "')\n\n";
   }
   text += "def f(value):\n    total = prev.f(value)\n    return total + 1\n";
   return text;
@@ -107,8 +107,8 @@ Repository generate(const fs::path& root, int total_files) {
         sites.push_back({user, f_line + 1});  // the call in the next level's f
       }
       for (int k = 0; k < tests_per_symbol; ++k) {
-        const std::string test = "tests/l" + std::to_string(level) + "/test_m" + std::to_string(i) + "_" +
-                                 std::to_string(k) + ".py";
+        const std::string test =
+            "tests/l" + std::to_string(level) + "/test_m" + std::to_string(i) + "_" + std::to_string(k) + ".py";
         add(test, test_module(i));
         sites.push_back({test, 5 + 4 * static_cast<std::uint32_t>(k)});
       }
@@ -144,7 +144,8 @@ class StandIn final : public pindrel::ReferenceSource {
 };
 
 // Milliseconds of each level's own work: from its answer to the next question, or to the end.
-std::vector<double> walk_levels(const Repository& repo, pindrel::impact::SourceCache& cache, std::vector<std::size_t>& sizes) {
+std::vector<double> walk_levels(const Repository& repo, pindrel::impact::SourceCache& cache,
+                                std::vector<std::size_t>& sizes) {
   const pindrel::Config config;
   const pindrel::SteadyClock clock;
   StandIn source(repo.answers);
@@ -168,8 +169,8 @@ std::vector<double> walk_levels(const Repository& repo, pindrel::impact::SourceC
 }
 
 double time_git_grep(const fs::path& root, const std::string& word) {
-  const std::string command = "cd '" + root.string() + "' && git -c grep.threads=1 grep -w -n -- " + word +
-                              " -- '*.py' > /dev/null";
+  const std::string command =
+      "cd '" + root.string() + "' && git -c grep.threads=1 grep -w -n -- " + word + " -- '*.py' > /dev/null";
   const Instant start = std::chrono::steady_clock::now();
   const int status = std::system(command.c_str());
   const double seconds = Seconds(std::chrono::steady_clock::now() - start).count();
@@ -188,8 +189,8 @@ int main(int argc, char** argv) {
   if (::mkdtemp(pattern.data()) == nullptr) return 1;
   const fs::path root = pattern;
   const Repository repo = generate(root, total_files);
-  const std::string git = "cd '" + root.string() +
-                          "' && git init -q && git add -A && git -c user.name=b -c user.email=b@b commit -qm base";
+  const std::string git =
+      "cd '" + root.string() + "' && git init -q && git add -A && git -c user.name=b -c user.email=b@b commit -qm base";
   if (std::system(git.c_str()) != 0) return 1;
   std::printf("repository: %zu Python files, %d levels of %d symbols\n", repo.files.size(), levels, width);
 
@@ -225,8 +226,9 @@ int main(int argc, char** argv) {
     hits = found->size();
     theirs = std::min(theirs, time_git_grep(root, word));
   }
-  std::printf("word search \"%s\": %zu lines; grep_word_in_files %.2f ms, git grep -w %.2f ms, ratio %.2f (target <= 1.5)\n",
-              word.c_str(), hits, ours * 1000, theirs * 1000, ours / theirs);
+  std::printf(
+      "word search \"%s\": %zu lines; grep_word_in_files %.2f ms, git grep -w %.2f ms, ratio %.2f (target <= 1.5)\n",
+      word.c_str(), hits, ours * 1000, theirs * 1000, ours / theirs);
   fs::remove_all(root);
   return 0;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <vector>
-
 #include "impact/walk_state.hpp"
+
+#include <vector>
 
 namespace pindrel::impact {
 

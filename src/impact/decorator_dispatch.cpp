@@ -1,11 +1,11 @@
 #include "impact/decorator_dispatch.hpp"
 
-#include <algorithm>
-
 #include "changed/symbols_from_diff.hpp"
 #include "impact/decorator_rules.hpp"
 #include "impact/enclosing_scope.hpp"
 #include "impact/word_search.hpp"
+
+#include <algorithm>
 
 namespace pindrel::impact {
 namespace {

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "impact/follow.hpp"
+#include "impact/walk_state.hpp"
+
 #include <expected>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "impact/follow.hpp"
-#include "impact/walk_state.hpp"
 
 namespace pindrel::impact {
 

@@ -1,9 +1,9 @@
 #include "impact/enclosing_scope.hpp"
 
-#include <algorithm>
-
 #include "impact/decorator_rules.hpp"
 #include "pysource/enclosing.hpp"
+
+#include <algorithm>
 
 namespace pindrel::impact {
 
@@ -18,8 +18,9 @@ Result<EnclosingScope> enclosing_definition_at(SourceCache& cache, const std::fi
   if (const pysource::Definition* definition = pysource::enclosing_definition(*outline, line)) {
     return InDefinition{definition->qualname, decorator_names(*definition), definition->line, definition->column};
   }
-  const bool in_import = std::ranges::any_of(
-      outline->import_ranges, [&](const pysource::LineRange& range) { return range.start_line <= line && line <= range.end_line; });
+  const bool in_import = std::ranges::any_of(outline->import_ranges, [&](const pysource::LineRange& range) {
+    return range.start_line <= line && line <= range.end_line;
+  });
   if (in_import) return ImportScope{};
   return ModuleLevelScope{};
 }

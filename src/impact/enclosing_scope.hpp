@@ -1,14 +1,14 @@
 #pragma once
 
+#include "impact/source_cache.hpp"
+#include "pysource/outline.hpp"
+#include "util/error.hpp"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <variant>
 #include <vector>
-
-#include "impact/source_cache.hpp"
-#include "pysource/outline.hpp"
-#include "util/error.hpp"
 
 namespace pindrel::impact {
 

@@ -1,13 +1,13 @@
 #include "impact/follow.hpp"
 
-#include <algorithm>
-
 #include "changed/symbols_from_diff.hpp"
 #include "impact/enclosing_scope.hpp"
 #include "impact/framework_names.hpp"
 #include "impact/module_seeds.hpp"
 #include "modpath.hpp"
 #include "util/utf8.hpp"
+
+#include <algorithm>
 
 namespace pindrel::impact {
 namespace {
@@ -42,8 +42,8 @@ void follow_into_test_file(WalkState& state, const FrontierSymbol& symbol, const
     return;
   }
   // A helper of the test file: the tests that use it are found at the next level.
-  queue(state, std::move(test_name), definition->qualname, site.file, definition->line, definition->column,
-        symbol.name, next);
+  queue(state, std::move(test_name), definition->qualname, site.file, definition->line, definition->column, symbol.name,
+        next);
 }
 
 // An import line outside test files: the symbol is re-exported only under an alias.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "impact/walk_state.hpp"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -7,8 +9,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "impact/walk_state.hpp"
 
 namespace pindrel::impact {
 

@@ -1,11 +1,11 @@
 #include "impact/module_seeds.hpp"
 
-#include <string>
-#include <vector>
-
 #include "modpath.hpp"
 #include "pysource/word.hpp"
 #include "util/utf8.hpp"
+
+#include <string>
+#include <vector>
 
 namespace pindrel::impact {
 namespace {
@@ -35,8 +35,8 @@ bool import_line_matches(std::string_view rest, std::string_view module, std::st
   }
 }
 
-bool from_line_matches(std::string_view rest, std::string_view module, std::string_view prefix,
-                       std::string_view parent, std::string_view last_part) {
+bool from_line_matches(std::string_view rest, std::string_view module, std::string_view prefix, std::string_view parent,
+                       std::string_view last_part) {
   const auto import_at = rest.find(" import ");
   if (import_at == std::string_view::npos) return false;
   const std::string_view source = trim_white_space(rest.substr(0, import_at));

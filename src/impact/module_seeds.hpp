@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string_view>
-
 #include "impact/walk_state.hpp"
+
+#include <string_view>
 
 namespace pindrel::impact {
 

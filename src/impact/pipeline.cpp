@@ -1,5 +1,13 @@
 #include "impact/pipeline.hpp"
 
+#include "changed/changed_symbols_json.hpp"
+#include "changed/symbols_from_diff.hpp"
+#include "git.hpp"
+#include "impact/walk.hpp"
+#include "qlo/client.hpp"
+#include "util/file_read.hpp"
+#include "util/utf8.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -8,14 +16,6 @@
 #include <set>
 #include <string_view>
 #include <utility>
-
-#include "changed/changed_symbols_json.hpp"
-#include "changed/symbols_from_diff.hpp"
-#include "git.hpp"
-#include "impact/walk.hpp"
-#include "qlo/client.hpp"
-#include "util/file_read.hpp"
-#include "util/utf8.hpp"
 
 namespace pindrel::impact {
 namespace {
@@ -83,8 +83,8 @@ WalkLimits settle_walk_limits(const BudgetFlags& budgets, const Config& config, 
   if (budget_ms == 0) return limits;
   // In 128 bits neither sum can overflow; a deadline beyond the clock's range is none at all.
   using Ticks = std::ratio_divide<std::milli, Clock::Instant::period>;
-  const i128 deadline = static_cast<i128>(start.time_since_epoch().count()) +
-                        static_cast<i128>(budget_ms) * Ticks::num / Ticks::den;
+  const i128 deadline =
+      static_cast<i128>(start.time_since_epoch().count()) + static_cast<i128>(budget_ms) * Ticks::num / Ticks::den;
   if (deadline > static_cast<i128>(std::numeric_limits<Clock::Instant::rep>::max())) return limits;
   limits.deadline = Clock::Instant(Clock::Instant::duration(static_cast<Clock::Instant::rep>(deadline)));
   return limits;
@@ -96,7 +96,8 @@ Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::
     if (change.symbol.find(':') == std::string::npos) continue;
     const SeedKind kind = change.change == changed::ChangeKind::deleted ? SeedKind::deleted : SeedKind::changed;
     seeds.push_back(
-        {{change.symbol, std::string(after_first_colon(change.symbol)), change.file, change.line, change.column}, kind});
+        {{change.symbol, std::string(after_first_colon(change.symbol)), change.file, change.line, change.column},
+         kind});
   }
   for (const changed::ModuleChange& change : changes.module_level_changes) {
     seeds.push_back({{change.module, change.module, change.file, 0, 0}, SeedKind::module});

@@ -4,11 +4,6 @@
 // (each an early `run_all`), the seeds, the walk and the report. Only the changes themselves
 // can fail; every later problem becomes a `run_all` verdict with its reason.
 
-#include <filesystem>
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "changed/changed_symbols.hpp"
 #include "cli/args.hpp"
 #include "environment.hpp"
@@ -20,6 +15,11 @@
 #include "util/error.hpp"
 #include "workspace.hpp"
 
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace pindrel::impact {
 
 enum class FastSuiteCheck { off, on };
@@ -27,7 +27,7 @@ enum class FastSuiteCheck { off, on };
 struct ImpactResult {
   ImpactReport impact_report;
   std::optional<std::vector<std::string>> repository_files;  // absent when the pipeline ended before listing
-  changed::ChangedSymbols changes;                            // what the report was computed from
+  changed::ChangedSymbols changes;                           // what the report was computed from
 };
 
 // The impact of the working tree's changes (or of the changed-symbols report at `changed`).

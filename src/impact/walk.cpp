@@ -5,11 +5,6 @@
 // reaches many functions without naming them, a dead end is tried through its registering
 // decorators and, for a method, through its class before it is given up.
 
-#include <algorithm>
-#include <cstdint>
-#include <string_view>
-#include <unordered_map>
-
 #include "impact/class_fallback.hpp"
 #include "impact/decorator_dispatch.hpp"
 #include "impact/enclosing_scope.hpp"
@@ -18,6 +13,11 @@
 #include "impact/word_search.hpp"
 #include "modpath.hpp"
 
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+
 namespace pindrel::impact {
 namespace {
 
@@ -25,9 +25,7 @@ WalkOutcome enter_seeds(WalkState& state, std::span<const Seed> seeds, std::vect
   for (const Seed& seed : seeds) {
     state.visited.insert_or_assign(seed.name, VisitedEntry{seed.name, std::nullopt});
     switch (seed.kind) {
-      case SeedKind::changed:
-        frontier.push_back(seed);
-        break;
+      case SeedKind::changed: frontier.push_back(seed); break;
       case SeedKind::deleted: {
         // The definitions that still use a deleted name are walked from the first level.
         auto hits = grep_word_in_files(state.source_cache, last_name_part(seed.qualname));
@@ -49,7 +47,8 @@ WalkOutcome enter_seeds(WalkState& state, std::span<const Seed> seeds, std::vect
 // The budgets that are checked between levels.
 std::optional<WalkOutcome> spent_budget(const WalkState& state) {
   if (state.visited.size() > state.limits.max_symbols) return WalkOutcome::stop(RunAllReason::max_symbols);
-  if (state.limits.deadline && state.clock.now() >= *state.limits.deadline) return WalkOutcome::stop(RunAllReason::budget);
+  if (state.limits.deadline && state.clock.now() >= *state.limits.deadline)
+    return WalkOutcome::stop(RunAllReason::budget);
   return std::nullopt;
 }
 
@@ -89,7 +88,8 @@ WalkOutcome walk_level(WalkState& state, const std::vector<FrontierSymbol>& fron
     const FrontierSymbol& symbol = *found->second;
     const std::size_t queued = next.size();
     const std::size_t recorded = state.impacted_tests.size();
-    WalkOutcome outcome = follow_references(state, symbol, DefinitionSite{symbol.file, symbol.line}, answer.sites, next);
+    WalkOutcome outcome =
+        follow_references(state, symbol, DefinitionSite{symbol.file, symbol.line}, answer.sites, next);
     if (!outcome.is_completed()) return outcome;
     if (next.size() != queued || state.impacted_tests.size() != recorded) continue;
     outcome = handle_dead_end(state, symbol, next);

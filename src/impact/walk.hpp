@@ -1,8 +1,8 @@
 #pragma once
 
-#include <span>
-
 #include "impact/walk_state.hpp"
+
+#include <span>
 
 namespace pindrel::impact {
 

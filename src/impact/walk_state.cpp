@@ -50,7 +50,8 @@ std::string_view last_name_part(std::string_view dotted) {
 std::vector<SymbolQuery> symbol_queries(std::span<const FrontierSymbol> symbols) {
   std::vector<SymbolQuery> queries;
   queries.reserve(symbols.size());
-  for (const FrontierSymbol& symbol : symbols) queries.push_back({symbol.name, symbol.file, symbol.line, symbol.column});
+  for (const FrontierSymbol& symbol : symbols)
+    queries.push_back({symbol.name, symbol.file, symbol.line, symbol.column});
   return queries;
 }
 

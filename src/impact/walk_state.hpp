@@ -4,22 +4,22 @@
 // and ignored symbols it found, and its counters. Every walk operation changes it in place;
 // the pipeline reads the results out of it afterwards.
 
-#include <cstdint>
-#include <filesystem>
-#include <map>
-#include <span>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <unordered_map>
-#include <utility>
-#include <vector>
-
 #include "config.hpp"
 #include "impact/impact_report.hpp"
 #include "impact/source_cache.hpp"
 #include "qlo/reference_source.hpp"
 #include "util/clock.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace pindrel::impact {
 

@@ -1,11 +1,11 @@
 #include "impact/word_search.hpp"
 
+#include "pysource/word.hpp"
+
 #include <string.h>
 
 #include <algorithm>
 #include <cstdint>
-
-#include "pysource/word.hpp"
 
 namespace pindrel::impact {
 namespace {

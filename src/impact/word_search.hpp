@@ -1,11 +1,11 @@
 #pragma once
 
-#include <string_view>
-#include <vector>
-
 #include "impact/source_cache.hpp"
 #include "qlo/client.hpp"
 #include "util/error.hpp"
+
+#include <string_view>
+#include <vector>
 
 namespace pindrel::impact {
 

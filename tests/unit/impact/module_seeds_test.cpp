@@ -1,8 +1,7 @@
 #include "impact/module_seeds.hpp"
+#include "walk_fixture.hpp"
 
 #include <gtest/gtest.h>
-
-#include "walk_fixture.hpp"
 
 namespace pindrel::impact {
 namespace {
@@ -71,7 +70,8 @@ TEST_F(ModuleScan, UnreadableTestFileStopsTheWalk) {
   listed_.push_back("tests/test_dir.py");
   const WalkOutcome outcome = seed_module_change(state(), "pkg.mod");
   EXPECT_EQ(outcome.stopped, RunAllReason::index_failed);
-  EXPECT_EQ(outcome.message, "could not read " + (root() / "tests/test_dir.py").string() + ": Is a directory (os error 21)");
+  EXPECT_EQ(outcome.message,
+            "could not read " + (root() / "tests/test_dir.py").string() + ": Is a directory (os error 21)");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "impact/pipeline.hpp"
+#include "walk_fixture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,13 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "walk_fixture.hpp"
-
 namespace pindrel::impact {
 namespace {
 
-using changed::ChangeKind;
 using changed::ChangedSymbols;
+using changed::ChangeKind;
 using changed::SymbolChange;
 using pysource::DefinitionKind;
 using test_support::FixedClock;
@@ -50,8 +49,9 @@ TEST(WalkLimits, FlagThenConfigurationThenDefault) {
 
 TEST(WalkLimits, DeadlineBeyondTheClockIsNoDeadline) {
   const Clock::Instant start{std::chrono::seconds(50)};
-  EXPECT_EQ(settle_walk_limits({std::nullopt, std::nullopt, std::numeric_limits<std::uint64_t>::max()}, {}, start).deadline,
-            std::nullopt);
+  EXPECT_EQ(
+      settle_walk_limits({std::nullopt, std::nullopt, std::numeric_limits<std::uint64_t>::max()}, {}, start).deadline,
+      std::nullopt);
   const Clock::Instant late = Clock::Instant::max() - 1ms;
   EXPECT_EQ(settle_walk_limits({std::nullopt, std::nullopt, 1}, {}, late).deadline, Clock::Instant::max());
   EXPECT_EQ(settle_walk_limits({std::nullopt, std::nullopt, 2}, {}, late).deadline, std::nullopt);
@@ -75,8 +75,8 @@ if os.name:
         pass
 )");
   ChangedSymbols changes;
-  changes.changed_symbols = {change("pkg.mod:a", "pkg/mod.py", 99), change("pkg.z:gone", "pkg/z.py", 4, ChangeKind::deleted),
-                             change("nocolon", "x.py", 1)};
+  changes.changed_symbols = {change("pkg.mod:a", "pkg/mod.py", 99),
+                             change("pkg.z:gone", "pkg/z.py", 4, ChangeKind::deleted), change("nocolon", "x.py", 1)};
   changes.ignored_symbols = {change("pkg.mod:ignored", "pkg/mod.py", 1)};
   changes.module_level_changes = {{"pkg.mod", "pkg/mod.py"}, {"pkg.old", "pkg/old.py"}};
 
@@ -220,9 +220,10 @@ TEST_F(ComputeImpact, CleanTreeIsSelectedWithNothing) {
   result = run();
   ASSERT_TRUE(result);
   EXPECT_EQ(result->impact_report.reason, RunAllReason::qlo_unavailable);
-  EXPECT_EQ(result->impact_report.errors,
-            Lines{"`qlo` not found on PATH. Install it with `uv add --dev quillo`, or point PINDREL_QLO at the binary.: "
-                  "cannot find binary path"});
+  EXPECT_EQ(
+      result->impact_report.errors,
+      Lines{"`qlo` not found on PATH. Install it with `uv add --dev quillo`, or point PINDREL_QLO at the binary.: "
+            "cannot find binary path"});
   EXPECT_EQ(result->repository_files, std::nullopt);
 }
 
@@ -253,7 +254,8 @@ TEST_F(ComputeImpact, ReplayedChangesThatCannotBeHad) {
   const std::filesystem::path missing = repo_.path() / "none.json";
   auto result = run(FastSuiteCheck::off, missing);
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().render(), "cannot read --changed " + missing.string() + ": No such file or directory (os error 2)");
+  EXPECT_EQ(result.error().render(),
+            "cannot read --changed " + missing.string() + ": No such file or directory (os error 2)");
 
   const std::filesystem::path wrong = repo_.path() / "wrong.json";
   pindrel::test_support::write_file(wrong, "[]");

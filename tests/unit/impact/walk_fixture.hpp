@@ -3,17 +3,17 @@
 // A reference walk over a small source tree on disk, with references answered from a table
 // and a clock that stands still unless a test moves it.
 
+#include "impact/walk.hpp"
+#include "impact/walk_state.hpp"
+#include "scratch.hpp"
+#include "util/utf8.hpp"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
-
-#include "impact/walk.hpp"
-#include "impact/walk_state.hpp"
-#include "scratch.hpp"
-#include "util/utf8.hpp"
 
 namespace pindrel::impact::test_support {
 
@@ -40,7 +40,8 @@ class ScriptedReferences final : public ReferenceSource {
  public:
   Result<std::vector<SymbolReferences>> references(std::span<const SymbolQuery> queries) override {
     std::vector<std::string>& asked = questions.emplace_back();
-    for (const SymbolQuery& query : queries) asked.push_back(query.name + " " + qlo_refs_target(query.file, query.line, query.column));
+    for (const SymbolQuery& query : queries)
+      asked.push_back(query.name + " " + qlo_refs_target(query.file, query.line, query.column));
     if (on_question) on_question();
     if (failure) return std::unexpected(*failure);
     std::vector<SymbolReferences> answered;

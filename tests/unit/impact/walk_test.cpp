@@ -1,12 +1,11 @@
+#include "impact/decorator_dispatch.hpp"
 #include "impact/walk.hpp"
+#include "walk_fixture.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "impact/decorator_dispatch.hpp"
-#include "walk_fixture.hpp"
 
 namespace pindrel::impact {
 namespace {
@@ -44,7 +43,8 @@ def test_b():
       {"pkg.api:use_b", sites({"tests/test_api.py:7"})},
   };
 
-  const WalkOutcome outcome = walk({changed_seed("pkg.core:a", "pkg/core.py", 1), changed_seed("pkg.core:b", "pkg/core.py", 4)});
+  const WalkOutcome outcome =
+      walk({changed_seed("pkg.core:a", "pkg/core.py", 1), changed_seed("pkg.core:b", "pkg/core.py", 4)});
 
   EXPECT_TRUE(outcome.is_completed());
   EXPECT_EQ(references_.questions, (Questions{{"pkg.core:a pkg/core.py:1:5", "pkg.core:b pkg/core.py:4:5"},
@@ -123,8 +123,7 @@ TABLE = helper()
 
   EXPECT_TRUE(walk({changed_seed("pkg.mod:helper", "pkg/mod.py", 1)}).is_completed());
 
-  EXPECT_EQ(references_.questions,
-            (Questions{{"pkg.mod:helper pkg/mod.py:1:5"}, {"pkg.api:h pkg/api.py:1:31"}}));
+  EXPECT_EQ(references_.questions, (Questions{{"pkg.mod:helper pkg/mod.py:1:5"}, {"pkg.api:h pkg/api.py:1:31"}}));
   ASSERT_EQ(state().ignored_symbols.size(), 2u);
   EXPECT_EQ(state().ignored_symbols.at("pkg.api:job"), (IgnoredSymbol{"pkg.api:job", "pkg/api.py", "task"}));
   EXPECT_EQ(state().ignored_symbols.at("pkg.api:job2"), (IgnoredSymbol{"pkg.api:job2", "pkg/api.py", "task"}));
@@ -166,9 +165,8 @@ def h():
                     changed_seed("pkg.m:h", "pkg/m.py", 11)})
                   .is_completed());
 
-  EXPECT_EQ(references_.questions,
-            (Questions{{"pkg.m:f pkg/m.py:3:5", "pkg.m:g pkg/m.py:7:5", "pkg.m:h pkg/m.py:11:5"},
-                       {"pkg.m:bus pkg/m.py:1:1"}}));
+  EXPECT_EQ(references_.questions, (Questions{{"pkg.m:f pkg/m.py:3:5", "pkg.m:g pkg/m.py:7:5", "pkg.m:h pkg/m.py:11:5"},
+                                              {"pkg.m:bus pkg/m.py:1:1"}}));
   EXPECT_EQ(state().qlo_calls, 2u);
   EXPECT_EQ(tests(), Lines{"tests/test_bus.py tests.test_bus:test_emit test pkg.m:f"});
   EXPECT_FALSE(state().decorator_dispatch);

@@ -1,8 +1,7 @@
 #include "impact/word_search.hpp"
+#include "scratch.hpp"
 
 #include <gtest/gtest.h>
-
-#include "scratch.hpp"
 
 namespace pindrel::impact {
 namespace {
@@ -30,7 +29,8 @@ TEST(WordSearch, ReadErrorEndsTheSearch) {
   SourceCache cache = new_source_cache(dir.path(), std::vector<std::string>{"pkg.py"});
   auto hits = grep_word_in_files(cache, "app");
   ASSERT_FALSE(hits);
-  EXPECT_EQ(hits.error().render(), "could not read " + (dir.path() / "pkg.py").string() + ": Is a directory (os error 21)");
+  EXPECT_EQ(hits.error().render(),
+            "could not read " + (dir.path() / "pkg.py").string() + ": Is a directory (os error 21)");
 }
 
 }  // namespace
