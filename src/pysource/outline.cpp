@@ -1,7 +1,11 @@
-// The outline is read off tree-sitter's concrete syntax tree of the whole source. Every walk
-// keeps its own stack (a tree cursor, or an explicit list of pending nodes) instead of
-// recursing, so a deeply nested source cannot exhaust the call stack. Node texts are slices
-// of the caller's source: the parser reads it in place and nothing copies it.
+// The outline is read off tree-sitter's concrete syntax tree of the whole source in one walk.
+// Definitions, imports and module-level bindings stand only in statement positions, so the walk
+// enters only statement containers (the module, blocks, compound statements and their clauses,
+// definitions) and, because error recovery can put any of them anywhere, every subtree that
+// holds a syntax error. Node kinds are compared as the grammar's symbol ids, looked up once.
+// The walk keeps its own stack (a tree cursor) instead of recursing, so a deeply nested source
+// cannot exhaust the call stack. Node texts are slices of the caller's source: the parser reads
+// it in place and nothing copies it.
 
 #include "pysource/outline.hpp"
 
@@ -9,6 +13,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <deque>
 #include <limits>
 
 extern "C" const TSLanguage* tree_sitter_python();
@@ -30,49 +35,60 @@ struct TreeDeleter {
 using ParserPtr = std::unique_ptr<TSParser, ParserDeleter>;
 using TreePtr = std::unique_ptr<TSTree, TreeDeleter>;
 
-class Cursor {
- public:
-  explicit Cursor(TSNode node) : cursor_(ts_tree_cursor_new(node)) {}
-  ~Cursor() { ts_tree_cursor_delete(&cursor_); }
-  Cursor(const Cursor&) = delete;
-  Cursor& operator=(const Cursor&) = delete;
-  TSTreeCursor* get() { return &cursor_; }
+// The node kinds and field names the outline reads, as the grammar's ids.
+struct Grammar {
+  explicit Grammar(const TSLanguage* python) : language(python) {}
+
+  const TSLanguage* language;
+  TSSymbol module = symbol("module"), block = symbol("block"), if_statement = symbol("if_statement"),
+           elif_clause = symbol("elif_clause"), else_clause = symbol("else_clause"),
+           for_statement = symbol("for_statement"), while_statement = symbol("while_statement"),
+           try_statement = symbol("try_statement"), except_clause = symbol("except_clause"),
+           finally_clause = symbol("finally_clause"), with_statement = symbol("with_statement"),
+           match_statement = symbol("match_statement"), case_clause = symbol("case_clause"),
+           function_definition = symbol("function_definition"), class_definition = symbol("class_definition"),
+           decorated_definition = symbol("decorated_definition"), decorator = symbol("decorator"),
+           call = symbol("call"), attribute = symbol("attribute"), identifier = symbol("identifier"),
+           subscript = symbol("subscript"), keyword_argument = symbol("keyword_argument"),
+           typed_parameter = symbol("typed_parameter"), default_parameter = symbol("default_parameter"),
+           typed_default_parameter = symbol("typed_default_parameter"), true_ = symbol("true"),
+           false_ = symbol("false"), string = symbol("string"), string_content = symbol("string_content"),
+           interpolation = symbol("interpolation"), import_statement = symbol("import_statement"),
+           import_from_statement = symbol("import_from_statement"),
+           future_import_statement = symbol("future_import_statement"), aliased_import = symbol("aliased_import"),
+           dotted_name = symbol("dotted_name"), expression_statement = symbol("expression_statement"),
+           assignment = symbol("assignment");
+  TSFieldId name = field("name"), definition = field("definition"), body = field("body"),
+            parameters = field("parameters"), superclasses = field("superclasses"), arguments = field("arguments"),
+            function = field("function"), object = field("object"), attribute_field = field("attribute"),
+            value = field("value"), alias = field("alias"), left = field("left");
+
+  bool is_definition(TSSymbol kind) const {
+    return kind == function_definition || kind == class_definition || kind == decorated_definition;
+  }
+  bool is_import(TSSymbol kind) const {
+    return kind == import_statement || kind == import_from_statement || kind == future_import_statement;
+  }
+  // The nodes whose named children may be statements, or a definition's parts.
+  bool is_container(TSSymbol kind) const {
+    return kind == block || kind == if_statement || kind == elif_clause || kind == else_clause ||
+           kind == for_statement || kind == while_statement || kind == try_statement || kind == except_clause ||
+           kind == finally_clause || kind == with_statement || kind == match_statement || kind == case_clause ||
+           kind == module || is_definition(kind);
+  }
 
  private:
-  TSTreeCursor cursor_;
+  TSSymbol symbol(std::string_view kind) const {
+    return ts_language_symbol_for_name(language, kind.data(), static_cast<std::uint32_t>(kind.size()), true);
+  }
+  TSFieldId field(std::string_view field_name) const {
+    return ts_language_field_id_for_name(language, field_name.data(), static_cast<std::uint32_t>(field_name.size()));
+  }
 };
 
-// Calls `f` on each named child of `node`, in source order. A cursor steps from child to
-// child; looking children up by index would rescan the siblings before each one.
-template <class F>
-void for_each_named_child(TSNode node, F&& f) {
-  Cursor cursor(node);
-  if (!ts_tree_cursor_goto_first_child(cursor.get())) return;
-  do {
-    TSNode child = ts_tree_cursor_current_node(cursor.get());
-    if (ts_node_is_named(child)) f(child);
-  } while (ts_tree_cursor_goto_next_sibling(cursor.get()));
-}
-
-enum class Visit { descend, skip };
-
-// Calls `f` on the named descendants of `root` in document order; `f` decides whether the
-// walk goes on into the node's named children.
-template <class F>
-void walk_named_descendants(TSNode root, F&& f) {
-  Cursor cursor(root);
-  TSTreeCursor* c = cursor.get();
-  if (!ts_tree_cursor_goto_first_child(c)) return;
-  for (;;) {
-    TSNode node = ts_tree_cursor_current_node(c);
-    if (ts_node_is_named(node) && f(node) == Visit::descend && ts_tree_cursor_goto_first_child(c)) {
-      continue;
-    }
-    while (!ts_tree_cursor_goto_next_sibling(c)) {
-      // A cursor never leaves the node it started at, so this ends the walk at `root`.
-      if (!ts_tree_cursor_goto_parent(c)) return;
-    }
-  }
+const Grammar& python_grammar() {
+  static const Grammar grammar(tree_sitter_python());
+  return grammar;
 }
 
 std::uint32_t one_based(std::uint32_t zero_based) {
@@ -84,139 +100,228 @@ constexpr auto by_lines = [](const auto& a, const auto& b) {
   return std::pair(a.start_line, a.end_line) < std::pair(b.start_line, b.end_line);
 };
 
-// The grammar's field ids, looked up once per parse.
-struct Fields {
-  explicit Fields(const TSLanguage* language)
-      : name(id(language, "name")),
-        definition(id(language, "definition")),
-        body(id(language, "body")),
-        parameters(id(language, "parameters")),
-        superclasses(id(language, "superclasses")),
-        arguments(id(language, "arguments")),
-        function(id(language, "function")),
-        object(id(language, "object")),
-        attribute(id(language, "attribute")),
-        value(id(language, "value")),
-        alias(id(language, "alias")),
-        left(id(language, "left")) {}
+// Tree cursors for the walks over a node's children, reused across nodes: a cursor allocates
+// its stack, and looking children up by index would rescan the siblings before each one.
+class Cursors {
+ public:
+  Cursors() = default;
+  Cursors(const Cursors&) = delete;
+  Cursors& operator=(const Cursors&) = delete;
+  ~Cursors() {
+    for (TSTreeCursor& cursor : pool_) ts_tree_cursor_delete(&cursor);
+  }
 
-  TSFieldId name, definition, body, parameters, superclasses, arguments, function, object,
-      attribute, value, alias, left;
+  // A cursor at `node`, held until the returned lease ends; leases nest.
+  class Lease {
+   public:
+    Lease(Cursors& owner, TSNode node) : owner_(owner) {
+      if (owner_.in_use_ == owner_.pool_.size()) owner_.pool_.push_back(ts_tree_cursor_new(node));
+      else ts_tree_cursor_reset(&owner_.pool_[owner_.in_use_], node);
+      cursor_ = &owner_.pool_[owner_.in_use_++];
+    }
+    ~Lease() { --owner_.in_use_; }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    TSTreeCursor* get() { return cursor_; }
+
+   private:
+    Cursors& owner_;
+    TSTreeCursor* cursor_;
+  };
 
  private:
-  static TSFieldId id(const TSLanguage* language, std::string_view field) {
-    return ts_language_field_id_for_name(language, field.data(),
-                                         static_cast<std::uint32_t>(field.size()));
-  }
+  std::deque<TSTreeCursor> pool_;  // grows at the end without moving the cursors in use
+  std::size_t in_use_ = 0;
 };
 
 class OutlineBuilder {
  public:
-  OutlineBuilder(std::string_view source, const TSLanguage* language)
-      : source_(source), fields_(language) {}
+  OutlineBuilder(std::string_view source, const Grammar& grammar) : source_(source), g_(grammar) {}
 
   Outline build(TSNode root) {
-    Outline outline;
-    outline.definitions = collect_definitions(root);
-    std::stable_sort(outline.definitions.begin(), outline.definitions.end(), by_lines);
-    collect_imports(root, outline.import_ranges, outline.aliased_imports);
-    std::stable_sort(outline.import_ranges.begin(), outline.import_ranges.end(), by_lines);
-    outline.module_names = collect_module_names(root);
-    outline.has_error = ts_node_has_error(root);
-    return outline;
+    walk(root);
+    std::stable_sort(outline_.definitions.begin(), outline_.definitions.end(), by_lines);
+    std::stable_sort(outline_.import_ranges.begin(), outline_.import_ranges.end(), by_lines);
+    outline_.has_error = ts_node_has_error(root);
+    return std::move(outline_);
   }
 
  private:
+  // What the walk still looks for among the children of one entered node.
+  struct Frame {
+    // Scope of the definitions found, an index into scopes_; none when -1. Only the child in
+    // `scoped_field` gets it when that is set (a class's body, a decorated definition's target).
+    std::ptrdiff_t scope = -1;
+    TSFieldId scoped_field = 0;
+    TSNode decorated{};  // the decorated_definition around the child in `scoped_field`, if any
+    bool module_names = false;  // still at module level
+    bool imports = false;  // outside any import statement
+  };
+
   // Where a definition stands: the qualname prefix of its enclosing classes and the kind a
   // function gets there.
   struct Scope {
     std::string prefix;
     DefinitionKind function_kind;
   };
-  struct Pending {
-    TSNode node;
-    std::size_t scope;
-  };
-
-  static bool is(TSNode node, std::string_view kind) { return ts_node_type(node) == kind; }
 
   std::string_view text(TSNode node) const {
     std::uint32_t start = ts_node_start_byte(node);
     return source_.substr(start, ts_node_end_byte(node) - start);
   }
 
-  TSNode field(TSNode node, TSFieldId id) const { return ts_node_child_by_field_id(node, id); }
+  static TSNode field(TSNode node, TSFieldId id) { return ts_node_child_by_field_id(node, id); }
+  bool is(TSNode node, TSSymbol kind) const { return ts_node_symbol(node) == kind; }
 
-  std::vector<Definition> collect_definitions(TSNode root) const {
-    std::vector<Definition> definitions;
-    std::vector<Scope> scopes{{"", DefinitionKind::function}};
-    std::vector<Pending> pending;
-    std::vector<TSNode> children;
-    // Children go on the stack last first, so nodes come off it in document order.
-    auto push_children = [&](TSNode node, std::size_t scope) {
-      children.clear();
-      for_each_named_child(node, [&](TSNode child) { children.push_back(child); });
-      for (auto it = children.rbegin(); it != children.rend(); ++it) pending.push_back({*it, scope});
-    };
-
-    push_children(root, 0);
-    while (!pending.empty()) {
-      Pending next = pending.back();
-      pending.pop_back();
-      TSNode definition = next.node;
-      std::vector<Decorator> decorators;
-      if (is(next.node, "decorated_definition")) {
-        definition = field(next.node, fields_.definition);
-        if (ts_node_is_null(definition)) continue;
-        for_each_named_child(next.node, [&](TSNode child) {
-          if (!is(child, "decorator")) return;
-          if (auto decorator = read_decorator(child)) decorators.push_back(std::move(*decorator));
-        });
-      } else if (!is(next.node, "function_definition") && !is(next.node, "class_definition")) {
-        push_children(next.node, next.scope);
-        continue;
-      }
-
-      TSNode name = field(definition, fields_.name);
-      if (ts_node_is_null(name)) continue;
-      bool is_class = is(definition, "class_definition");
-      std::string qualname = scopes[next.scope].prefix;
-      qualname += text(name);
-      TSPoint name_start = ts_node_start_point(name);
-
-      Definition& built = definitions.emplace_back();
-      built.qualname = qualname;
-      built.decorators = std::move(decorators);
-      built.parameter_names = parameter_names(field(definition, fields_.parameters));
-      built.superclass_names = superclass_names(field(definition, fields_.superclasses));
-      built.start_line = one_based(ts_node_start_point(next.node).row);
-      built.end_line = one_based(ts_node_end_point(definition).row);
-      built.line = one_based(name_start.row);
-      built.column = one_based(name_start.column);
-      built.kind = is_class ? DefinitionKind::class_ : scopes[next.scope].function_kind;
-
-      // What a function defines stays out of the outline; a class body is walked as a scope.
-      if (!is_class) continue;
-      TSNode body = field(definition, fields_.body);
-      if (ts_node_is_null(body)) continue;
-      scopes.push_back({qualname + ".", DefinitionKind::method});
-      push_children(body, scopes.size() - 1);
-    }
-    return definitions;
+  // Calls `f` on each named child of `node`, in source order.
+  template <class F>
+  void for_each_named_child(TSNode node, F&& f) {
+    Cursors::Lease lease(cursors_, node);
+    TSTreeCursor* cursor = lease.get();
+    if (!ts_tree_cursor_goto_first_child(cursor)) return;
+    do {
+      TSNode child = ts_tree_cursor_current_node(cursor);
+      if (ts_node_is_named(child)) f(child);
+    } while (ts_tree_cursor_goto_next_sibling(cursor));
   }
 
-  std::vector<std::string> parameter_names(TSNode parameters) const {
+  // Calls `f` on the named descendants of `root` in document order; `f` tells whether the walk
+  // goes on into the node's named children.
+  template <class F>
+  void walk_named_descendants(TSNode root, F&& f) {
+    Cursors::Lease lease(cursors_, root);
+    TSTreeCursor* cursor = lease.get();
+    if (!ts_tree_cursor_goto_first_child(cursor)) return;
+    for (;;) {
+      TSNode node = ts_tree_cursor_current_node(cursor);
+      if (ts_node_is_named(node) && f(node) && ts_tree_cursor_goto_first_child(cursor)) continue;
+      while (!ts_tree_cursor_goto_next_sibling(cursor)) {
+        // A cursor never leaves the node it started at, so this ends the walk at `root`.
+        if (!ts_tree_cursor_goto_parent(cursor)) return;
+      }
+    }
+  }
+
+  void walk(TSNode root) {
+    scopes_.push_back({"", DefinitionKind::function});
+    std::vector<Frame> frames{{.scope = 0, .module_names = true, .imports = true}};
+    Cursors::Lease lease(cursors_, root);
+    TSTreeCursor* cursor = lease.get();
+    if (!ts_tree_cursor_goto_first_child(cursor)) return;
+    for (;;) {
+      TSNode node = ts_tree_cursor_current_node(cursor);
+      if (ts_node_is_named(node)) {
+        Frame inner = visit(node, ts_tree_cursor_current_field_id(cursor), frames.back());
+        const bool looking = inner.scope >= 0 || inner.module_names || inner.imports;
+        if (looking && (g_.is_container(ts_node_symbol(node)) || ts_node_has_error(node)) &&
+            ts_tree_cursor_goto_first_child(cursor)) {
+          frames.push_back(inner);
+          continue;
+        }
+      }
+      while (!ts_tree_cursor_goto_next_sibling(cursor)) {
+        if (!ts_tree_cursor_goto_parent(cursor)) return;
+        frames.pop_back();
+      }
+    }
+  }
+
+  // Records what `node` holds for the outline and returns what its children are searched for.
+  Frame visit(TSNode node, TSFieldId field_id, const Frame& outer) {
+    const TSSymbol kind = ts_node_symbol(node);
+    const bool in_scope = outer.scoped_field == 0 || field_id == outer.scoped_field;
+    Frame inner{.scope = in_scope ? outer.scope : -1,
+                .module_names = outer.module_names,
+                .imports = outer.imports};
+
+    if (in_scope && !ts_node_is_null(outer.decorated)) {
+      inner.scope = add_definition(node, outer.decorated, outer.scope);
+      inner.scoped_field = g_.body;
+    } else if (inner.scope >= 0 && (kind == g_.function_definition || kind == g_.class_definition)) {
+      inner.scope = add_definition(node, node, inner.scope);
+      inner.scoped_field = g_.body;
+    } else if (inner.scope >= 0 && kind == g_.decorated_definition) {
+      inner.scoped_field = g_.definition;
+      inner.decorated = node;
+    }
+
+    if (outer.imports) {
+      if (g_.is_import(kind)) {
+        outline_.import_ranges.push_back(
+            {one_based(ts_node_start_point(node).row), one_based(ts_node_end_point(node).row)});
+        walk_named_descendants(node, [&](TSNode child) {
+          if (!is(child, g_.aliased_import)) return true;
+          add_alias(child);
+          return false;
+        });
+        inner.imports = false;
+      } else if (kind == g_.aliased_import) {
+        add_alias(node);
+        inner.imports = false;
+      }
+    }
+
+    if (outer.module_names) {
+      if (g_.is_definition(kind)) inner.module_names = false;
+      else if (kind == g_.import_statement || kind == g_.import_from_statement ||
+               kind == g_.expression_statement) {
+        bind_module_names(node, kind);
+        inner.module_names = false;
+      }
+    }
+    return inner;
+  }
+
+  // Appends the definition `definition` (whose outer node is its decorated_definition, or
+  // itself) in `scope`; returns the scope of its class body, or -1 when nothing in it counts.
+  std::ptrdiff_t add_definition(TSNode definition, TSNode outer, std::ptrdiff_t scope) {
+    TSNode name = field(definition, g_.name);
+    if (ts_node_is_null(name)) return -1;  // the decorators are dropped too
+    std::vector<Decorator> decorators;
+    if (!ts_node_eq(outer, definition)) {
+      for_each_named_child(outer, [&](TSNode child) {
+        if (!is(child, g_.decorator)) return;
+        if (auto decorator = read_decorator(child)) decorators.push_back(std::move(*decorator));
+      });
+    }
+    const bool is_class = is(definition, g_.class_definition);
+    std::string qualname = scopes_[static_cast<std::size_t>(scope)].prefix;
+    qualname += text(name);
+    TSPoint name_start = ts_node_start_point(name);
+
+    Definition built;
+    built.decorators = std::move(decorators);
+    built.parameter_names = parameter_names(field(definition, g_.parameters));
+    built.superclass_names = superclass_names(field(definition, g_.superclasses));
+    built.start_line = one_based(ts_node_start_point(outer).row);
+    built.end_line = one_based(ts_node_end_point(definition).row);
+    built.line = one_based(name_start.row);
+    built.column = one_based(name_start.column);
+    built.kind = is_class ? DefinitionKind::class_ : scopes_[static_cast<std::size_t>(scope)].function_kind;
+    // What a function defines stays out of the outline; a class body is a scope of its own.
+    std::ptrdiff_t body_scope = -1;
+    if (is_class) {
+      scopes_.push_back({qualname + ".", DefinitionKind::method});
+      body_scope = static_cast<std::ptrdiff_t>(scopes_.size() - 1);
+    }
+    built.qualname = std::move(qualname);
+    outline_.definitions.push_back(std::move(built));
+    return body_scope;
+  }
+
+  std::vector<std::string> parameter_names(TSNode parameters) {
     std::vector<std::string> names;
     if (ts_node_is_null(parameters)) return names;
     for_each_named_child(parameters, [&](TSNode parameter) {
       TSNode name{};
-      if (is(parameter, "identifier")) {
+      const TSSymbol kind = ts_node_symbol(parameter);
+      if (kind == g_.identifier) {
         name = parameter;
-      } else if (is(parameter, "typed_parameter")) {
+      } else if (kind == g_.typed_parameter) {
         // The first named child keeps the stars of an annotated `*args: int`.
         name = ts_node_named_child(parameter, 0);
-      } else if (is(parameter, "default_parameter") || is(parameter, "typed_default_parameter")) {
-        name = field(parameter, fields_.name);
+      } else if (kind == g_.default_parameter || kind == g_.typed_default_parameter) {
+        name = field(parameter, g_.name);
       } else {
         return;
       }
@@ -225,14 +330,14 @@ class OutlineBuilder {
     return names;
   }
 
-  std::vector<std::string> superclass_names(TSNode superclasses) const {
+  std::vector<std::string> superclass_names(TSNode superclasses) {
     std::vector<std::string> names;
     if (ts_node_is_null(superclasses)) return names;
     for_each_named_child(superclasses, [&](TSNode base) {
-      if (is(base, "keyword_argument")) return;
+      if (is(base, g_.keyword_argument)) return;
       std::optional<std::string> name;
-      if (is(base, "subscript")) {
-        TSNode value = field(base, fields_.value);
+      if (is(base, g_.subscript)) {
+        TSNode value = field(base, g_.value);
         if (!ts_node_is_null(value)) name = dotted_name_of(value);
       } else {
         name = dotted_name_of(base);
@@ -247,15 +352,16 @@ class OutlineBuilder {
   std::optional<std::string> dotted_name_of(TSNode node) const {
     std::vector<std::string_view> attributes;  // innermost first
     for (;;) {
-      if (is(node, "identifier")) break;
-      if (is(node, "attribute")) {
-        TSNode object = field(node, fields_.object);
-        TSNode attribute = field(node, fields_.attribute);
+      const TSSymbol kind = ts_node_symbol(node);
+      if (kind == g_.identifier) break;
+      if (kind == g_.attribute) {
+        TSNode object = field(node, g_.object);
+        TSNode attribute = field(node, g_.attribute_field);
         if (ts_node_is_null(object) || ts_node_is_null(attribute)) return std::nullopt;
         attributes.push_back(text(attribute));
         node = object;
-      } else if (is(node, "call")) {
-        node = field(node, fields_.function);
+      } else if (kind == g_.call) {
+        node = field(node, g_.function);
         if (ts_node_is_null(node)) return std::nullopt;
       } else {
         return std::nullopt;
@@ -269,39 +375,41 @@ class OutlineBuilder {
     return name;
   }
 
-  std::optional<Decorator> read_decorator(TSNode node) const {
+  std::optional<Decorator> read_decorator(TSNode node) {
     TSNode expression = ts_node_named_child(node, 0);
     if (ts_node_is_null(expression)) return std::nullopt;
     std::optional<std::string> name = dotted_name_of(expression);
     if (!name) return std::nullopt;
     Decorator decorator{std::move(*name), {}, {}};
-    if (!is(expression, "call")) return decorator;
-    TSNode arguments = field(expression, fields_.arguments);
+    if (!is(expression, g_.call)) return decorator;
+    TSNode arguments = field(expression, g_.arguments);
     if (ts_node_is_null(arguments)) return decorator;
     for_each_named_child(arguments, [&](TSNode argument) {
-      if (!is(argument, "keyword_argument")) {
+      if (!is(argument, g_.keyword_argument)) {
         decorator.args.push_back(literal_value_of(argument));
         return;
       }
-      TSNode keyword = field(argument, fields_.name);
-      TSNode value = field(argument, fields_.value);
+      TSNode keyword = field(argument, g_.name);
+      TSNode value = field(argument, g_.value);
       if (ts_node_is_null(keyword) || ts_node_is_null(value)) return;
       decorator.kwargs.emplace_back(std::string(text(keyword)), literal_value_of(value));
     });
     return decorator;
   }
 
-  LiteralValue literal_value_of(TSNode node) const {
-    if (is(node, "true")) return {LiteralValue::Bool{true}};
-    if (is(node, "false")) return {LiteralValue::Bool{false}};
-    if (!is(node, "string")) return {LiteralValue::NotLiteral{}};
+  LiteralValue literal_value_of(TSNode node) {
+    const TSSymbol kind = ts_node_symbol(node);
+    if (kind == g_.true_) return {LiteralValue::Bool{true}};
+    if (kind == g_.false_) return {LiteralValue::Bool{false}};
+    if (kind != g_.string) return {LiteralValue::NotLiteral{}};
     std::size_t contents = 0;
     bool interpolated = false;
     TSNode content{};
     for_each_named_child(node, [&](TSNode child) {
-      if (is(child, "interpolation")) {
+      const TSSymbol part = ts_node_symbol(child);
+      if (part == g_.interpolation) {
         interpolated = true;
-      } else if (is(child, "string_content")) {
+      } else if (part == g_.string_content) {
         ++contents;
         content = child;
       }
@@ -311,84 +419,46 @@ class OutlineBuilder {
     return {LiteralValue::Text{std::string(text(content))}};
   }
 
-  static bool is_import(TSNode node) {
-    return is(node, "import_statement") || is(node, "import_from_statement") ||
-           is(node, "future_import_statement");
-  }
-
-  // Import ranges and aliased imports in one pass over the tree: an import statement gives its
-  // range and the aliases inside it; an aliased import elsewhere (error recovery leaves such)
-  // still counts.
-  void collect_imports(TSNode root, std::vector<LineRange>& ranges,
-                       std::vector<ImportAlias>& aliases) const {
-    auto alias_visit = [&](TSNode node) {
-      if (!is(node, "aliased_import")) return Visit::descend;
-      add_alias(node, aliases);
-      return Visit::skip;
-    };
-    walk_named_descendants(root, [&](TSNode node) {
-      if (!is_import(node)) return alias_visit(node);
-      ranges.push_back({one_based(ts_node_start_point(node).row), one_based(ts_node_end_point(node).row)});
-      walk_named_descendants(node, alias_visit);
-      return Visit::skip;
-    });
-  }
-
-  void add_alias(TSNode node, std::vector<ImportAlias>& aliases) const {
-    TSNode name = field(node, fields_.name);
-    TSNode alias = field(node, fields_.alias);
+  void add_alias(TSNode node) {
+    TSNode name = field(node, g_.name);
+    TSNode alias = field(node, g_.alias);
     if (ts_node_is_null(name) || ts_node_is_null(alias)) return;
     std::string_view imported = text(name);
     if (auto dot = imported.rfind('.'); dot != std::string_view::npos) imported.remove_prefix(dot + 1);
     TSPoint start = ts_node_start_point(alias);
-    aliases.push_back({std::string(imported), std::string(text(alias)), one_based(start.row),
-                       one_based(start.column)});
+    outline_.aliased_imports.push_back(
+        {std::string(imported), std::string(text(alias)), one_based(start.row), one_based(start.column)});
   }
 
-  std::vector<ModuleLevelName> collect_module_names(TSNode root) const {
-    std::vector<ModuleLevelName> names;
-    auto bind = [&](TSNode node) {
-      if (ts_node_is_null(node)) return;
-      TSPoint start = ts_node_start_point(node);
-      names.push_back({std::string(text(node)), one_based(start.row), one_based(start.column)});
+  // The names an import statement or a plain assignment binds at module level.
+  void bind_module_names(TSNode node, TSSymbol kind) {
+    auto bind = [&](TSNode bound) {
+      if (ts_node_is_null(bound)) return;
+      TSPoint start = ts_node_start_point(bound);
+      outline_.module_names.push_back({std::string(text(bound)), one_based(start.row), one_based(start.column)});
     };
-    walk_named_descendants(root, [&](TSNode node) {
-      if (is(node, "class_definition") || is(node, "function_definition") ||
-          is(node, "decorated_definition")) {
-        return Visit::skip;
-      }
-      if (is(node, "import_statement")) {
-        // `import a.b` binds a.
-        for_each_named_child(node, [&](TSNode child) {
-          if (is(child, "dotted_name")) bind(ts_node_named_child(child, 0));
-          else if (is(child, "aliased_import")) bind(field(child, fields_.alias));
-        });
-        return Visit::skip;
-      }
-      if (is(node, "import_from_statement")) {
-        bool is_module = true;  // the first named child is the module imported from
-        for_each_named_child(node, [&](TSNode child) {
-          if (std::exchange(is_module, false)) return;
-          if (is(child, "dotted_name")) bind(child);
-          else if (is(child, "aliased_import")) bind(field(child, fields_.alias));
-        });
-        return Visit::skip;
-      }
-      if (is(node, "expression_statement")) {
-        for_each_named_child(node, [&](TSNode child) {
-          if (!is(child, "assignment")) return;
-          TSNode left = field(child, fields_.left);
-          if (!ts_node_is_null(left) && is(left, "identifier")) bind(left);
-        });
-        return Visit::skip;
-      }
-      return Visit::descend;
+    if (kind == g_.expression_statement) {
+      for_each_named_child(node, [&](TSNode child) {
+        if (!is(child, g_.assignment)) return;
+        TSNode left = field(child, g_.left);
+        if (!ts_node_is_null(left) && is(left, g_.identifier)) bind(left);
+      });
+      return;
+    }
+    // `import a.b` binds a; in `from m import a.b`, the first named child is the module m.
+    bool is_module = kind == g_.import_from_statement;
+    for_each_named_child(node, [&](TSNode child) {
+      if (std::exchange(is_module, false)) return;
+      if (is(child, g_.dotted_name)) bind(kind == g_.import_statement ? ts_node_named_child(child, 0) : child);
+      else if (is(child, g_.aliased_import)) bind(field(child, g_.alias));
     });
-    return names;
   }
 
   std::string_view source_;
-  Fields fields_;
+  const Grammar& g_;
+  Outline outline_;
+  std::vector<Scope> scopes_;
+  Cursors cursors_;
 };
 
 Error grammar_error(std::string cause) {
@@ -406,7 +476,8 @@ Result<void> check_grammar_abi_version(std::uint32_t version) {
 
 Result<Outline> outline_python_source(std::string_view source) {
   ParserPtr parser(ts_parser_new());
-  const TSLanguage* language = tree_sitter_python();
+  const Grammar& grammar = python_grammar();
+  const TSLanguage* language = grammar.language;
   if (auto usable = check_grammar_abi_version(ts_language_abi_version(language)); !usable) {
     return std::unexpected(std::move(usable.error()));
   }
@@ -421,7 +492,7 @@ Result<Outline> outline_python_source(std::string_view source) {
                                                static_cast<std::uint32_t>(source.size()),
                                                TSInputEncodingUTF8));
   if (!tree) return std::unexpected(Error("tree-sitter failed to parse the source"));
-  return OutlineBuilder(source, language).build(ts_tree_root_node(tree.get()));
+  return OutlineBuilder(source, grammar).build(ts_tree_root_node(tree.get()));
 }
 
 SharedOutline outline_shared(OutlineSlot& slot, std::string_view source) {
