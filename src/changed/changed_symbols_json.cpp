@@ -3,86 +3,47 @@
 #include "json/value.hpp"
 #include "json/writer.hpp"
 
-#include <array>
 
 namespace pindrel::changed {
 
 namespace {
 
-using json::Field;
-using json::Presence;
+using json::field;
 using pysource::DefinitionKind;
+using json::Presence;
 
-constexpr std::array<Field, 9> report_fields = {{
-    {"base"},
-    {"merge_base"},
-    {"changed_symbols", Presence::defaulted},
-    {"ignored_symbols", Presence::defaulted},
-    {"module_level_changes", Presence::defaulted},
-    {"non_python_changes", Presence::defaulted},
-    {"ignored_paths", Presence::defaulted},
-    {"test_files_changed", Presence::defaulted},
-    {"errors", Presence::defaulted},
-}};
-
-constexpr std::array<Field, 7> symbol_change_fields = {{
-    {"symbol"},
-    {"file"},
-    {"kind"},
-    {"line"},
-    {"column"},
-    {"change"},
-    {"ignored_by", Presence::defaulted},
-}};
-
-constexpr std::array<Field, 2> module_change_fields = {{{"module"}, {"file"}}};
-
-Result<SymbolChange> deserialize_symbol_change(json::Reader& reader) {
-  SymbolChange entry;
-  auto read = reader.read_record({"SymbolChange", symbol_change_fields}, [&](std::size_t field) -> Result<void> {
-    switch (field) {
-      case 0: return json::store(entry.symbol, reader.read_string());
-      case 1: return json::store(entry.file, reader.read_string());
-      case 2: return json::store(entry.kind, deserialize_definition_kind(reader));
-      case 3: return json::store(entry.line, reader.read_u32());
-      case 4: return json::store(entry.column, reader.read_u32());
-      case 5: return json::store(entry.change, deserialize_change_kind(reader));
-      default:
-        return json::store(entry.ignored_by,
-                           reader.read_optional<std::string>([](json::Reader& r) { return r.read_string(); }));
-    }
-  });
-  if (!read) return std::unexpected(std::move(read.error()));
-  return entry;
+Result<std::optional<std::string>> read_ignored_by(json::Reader& reader) {
+  return reader.read_optional<std::string>([](json::Reader& r) { return r.read_string(); });
 }
 
-Result<ModuleChange> deserialize_module_change(json::Reader& reader) {
-  ModuleChange entry;
-  auto read = reader.read_record({"ModuleChange", module_change_fields}, [&](std::size_t field) {
-    return json::store(field == 0 ? entry.module : entry.file, reader.read_string());
-  });
-  if (!read) return std::unexpected(std::move(read.error()));
-  return entry;
-}
+constexpr auto symbol_change_record = json::record<SymbolChange>(
+    "SymbolChange", {
+                        field<&SymbolChange::symbol>("symbol"),
+                        field<&SymbolChange::file>("file"),
+                        field<&SymbolChange::kind, deserialize_definition_kind>("kind"),
+                        field<&SymbolChange::line>("line"),
+                        field<&SymbolChange::column>("column"),
+                        field<&SymbolChange::change, deserialize_change_kind>("change"),
+                        field<&SymbolChange::ignored_by, read_ignored_by>("ignored_by", Presence::defaulted),
+                    });
 
-Result<ChangedSymbols> deserialize_changed_symbols(json::Reader& reader) {
-  ChangedSymbols report;
-  auto read = reader.read_record({"ChangedSymbols", report_fields}, [&](std::size_t field) -> Result<void> {
-    switch (field) {
-      case 0: return json::store(report.base, reader.read_string());
-      case 1: return json::store(report.merge_base, reader.read_string());
-      case 2: return json::store(report.changed_symbols, deserialize_symbol_changes(reader));
-      case 3: return json::store(report.ignored_symbols, deserialize_symbol_changes(reader));
-      case 4: return json::store(report.module_level_changes, deserialize_module_changes(reader));
-      case 5: return json::store(report.non_python_changes, reader.read_strings());
-      case 6: return json::store(report.ignored_paths, reader.read_strings());
-      case 7: return json::store(report.test_files_changed, reader.read_strings());
-      default: return json::store(report.errors, reader.read_strings());
-    }
-  });
-  if (!read) return std::unexpected(std::move(read.error()));
-  return report;
-}
+constexpr auto module_change_record = json::record<ModuleChange>(
+    "ModuleChange", {field<&ModuleChange::module>("module"), field<&ModuleChange::file>("file")});
+
+constexpr auto report_record = json::record<ChangedSymbols>(
+    "ChangedSymbols",
+    {
+        field<&ChangedSymbols::base>("base"),
+        field<&ChangedSymbols::merge_base>("merge_base"),
+        field<&ChangedSymbols::changed_symbols, deserialize_symbol_changes>("changed_symbols", Presence::defaulted),
+        field<&ChangedSymbols::ignored_symbols, deserialize_symbol_changes>("ignored_symbols", Presence::defaulted),
+        field<&ChangedSymbols::module_level_changes, deserialize_module_changes>("module_level_changes",
+                                                                                 Presence::defaulted),
+        field<&ChangedSymbols::non_python_changes>("non_python_changes", Presence::defaulted),
+        field<&ChangedSymbols::ignored_paths>("ignored_paths", Presence::defaulted),
+        field<&ChangedSymbols::test_files_changed>("test_files_changed", Presence::defaulted),
+        field<&ChangedSymbols::errors>("errors", Presence::defaulted),
+    });
 
 }  // namespace
 
@@ -138,15 +99,15 @@ void symbol_changes_to_json_value(nlohmann::json& object, std::string_view key, 
 }
 
 Result<ChangedSymbols> parse_changed_symbols(std::string_view text) {
-  return json::Reader::read_document(text, deserialize_changed_symbols);
+  return json::Reader::read_document(text, [](json::Reader& reader) { return reader.read_record(report_record); });
 }
 
 Result<std::vector<SymbolChange>> deserialize_symbol_changes(json::Reader& reader) {
-  return reader.read_list<SymbolChange>(deserialize_symbol_change);
+  return reader.read_list<SymbolChange>([](json::Reader& r) { return r.read_record(symbol_change_record); });
 }
 
 Result<std::vector<ModuleChange>> deserialize_module_changes(json::Reader& reader) {
-  return reader.read_list<ModuleChange>(deserialize_module_change);
+  return reader.read_list<ModuleChange>([](json::Reader& r) { return r.read_record(module_change_record); });
 }
 
 Result<DefinitionKind> deserialize_definition_kind(json::Reader& reader) { return reader.read_enum<DefinitionKind>(definition_kind_words); }

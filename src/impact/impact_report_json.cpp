@@ -2,92 +2,56 @@
 
 #include "json/writer.hpp"
 
-#include <array>
 
 namespace pindrel::impact {
 
 namespace {
 
-using json::Field;
+using json::field;
 using json::Presence;
 
-constexpr std::array<Field, 10> report_fields = {{
-    {"verdict"},
-    {"reason", Presence::optional},
-    {"base"},
-    {"merge_base"},
-    {"impacted_tests"},
-    {"test_files_changed"},
-    {"ignored_symbols"},
-    {"ignored_paths"},
-    {"stats"},
-    {"errors"},
-}};
-
-constexpr std::array<Field, 5> impacted_test_fields = {{
-    {"file"},
-    {"symbol", Presence::optional},
-    {"via"},
-    {"origin"},
-    {"kind", Presence::defaulted},
-}};
-
-constexpr std::array<Field, 3> ignored_symbol_fields = {{{"symbol"}, {"file"}, {"ignored_by"}}};
-
-constexpr std::array<Field, 5> stats_fields = {{
-    {"seeds"},
-    {"visited"},
-    {"max_depth_reached"},
-    {"qlo_calls"},
-    {"duration_ms"},
-}};
-
-Result<ImpactedTest> deserialize_impacted_test(json::Reader& reader) {
-  ImpactedTest test;  // a left-out `kind` is `test`
-  auto read = reader.read_record({"ImpactedTest", impacted_test_fields}, [&](std::size_t field) -> Result<void> {
-    switch (field) {
-      case 0: return json::store(test.file, reader.read_string());
-      case 1:
-        return json::store(test.symbol,
-                           reader.read_optional<std::string>([](json::Reader& r) { return r.read_string(); }));
-      case 2: return json::store(test.via, reader.read_strings());
-      case 3: return json::store(test.origin, reader.read_string());
-      default: return json::store(test.kind, deserialize_test_kind(reader));
-    }
-  });
-  if (!read) return std::unexpected(std::move(read.error()));
-  return test;
+Result<std::optional<std::string>> read_symbol(json::Reader& reader) {
+  return reader.read_optional<std::string>([](json::Reader& r) { return r.read_string(); });
 }
 
-Result<IgnoredSymbol> deserialize_ignored_symbol(json::Reader& reader) {
-  IgnoredSymbol ignored;
-  auto read = reader.read_record({"IgnoredSymbol", ignored_symbol_fields}, [&](std::size_t field) {
-    std::string& target = field == 0 ? ignored.symbol : field == 1 ? ignored.file : ignored.ignored_by;
-    return json::store(target, reader.read_string());
-  });
-  if (!read) return std::unexpected(std::move(read.error()));
-  return ignored;
-}
+// A left-out `kind` is `test`, the default of the record.
+constexpr auto impacted_test_record = json::record<ImpactedTest>(
+    "ImpactedTest", {
+                        field<&ImpactedTest::file>("file"),
+                        field<&ImpactedTest::symbol, read_symbol>("symbol", Presence::optional),
+                        field<&ImpactedTest::via>("via"),
+                        field<&ImpactedTest::origin>("origin"),
+                        field<&ImpactedTest::kind, deserialize_test_kind>("kind", Presence::defaulted),
+                    });
 
-Result<ImpactReport> deserialize_impact_report(json::Reader& reader) {
-  ImpactReport report;
-  auto read = reader.read_record({"ImpactReport", report_fields}, [&](std::size_t field) -> Result<void> {
-    switch (field) {
-      case 0: return json::store(report.verdict, deserialize_verdict(reader));
-      case 1: return json::store(report.reason, deserialize_reason(reader));
-      case 2: return json::store(report.base, reader.read_string());
-      case 3: return json::store(report.merge_base, reader.read_string());
-      case 4: return json::store(report.impacted_tests, deserialize_impacted_tests(reader));
-      case 5: return json::store(report.test_files_changed, reader.read_strings());
-      case 6: return json::store(report.ignored_symbols, deserialize_ignored_symbols(reader));
-      case 7: return json::store(report.ignored_paths, reader.read_strings());
-      case 8: return json::store(report.stats, deserialize_stats(reader));
-      default: return json::store(report.errors, reader.read_strings());
-    }
-  });
-  if (!read) return std::unexpected(std::move(read.error()));
-  return report;
-}
+constexpr auto ignored_symbol_record = json::record<IgnoredSymbol>(
+    "IgnoredSymbol", {
+                         field<&IgnoredSymbol::symbol>("symbol"),
+                         field<&IgnoredSymbol::file>("file"),
+                         field<&IgnoredSymbol::ignored_by>("ignored_by"),
+                     });
+
+constexpr auto stats_record = json::record<Stats>("Stats", {
+                                                               field<&Stats::seeds>("seeds"),
+                                                               field<&Stats::visited>("visited"),
+                                                               field<&Stats::max_depth_reached>("max_depth_reached"),
+                                                               field<&Stats::qlo_calls>("qlo_calls"),
+                                                               field<&Stats::duration_ms>("duration_ms"),
+                                                           });
+
+constexpr auto report_record = json::record<ImpactReport>(
+    "ImpactReport", {
+                        field<&ImpactReport::verdict, deserialize_verdict>("verdict"),
+                        field<&ImpactReport::reason, deserialize_reason>("reason", Presence::optional),
+                        field<&ImpactReport::base>("base"),
+                        field<&ImpactReport::merge_base>("merge_base"),
+                        field<&ImpactReport::impacted_tests, deserialize_impacted_tests>("impacted_tests"),
+                        field<&ImpactReport::test_files_changed>("test_files_changed"),
+                        field<&ImpactReport::ignored_symbols, deserialize_ignored_symbols>("ignored_symbols"),
+                        field<&ImpactReport::ignored_paths>("ignored_paths"),
+                        field<&ImpactReport::stats, deserialize_stats>("stats"),
+                        field<&ImpactReport::errors>("errors"),
+                    });
 
 }  // namespace
 
@@ -136,7 +100,7 @@ std::string render_impact_report_json(const ImpactReport& report) {
 }
 
 Result<ImpactReport> parse_impact_report(std::string_view text) {
-  return json::Reader::read_document(text, deserialize_impact_report);
+  return json::Reader::read_document(text, [](json::Reader& reader) { return reader.read_record(report_record); });
 }
 
 Result<Verdict> deserialize_verdict(json::Reader& reader) { return reader.read_enum<Verdict>(verdict_names); }
@@ -154,26 +118,13 @@ Result<std::optional<RunAllReason>> deserialize_reason(json::Reader& reader) {
 Result<TestKind> deserialize_test_kind(json::Reader& reader) { return reader.read_enum<TestKind>(test_kind_names); }
 
 Result<std::vector<ImpactedTest>> deserialize_impacted_tests(json::Reader& reader) {
-  return reader.read_list<ImpactedTest>(deserialize_impacted_test);
+  return reader.read_list<ImpactedTest>([](json::Reader& r) { return r.read_record(impacted_test_record); });
 }
 
 Result<std::vector<IgnoredSymbol>> deserialize_ignored_symbols(json::Reader& reader) {
-  return reader.read_list<IgnoredSymbol>(deserialize_ignored_symbol);
+  return reader.read_list<IgnoredSymbol>([](json::Reader& r) { return r.read_record(ignored_symbol_record); });
 }
 
-Result<Stats> deserialize_stats(json::Reader& reader) {
-  Stats stats;
-  auto read = reader.read_record({"Stats", stats_fields}, [&](std::size_t field) -> Result<void> {
-    switch (field) {
-      case 0: return json::store(stats.seeds, reader.read_u64());
-      case 1: return json::store(stats.visited, reader.read_u64());
-      case 2: return json::store(stats.max_depth_reached, reader.read_u32());
-      case 3: return json::store(stats.qlo_calls, reader.read_u64());
-      default: return json::store(stats.duration_ms, reader.read_u128());
-    }
-  });
-  if (!read) return std::unexpected(std::move(read.error()));
-  return stats;
-}
+Result<Stats> deserialize_stats(json::Reader& reader) { return reader.read_record(stats_record); }
 
 }  // namespace pindrel::impact

@@ -4,7 +4,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cassert>
+#include <cmath>
 #include <optional>
+#include <vector>
 
 namespace pindrel::json {
 
@@ -217,170 +220,194 @@ class Diagnosis {
   std::string_view text_;
 };
 
-// Turns the parser's callbacks into events. The callbacks carry no positions, so each token's span is
-// found again in the text: the parser has accepted it, which leaves only its length to measure.
-class EventCollector {
+bool is_number_character(char c) { return is_digit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E'; }
+
+}  // namespace
+
+std::size_t token_start(std::string_view text, const Event& event) {
+  switch (event.type) {
+    case Event::Type::null: return event.end - 4;
+    case Event::Type::boolean: return event.end - (event.boolean ? 4 : 5);
+    case Event::Type::integer:
+    case Event::Type::real: {
+      // A number stands after white space or a separator, none of which can be part of it.
+      std::size_t start = event.end;
+      while (start > 0 && is_number_character(text[start - 1])) --start;
+      return start;
+    }
+    default: return event.end - 1;  // a bracket or a brace
+  }
+}
+
+// nlohmann's lexer cuts the text into tokens; this checks their order against the grammar, the
+// nesting limit included, and keeps the place of each. What the lexer has consumed is where a
+// token ends: it counts every byte it takes and gives back the one it looked ahead past a number.
+class Tokens::Scanner {
  public:
   using Json = nlohmann::json;
+  using Adapter = nlohmann::detail::iterator_input_adapter<const char*>;
+  using Lexer = nlohmann::detail::lexer<Json, Adapter>;
+  using Token = Lexer::token_type;
 
-  explicit EventCollector(std::string_view text) : text_(text) {}
-
-  bool null() { return scalar(Event::Type::null, 4); }
-  bool boolean(bool value) {
-    if (!scalar(Event::Type::boolean, value ? 4 : 5)) return false;
-    events_.back().boolean = value;
-    return true;
-  }
-  bool number_integer(Json::number_integer_t value) { return number(static_cast<double>(value)); }
-  bool number_unsigned(Json::number_unsigned_t value) { return number(static_cast<double>(value)); }
-  bool number_float(Json::number_float_t value, const Json::string_t&) { return number(value); }
-  bool string(Json::string_t& value) {
-    push(Event::Type::string, string_end(token_start()));
-    events_.back().text = std::move(value);
-    after_value();
-    return true;
-  }
-  bool binary(Json::binary_t&) { return false; }  // never produced from JSON text
-  bool key(Json::string_t& value) {
-    push(Event::Type::key, string_end(token_start()));
-    events_.back().text = std::move(value);
-    expect_ = Expect::after_key;
-    return true;
-  }
-  bool start_object(std::size_t) { return open(Event::Type::begin_object, Expect::object_first); }
-  bool start_array(std::size_t) { return open(Event::Type::begin_array, Expect::array_first); }
-  bool end_object() { return close(Event::Type::end_object); }
-  bool end_array() { return close(Event::Type::end_array); }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
-    fail_after(expect_);
-    return false;
+  explicit Scanner(std::string_view text)
+      : text_(text), lexer_(Adapter(text.data(), text.data() + text.size()), /*ignore_comments=*/false) {
+    // The lexer skips a byte order mark; JSON text has none.
+    if (text.starts_with("\xEF\xBB\xBF")) fail(Diagnosis(text_).after(Expect::value, 0));
   }
 
-  // Records the fault at the start of the text, where the parser would accept no value.
-  void fail_at_start() { fail_after(Expect::value); }
+  void next(Event& event) {
+    if (fault_) return fault(event);
+    switch (expect_) {
+      case Expect::value:
+        return value(scan(), event);
+      case Expect::object_first:
+      case Expect::object_next: {
+        Token token = scan();
+        if (token == Token::end_object) return close(Event::Type::end_object, event);
+        if (expect_ == Expect::object_next) {
+          if (token != Token::value_separator) return refuse(event);
+          token = scan();
+        }
+        if (token != Token::value_string) return refuse(event);
+        emit(Event::Type::key, event);
+        event.text.swap(lexer_.get_string());
+        expect_ = Expect::after_key;
+        return;
+      }
+      case Expect::after_key:
+        if (scan() != Token::name_separator) return refuse(event);
+        return value(scan(), event);
+      case Expect::array_first:
+      case Expect::array_next: {
+        Token token = scan();
+        if (token == Token::end_array) return close(Event::Type::end_array, event);
+        if (expect_ == Expect::array_next) {
+          if (token != Token::value_separator) return refuse(event);
+          token = scan();
+        }
+        return value(token, event);
+      }
+      case Expect::nothing:
+        break;
+    }
+    assert(false && "read past the end of the value");
+  }
 
-  std::vector<Event> take() && { return std::move(events_); }
+  bool complete() const { return expect_ == Expect::nothing && !fault_; }
 
  private:
-  // Between two tokens stand only white space and at most one separator.
-  std::size_t token_start() const {
-    std::size_t i = end_;
-    while (i < text_.size() && std::string_view(" \t\n\r,:").find(text_[i]) != std::string_view::npos) ++i;
-    return i;
-  }
+  Token scan() { return lexer_.scan(); }
+  std::size_t consumed() const { return lexer_.get_position().chars_read_total; }
 
-  std::size_t string_end(std::size_t start) const {
-    std::size_t i = start + 1;
-    while (text_[i] != '"') i += text_[i] == '\\' ? 2 : 1;
-    return i + 1;
-  }
-
-  std::size_t number_end(std::size_t start) const {
-    std::size_t i = start;
-    const auto digits = [&] {
-      while (i < text_.size() && is_digit(text_[i])) ++i;
-    };
-    if (text_[i] == '-') ++i;
-    if (text_[i] == '0') ++i;
-    else digits();
-    if (i < text_.size() && text_[i] == '.') {
-      ++i;
-      digits();
-    }
-    if (i < text_.size() && (text_[i] == 'e' || text_[i] == 'E')) {
-      ++i;
-      if (text_[i] == '+' || text_[i] == '-') ++i;
-      digits();
-    }
-    return i;
-  }
-
-  void push(Event::Type type, std::size_t end) {
-    Event event;
+  void emit(Event::Type type, Event& event) {
     event.type = type;
-    event.start = token_start();
-    event.end = end;
-    end_ = end;
-    events_.push_back(std::move(event));
+    event.end = end_ = consumed();
   }
 
-  bool scalar(Event::Type type, std::size_t length) {
-    push(type, token_start() + length);
+  void value(Token token, Event& event) {
+    switch (token) {
+      case Token::begin_object: return open(Event::Type::begin_object, Expect::object_first, event);
+      case Token::begin_array: return open(Event::Type::begin_array, Expect::array_first, event);
+      case Token::value_string:
+        emit(Event::Type::string, event);
+        event.text.swap(lexer_.get_string());
+        break;
+      case Token::literal_null: emit(Event::Type::null, event); break;
+      case Token::literal_true:
+      case Token::literal_false:
+        emit(Event::Type::boolean, event);
+        event.boolean = token == Token::literal_true;
+        break;
+      case Token::value_unsigned:
+      case Token::value_integer:
+      case Token::value_float:
+        if (!number(token, event)) return;
+        break;
+      default: return refuse(event);
+    }
     after_value();
-    return true;
   }
 
-  bool number(double value) {
-    const std::size_t start = token_start();
-    const std::size_t end = number_end(start);
-    const std::string_view token = text_.substr(start, end - start);
-    // The parser ends a number before a second leading digit ("01") and would take the digit as the
-    // next token; the number itself is malformed.
+  bool number(Token token, Event& event) {
+    const std::size_t end = consumed();
+    // The lexer ends a number before a second leading digit ("01") and would take the digit
+    // as the next token; the number itself is malformed.
     if (end < text_.size() && is_digit(text_[end])) {
       fail(Fault{"invalid number", end + 1});
+      fault(event);
       return false;
+    }
+    if (token == Token::value_float && !std::isfinite(lexer_.get_number_float())) {
+      refuse(event);
+      return false;
+    }
+    emit(Event::Type::integer, event);
+    const std::size_t start = token_start(text_, event);
+    const std::string_view digits = text_.substr(start, end - start);
+    switch (token) {
+      case Token::value_unsigned: event.real = static_cast<double>(lexer_.get_number_unsigned()); break;
+      case Token::value_integer: event.real = static_cast<double>(lexer_.get_number_integer()); break;
+      default: event.real = lexer_.get_number_float(); break;
     }
     // "-0" has no integer reading: it is the real negative zero.
-    const bool real = token.find_first_of(".eE") != std::string_view::npos || token == "-0";
-    push(real ? Event::Type::real : Event::Type::integer, end);
-    events_.back().real = token == "-0" ? -0.0 : value;
-    after_value();
+    if (digits == "-0") event.real = -0.0;
+    if (digits == "-0" || digits.find_first_of(".eE") != std::string_view::npos) event.type = Event::Type::real;
     return true;
   }
 
-  bool open(Event::Type type, Expect inside) {
-    const std::size_t start = token_start();
-    push(type, start + 1);
+  void open(Event::Type type, Expect inside, Event& event) {
+    emit(type, event);
+    // The opening bracket is a token of its own; the refusal comes with the next one.
     if (open_.size() == max_nesting) {
-      fail(Fault{"recursion limit exceeded", peeked(text_, start)});
-      return false;
+      fail(Fault{"recursion limit exceeded", peeked(text_, end_ - 1)});
+      return;
     }
-    open_.push_back(type);
+    open_.push_back(type == Event::Type::begin_object);
     expect_ = inside;
-    return true;
   }
 
-  bool close(Event::Type type) {
-    push(type, token_start() + 1);
+  void close(Event::Type type, Event& event) {
+    emit(type, event);
     open_.pop_back();
     after_value();
-    return true;
   }
 
   void after_value() {
     if (open_.empty()) expect_ = Expect::nothing;
-    else expect_ = open_.back() == Event::Type::begin_object ? Expect::object_next : Expect::array_next;
+    else expect_ = open_.back() ? Expect::object_next : Expect::array_next;
   }
 
-  void fail_after(Expect expect) { fail(Diagnosis(text_).after(expect, end_)); }
+  // The lexer or the grammar refused what follows the last token: word the fault from there.
+  void refuse(Event& event) {
+    fail(Diagnosis(text_).after(expect_, end_));
+    fault(event);
+  }
 
-  void fail(Fault fault) {
-    Event event;
+  void fail(Fault found) {
+    fault_ = true;
+    fault_text_ = std::string(found.message) + position_suffix(text_, found.offset);
+    fault_offset_ = found.offset;
+  }
+
+  void fault(Event& event) const {
     event.type = Event::Type::error;
-    event.start = event.end = fault.offset;
-    event.text = std::string(fault.message) + position_suffix(text_, fault.offset);
-    events_.push_back(std::move(event));
+    event.end = fault_offset_;
+    event.text = fault_text_;
   }
 
   std::string_view text_;
-  std::size_t end_ = 0;  // just past the last token seen
+  Lexer lexer_;
+  std::size_t end_ = 0;  // just past the last token
   Expect expect_ = Expect::value;
-  std::vector<Event::Type> open_;  // the containers entered and not yet closed
-  std::vector<Event> events_;
+  std::vector<bool> open_;  // the containers entered and not yet closed: true for an object
+  bool fault_ = false;
+  std::string fault_text_;
+  std::size_t fault_offset_ = 0;
 };
 
-}  // namespace
-
-std::vector<Event> scan_events(std::string_view text) {
-  EventCollector collector(text);
-  // The parser skips a byte order mark; JSON text has none.
-  if (text.starts_with("\xEF\xBB\xBF")) {
-    collector.fail_at_start();
-  } else {
-    nlohmann::json::sax_parse(text.begin(), text.end(), &collector, nlohmann::json::input_format_t::json,
-                              /*strict=*/false, /*ignore_comments=*/false);
-  }
-  return std::move(collector).take();
-}
+Tokens::Tokens(std::string_view text) : scanner_(std::make_unique<Scanner>(text)) {}
+Tokens::~Tokens() = default;
+void Tokens::next(Event& event) { scanner_->next(event); }
+bool Tokens::complete() const { return scanner_->complete(); }
 
 }  // namespace pindrel::json

@@ -90,15 +90,23 @@ Error Reader::error_at(std::string_view message, std::size_t offset) const {
   return Error(std::string(message) + position_suffix(text_, offset));
 }
 
-Error Reader::error_here(std::string_view message) const {
-  return error_at(message, next_ == 0 ? 0 : events_[next_ - 1].end);
+Error Reader::error_here(std::string_view message) const { return error_at(message, last_end_); }
+
+Result<const Event*> Reader::peek() {
+  if (!peeked_) {
+    tokens_.next(next_);
+    peeked_ = true;
+  }
+  if (next_.type == Type::error) return std::unexpected(Error(next_.text));
+  return &next_;
 }
 
-Result<const Event*> Reader::peek() const {
-  assert(next_ < events_.size());
-  const Event& event = events_[next_];
-  if (event.type == Type::error) return std::unexpected(Error(event.text));
-  return &event;
+const Event& Reader::take() {
+  if (!peeked_) tokens_.next(next_);
+  assert(next_.type != Type::error);
+  peeked_ = false;
+  last_end_ = next_.end;
+  return next_;
 }
 
 // A scalar counts as read before its type is refused; a container is refused at its opening bracket.
@@ -107,7 +115,8 @@ Error Reader::invalid_type(const Event& found, std::string_view expected) const 
   switch (found.type) {
     case Type::string: description = "string " + debug_quoted(found.text); break;
     case Type::integer: {
-      const std::string_view digits = text_.substr(found.start, found.end - found.start);
+      const std::size_t start = token_start(text_, found);
+      const std::string_view digits = text_.substr(start, found.end - start);
       description = fits_integer(digits) ? "integer `" + std::string(digits) + "`"
                                          : "floating point `" + display_real(found.real) + "`";
       break;
@@ -120,12 +129,12 @@ Error Reader::invalid_type(const Event& found, std::string_view expected) const 
     default: assert(false && "not the start of a value");
   }
   return error_at("invalid type: " + description + ", expected " + std::string(expected),
-                  is_scalar(found.type) ? found.end : found.start);
+                  is_scalar(found.type) ? found.end : token_start(text_, found));
 }
 
 Result<void> Reader::finish() {
-  assert(next_ == events_.size() && "the document's value was not read whole");
-  const std::size_t rest = skip_white_space(text_, events_.back().end);
+  assert(tokens_.complete() && !peeked_ && "the document's value was not read whole");
+  const std::size_t rest = skip_white_space(text_, last_end_);
   if (rest < text_.size()) return std::unexpected(error_at("trailing characters", peeked(text_, rest)));
   return {};
 }
@@ -134,7 +143,8 @@ Result<std::string> Reader::read_string() {
   auto event = peek();
   if (!event) return std::unexpected(std::move(event.error()));
   if ((*event)->type != Type::string) return std::unexpected(invalid_type(**event, "a string"));
-  return std::move(events_[next_++].text);
+  take();
+  return std::move(next_.text);
 }
 
 Result<u128> Reader::read_unsigned(u128 max, std::string_view type) {
@@ -142,7 +152,8 @@ Result<u128> Reader::read_unsigned(u128 max, std::string_view type) {
   if (!event) return std::unexpected(std::move(event.error()));
   if ((*event)->type != Type::integer) return std::unexpected(invalid_type(**event, type));
   const Event& number = take();
-  const std::string_view digits = text_.substr(number.start, number.end - number.start);
+  const std::size_t start = token_start(text_, number);
+  const std::string_view digits = text_.substr(start, number.end - start);
   const auto out_of_range = [&] {
     return std::unexpected(
         error_at("invalid value: integer `" + std::string(digits) + "`, expected " + std::string(type), number.end));
@@ -169,7 +180,7 @@ Result<std::vector<std::string>> Reader::read_strings() {
   return read_list<std::string>([](Reader& reader) { return reader.read_string(); });
 }
 
-Result<void> Reader::read_elements(const std::function<Result<void>(Reader&)>& read_element) {
+Result<void> Reader::read_elements(FunctionRef<Result<void>(Reader&)> read_element) {
   auto event = peek();
   if (!event) return std::unexpected(std::move(event.error()));
   if ((*event)->type != Type::begin_array) return std::unexpected(invalid_type(**event, "a sequence"));
@@ -185,21 +196,21 @@ Result<void> Reader::read_elements(const std::function<Result<void>(Reader&)>& r
   }
 }
 
-Result<void> Reader::read_record(const Record& record,
-                                 const std::function<Result<void>(std::size_t field)>& read_field) {
+Result<void> Reader::read_fields(const Fields& record, FunctionRef<Result<void>(std::size_t field)> read_field) {
   auto event = peek();
   if (!event) return std::unexpected(std::move(event.error()));
   switch ((*event)->type) {
     case Type::begin_object: return read_object_form(record, read_field);
     case Type::begin_array: return read_array_form(record, read_field);
-    default: return std::unexpected(invalid_type(**event, "struct " + std::string(record.name)));
+    default: return std::unexpected(invalid_type(**event, "struct " + std::string(record.type)));
   }
 }
 
-Result<void> Reader::read_object_form(const Record& record,
-                                      const std::function<Result<void>(std::size_t field)>& read_field) {
+Result<void> Reader::read_object_form(const Fields& record, FunctionRef<Result<void>(std::size_t field)> read_field) {
   take();
-  std::vector<bool> seen(record.fields.size());
+  // Records have a handful of fields; 64 bits keep track of them without an allocation.
+  assert(record.names.size() <= 64);
+  std::uint64_t seen = 0;
   while (true) {
     auto event = peek();
     if (!event) return std::unexpected(std::move(event.error()));
@@ -209,44 +220,42 @@ Result<void> Reader::read_object_form(const Record& record,
     // A refused key is reported where its value would begin, past the white space after it.
     const std::size_t after_key = skip_white_space(text_, key.end);
     std::size_t field = 0;
-    while (field < record.fields.size() && record.fields[field].name != key.text) ++field;
-    if (field == record.fields.size()) {
+    while (field < record.names.size() && record.names[field] != key.text) ++field;
+    if (field == record.names.size()) {
       if (record.unknown == UnknownFields::skip) {
         if (auto skipped = skip_value(); !skipped) return skipped;
         continue;
       }
-      std::vector<std::string_view> names;
-      for (const Field& f : record.fields) names.push_back(f.name);
       return std::unexpected(
-          error_at("unknown field `" + key.text + "`, expected " + expected_names(names), after_key));
+          error_at("unknown field `" + key.text + "`, expected " + expected_names(record.names), after_key));
     }
-    if (seen[field]) return std::unexpected(error_at("duplicate field `" + key.text + "`", after_key));
-    seen[field] = true;
+    const std::uint64_t bit = std::uint64_t{1} << field;
+    if (seen & bit) return std::unexpected(error_at("duplicate field `" + key.text + "`", after_key));
+    seen |= bit;
     if (auto value = read_field(field); !value) return value;
   }
-  const std::size_t closed = events_[next_ - 1].end;
-  for (std::size_t field = 0; field < record.fields.size(); ++field) {
-    if (!seen[field] && record.fields[field].presence == Presence::required) {
-      return std::unexpected(error_at("missing field `" + std::string(record.fields[field].name) + "`", closed));
+  const std::size_t closed = last_end_;
+  for (std::size_t field = 0; field < record.names.size(); ++field) {
+    if (!(seen & (std::uint64_t{1} << field)) && record.presence[field] == Presence::required) {
+      return std::unexpected(error_at("missing field `" + std::string(record.names[field]) + "`", closed));
     }
   }
   return {};
 }
 
-Result<void> Reader::read_array_form(const Record& record,
-                                     const std::function<Result<void>(std::size_t field)>& read_field) {
+Result<void> Reader::read_array_form(const Fields& record, FunctionRef<Result<void>(std::size_t field)> read_field) {
   take();
   std::size_t count = 0;
-  while (count < record.fields.size()) {
+  while (count < record.names.size()) {
     auto event = peek();
     if (!event) return std::unexpected(std::move(event.error()));
     if ((*event)->type == Type::end_array) break;
     if (auto value = read_field(count); !value) return value;
     ++count;
   }
-  if (count == record.fields.size()) {
+  if (count == record.names.size()) {
     // A value past the last field is refused at its first character, whatever it is.
-    const std::size_t after = skip_white_space(text_, events_[next_ - 1].end);
+    const std::size_t after = skip_white_space(text_, last_end_);
     if (after == text_.size()) return std::unexpected(error_at("EOF while parsing a list", after));
     if (text_[after] == ',') {
       const std::size_t extra = skip_white_space(text_, after + 1);
@@ -259,11 +268,11 @@ Result<void> Reader::read_array_form(const Record& record,
   if (!event) return std::unexpected(std::move(event.error()));
   assert((*event)->type == Type::end_array);
   const Event& closing = take();
-  for (std::size_t field = count; field < record.fields.size(); ++field) {
-    if (record.fields[field].presence != Presence::defaulted) {
+  for (std::size_t field = count; field < record.names.size(); ++field) {
+    if (record.presence[field] != Presence::defaulted) {
       return std::unexpected(error_at("invalid length " + std::to_string(count) + ", expected struct " +
-                                          std::string(record.name) + " with " +
-                                          std::to_string(record.fields.size()) + " elements",
+                                          std::string(record.type) + " with " +
+                                          std::to_string(record.names.size()) + " elements",
                                       closing.end));
     }
   }
@@ -281,7 +290,7 @@ Result<std::size_t> Reader::read_variant(std::span<const std::string_view> names
   return index;
 }
 
-Result<void> Reader::read_variant_with(const std::function<Result<void>(std::string_view name)>& take_name) {
+Result<void> Reader::read_variant_with(FunctionRef<Result<void>(std::string_view name)> take_name) {
   const auto check = [&](const Event& name) -> Result<void> {
     if (auto taken = take_name(name.text); !taken) return std::unexpected(error_at(taken.error().render(), name.end));
     return {};
@@ -290,12 +299,14 @@ Result<void> Reader::read_variant_with(const std::function<Result<void>(std::str
   if (!event) return std::unexpected(std::move(event.error()));
   if ((*event)->type == Type::string) return check(take());
   if ((*event)->type != Type::begin_object) {
-    return std::unexpected(error_at("expected value", peeked(text_, (*event)->start)));
+    return std::unexpected(error_at("expected value", peeked(text_, token_start(text_, **event))));
   }
   take();
   auto name = peek();
   if (!name) return std::unexpected(std::move(name.error()));
-  if ((*name)->type != Type::key) return std::unexpected(error_at("expected value", peeked(text_, (*name)->start)));
+  if ((*name)->type != Type::key) {
+    return std::unexpected(error_at("expected value", peeked(text_, token_start(text_, **name))));
+  }
   if (auto checked = check(take()); !checked) return checked;
   auto value = peek();
   if (!value) return std::unexpected(std::move(value.error()));

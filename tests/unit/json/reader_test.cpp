@@ -25,23 +25,16 @@ struct Point {
   std::vector<std::string> tags;
 };
 
-constexpr std::array<Field, 3> point_fields = {{
-    {"x"},
-    {"label", Presence::optional},
-    {"tags", Presence::defaulted},
-}};
+constexpr auto point_record = record<Point>("Point", {
+                                                         field<&Point::x>("x"),
+                                                         field<&Point::label>("label", Presence::optional),
+                                                         field<&Point::tags>("tags", Presence::defaulted),
+                                                     });
 
 Result<Point> read_point(Reader& reader, UnknownFields unknown) {
-  Point point;
-  auto read = reader.read_record({"Point", point_fields, unknown}, [&](std::size_t field) -> Result<void> {
-    switch (field) {
-      case 0: return store(point.x, reader.read_u32());
-      case 1: return store(point.label, reader.read_optional<std::string>([](Reader& r) { return r.read_string(); }));
-      default: return store(point.tags, reader.read_strings());
-    }
-  });
-  if (!read) return std::unexpected(std::move(read.error()));
-  return point;
+  auto point = point_record;
+  point.unknown = unknown;
+  return reader.read_record(point);
 }
 
 std::string strict_point(std::string_view text) {
