@@ -44,7 +44,8 @@ Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& 
   }
   GitOutput output;
   output.status = to_text(finished->status);
-  output.out = lossy_utf8(finished->out);
+  // Git's output is nearly always valid; it is then kept as it is rather than copied.
+  output.out = is_valid_utf8(finished->out) ? std::move(finished->out) : lossy_utf8(finished->out);
   output.err = lossy_utf8(finished->err);
   output.success = finished->status.success();
   return output;

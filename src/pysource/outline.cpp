@@ -211,10 +211,11 @@ class OutlineBuilder {
     for (;;) {
       TSNode node = ts_tree_cursor_current_node(cursor);
       if (ts_node_is_named(node)) {
-        Frame inner = visit(node, ts_tree_cursor_current_field_id(cursor), frames.back());
-        const bool looking = inner.scope >= 0 || inner.module_names || inner.imports;
-        if (looking && (g_.is_container(ts_node_symbol(node)) || ts_node_has_error(node)) &&
-            ts_tree_cursor_goto_first_child(cursor)) {
+        const Frame& outer = frames.back();
+        // Only a class body and a decorated definition's target are told apart by their field.
+        const TSFieldId field_id = outer.scoped_field == 0 ? 0 : ts_tree_cursor_current_field_id(cursor);
+        Frame inner = visit(node, field_id, outer);
+        if (worth_entering(node, inner) && ts_tree_cursor_goto_first_child(cursor)) {
           frames.push_back(inner);
           continue;
         }
@@ -224,6 +225,27 @@ class OutlineBuilder {
         frames.pop_back();
       }
     }
+  }
+
+  // Whether the children of `node` may hold what `inner` still looks for. Where only imports
+  // are left to find (inside a function), a subtree whose text never says "import" holds none;
+  // a subtree with a syntax error is entered whatever it says, since error recovery can leave an
+  // import statement whose keyword is missing.
+  bool worth_entering(TSNode node, const Frame& inner) {
+    if (inner.scope < 0 && !inner.module_names && !inner.imports) return false;
+    const bool has_error = ts_node_has_error(node);
+    if (!has_error && !g_.is_container(ts_node_symbol(node))) return false;
+    if (has_error || inner.scope >= 0 || inner.module_names) return true;
+    return mentions_import(node);
+  }
+
+  // Whether the text of `node` holds "import". The walk asks in document order, so the search
+  // only moves forward and reads the source once.
+  bool mentions_import(TSNode node) {
+    constexpr std::string_view keyword = "import";
+    const std::size_t start = ts_node_start_byte(node);
+    if (next_import_ < start) next_import_ = source_.find(keyword, start);
+    return next_import_ != std::string_view::npos && next_import_ + keyword.size() <= ts_node_end_byte(node);
   }
 
   // Records what `node` holds for the outline and returns what its children are searched for.
@@ -459,6 +481,7 @@ class OutlineBuilder {
   Outline outline_;
   std::vector<Scope> scopes_;
   Cursors cursors_;
+  std::size_t next_import_ = 0;  // the first "import" at or after the last node asked about
 };
 
 Error grammar_error(std::string cause) {

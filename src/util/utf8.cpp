@@ -71,16 +71,19 @@ bool is_valid_utf8(std::string_view bytes) { return !first_utf8_failure(bytes); 
 std::string lossy_utf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
+  std::size_t valid_from = 0;  // the valid bytes not yet copied start here
   for (std::size_t i = 0, bad = 0; i < bytes.size();) {
     const std::size_t n = sequence_length(bytes, i, bad);
     if (n == 0) {
+      out.append(bytes.substr(valid_from, i - valid_from));
       out += "\xEF\xBF\xBD";
       i += bad;
+      valid_from = i;
     } else {
-      out.append(bytes.substr(i, n));
       i += n;
     }
   }
+  out.append(bytes.substr(valid_from));
   return out;
 }
 
