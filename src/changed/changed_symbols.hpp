@@ -15,7 +15,7 @@
 
 namespace pindrel::changed {
 
-enum class ChangeKind { added, modified, deleted };
+enum class ChangeKind { added, modified, deleted, count_ };
 
 // One changed definition.
 struct SymbolChange {
@@ -53,12 +53,11 @@ struct ChangedSymbols {
 };
 
 // The words that reports, JSON and text alike, write for the enumerations, in the order of their values.
-inline constexpr std::array<std::string_view, 3> definition_kind_words = {"function", "method", "class"};
+using pysource::definition_kind_word;
+using pysource::definition_kind_words;
 inline constexpr std::array<std::string_view, 3> change_kind_words = {"added", "modified", "deleted"};
+static_assert(change_kind_words.size() == std::size_t(ChangeKind::count_));
 
-inline std::string_view definition_kind_word(pysource::DefinitionKind kind) {
-  return definition_kind_words[static_cast<std::size_t>(kind)];
-}
 inline std::string_view change_kind_word(ChangeKind change) { return change_kind_words[static_cast<std::size_t>(change)]; }
 
 }  // namespace pindrel::changed

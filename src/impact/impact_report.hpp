@@ -19,9 +19,10 @@ namespace pindrel::impact {
 enum class Verdict {
   selected,  // the listed tests are the whole impact
   run_all,   // the whole suite must run
+  count_,    // the number of verdicts, for the name table
 };
 
-enum class TestKind { test, fixture };
+enum class TestKind { test, fixture, count_ };
 
 // Why the verdict is `run_all`.
 enum class RunAllReason {
@@ -35,6 +36,7 @@ enum class RunAllReason {
   budget,
   decorator_dispatch,
   fast_suite,
+  count_,  // the number of reasons, for the name table
 };
 
 // One reached test, fixture or whole test file.
@@ -85,11 +87,34 @@ struct ImpactReport {
 
 // The names JSON writes, in the order of the values.
 inline constexpr std::array<std::string_view, 2> verdict_names = {"selected", "run_all"};
+static_assert(verdict_names.size() == std::size_t(Verdict::count_));
 inline constexpr std::array<std::string_view, 2> test_kind_names = {"test", "fixture"};
-inline constexpr std::array<std::string_view, 10> run_all_reason_names = {
-    "non_python_changes", "parse_errors", "qlo_unavailable", "refs_failed",        "index_failed",
-    "max_depth",          "max_symbols",  "budget",          "decorator_dispatch", "fast_suite",
+static_assert(test_kind_names.size() == std::size_t(TestKind::count_));
+
+// A reason's name (JSON, `PINDREL_FALLBACK_REASON`) and its human text, in the order of the values.
+struct RunAllReasonWords {
+  std::string_view name;
+  std::string_view text;
 };
+inline constexpr std::array<RunAllReasonWords, 10> run_all_reason_words = {{
+    {"non_python_changes", "non-Python files changed"},
+    {"parse_errors", "a changed file did not parse"},
+    {"qlo_unavailable", "qlo is not available"},
+    {"refs_failed", "qlo failed during the walk"},
+    {"index_failed", "the working tree could not be read"},
+    {"max_depth", "the depth limit was reached"},
+    {"max_symbols", "the symbol limit was reached"},
+    {"budget", "the time budget ran out"},
+    {"decorator_dispatch", "a changed symbol is dispatched by an unresolvable decorator"},
+    {"fast_suite", "the full suite is faster than a selection"},
+}};
+static_assert(run_all_reason_words.size() == std::size_t(RunAllReason::count_));
+
+inline constexpr auto run_all_reason_names = [] {
+  std::array<std::string_view, run_all_reason_words.size()> names{};
+  for (std::size_t i = 0; i < names.size(); ++i) names[i] = run_all_reason_words[i].name;
+  return names;
+}();
 
 inline std::string_view verdict_name(Verdict verdict) { return verdict_names[static_cast<std::size_t>(verdict)]; }
 inline std::string_view test_kind_name(TestKind kind) { return test_kind_names[static_cast<std::size_t>(kind)]; }

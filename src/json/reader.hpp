@@ -119,9 +119,10 @@ class Reader {
   // An enumeration value; the result is the index of its name in `names`.
   Result<std::size_t> read_variant(std::span<const std::string_view> names);
 
-  // An enumeration value of `Enum`, whose names are `names` in the order of its values.
-  template <class Enum>
-  Result<Enum> read_enum(std::span<const std::string_view> names);
+  // An enumeration value of `Enum`, whose names are `names` in the order of its values; `Enum::count_`
+  // ends the enumeration, so a table of another size does not compile.
+  template <class Enum, std::size_t N>
+  Result<Enum> read_enum(const std::array<std::string_view, N>& names);
 
   // An enumeration value whose name `take` checks and keeps; the message of its error is placed after
   // the name, so it should carry no position.
@@ -267,8 +268,9 @@ Result<std::vector<T>> Reader::read_list(ReadElement&& read_element) {
   return list;
 }
 
-template <class Enum>
-Result<Enum> Reader::read_enum(std::span<const std::string_view> names) {
+template <class Enum, std::size_t N>
+Result<Enum> Reader::read_enum(const std::array<std::string_view, N>& names) {
+  static_assert(N == static_cast<std::size_t>(Enum::count_), "one name per value");
   auto index = read_variant(names);
   if (!index) return std::unexpected(std::move(index.error()));
   return static_cast<Enum>(*index);

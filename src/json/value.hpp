@@ -10,8 +10,8 @@ namespace pindrel::json {
 
 using Value = nlohmann::json;
 
-// `value` in the pretty layout of the program's reports (see writer.hpp), with its keys sorted. Invalid
-// UTF-8 in a string becomes U+FFFD.
+// `value` in the pretty layout of the program's reports, written by their writer (writer.hpp), with its
+// keys sorted. Invalid UTF-8 in a string becomes U+FFFD.
 std::string render_value(const Value& value);
 
 }  // namespace pindrel::json

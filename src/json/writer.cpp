@@ -103,9 +103,9 @@ PrettyWriter& PrettyWriter::number(u128 value) {
   return *this;
 }
 
-PrettyWriter& PrettyWriter::null() {
+PrettyWriter& PrettyWriter::token(std::string_view json_text) {
   before_value();
-  out_ += "null";
+  out_ += json_text;
   return *this;
 }
 

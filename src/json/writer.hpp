@@ -1,8 +1,9 @@
 #pragma once
 
-// The pretty layout of the program's JSON reports: every member and element on a line of its own, two
-// spaces deeper per level, ": " after a key, "[]" and "{}" when empty, no newline after the last bracket.
-// Members come out in the order they are written.
+// The pretty layout of the program's JSON: every member and element on a line of its own, two spaces
+// deeper per level, ": " after a key, "[]" and "{}" when empty, no newline after the last bracket.
+// Members come out in the order they are written. The one writer of that layout: the reports write
+// through it in their own order, and a value tree (value.hpp) is written through it in key order.
 
 #include "util/u128.hpp"
 
@@ -29,7 +30,9 @@ class PrettyWriter {
   PrettyWriter& key(std::string_view name);
   PrettyWriter& string(std::string_view text);
   PrettyWriter& number(u128 value);
-  PrettyWriter& null();
+  PrettyWriter& null() { return token("null"); }
+  // A number, true, false or null given as its JSON text.
+  PrettyWriter& token(std::string_view json_text);
 
   // A member whose value is a string, or an array of strings.
   PrettyWriter& member(std::string_view name, std::string_view text) { return key(name).string(text); }

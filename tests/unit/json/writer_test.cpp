@@ -53,7 +53,7 @@ TEST(JsonWriter, StringEscapes) {
 
 TEST(JsonValue, KeysComeOutInByteOrder) {
   Value value = Value::object();
-  value["b"] = 1;
+  value["b"] = {true, -2, 1.5};
   value["B"] = Value::array();
   value["a"] = {{"z", "\n"}, {"y", nullptr}};
   EXPECT_EQ(render_value(value), R"({
@@ -62,7 +62,11 @@ TEST(JsonValue, KeysComeOutInByteOrder) {
     "y": null,
     "z": "\n"
   },
-  "b": 1
+  "b": [
+    true,
+    -2,
+    1.5
+  ]
 })");
 }
 

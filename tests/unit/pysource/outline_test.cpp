@@ -15,20 +15,11 @@ Outline outline_of(std::string_view source) {
   return outline ? std::move(*outline) : Outline{};
 }
 
-std::string kind_word(DefinitionKind kind) {
-  switch (kind) {
-    case DefinitionKind::function: return "function";
-    case DefinitionKind::method: return "method";
-    case DefinitionKind::class_: return "class";
-  }
-  return "?";
-}
-
 // "kind qualname start-end @line:column", one line per definition in outline order.
 std::vector<std::string> definitions_of(const Outline& outline) {
   std::vector<std::string> lines;
   for (const auto& d : outline.definitions) {
-    lines.push_back(kind_word(d.kind) + " " + d.qualname + " " + std::to_string(d.start_line) + "-" +
+    lines.push_back(std::string(definition_kind_word(d.kind)) + " " + d.qualname + " " + std::to_string(d.start_line) + "-" +
                     std::to_string(d.end_line) + " @" + std::to_string(d.line) + ":" +
                     std::to_string(d.column));
   }
