@@ -88,6 +88,51 @@ std::string reason_name(const Selection& selection) {
 // Standard error is unbuffered; a line that cannot be written changes nothing about the run.
 void write_error_line(const std::string& text) { (void)write_all(2, "pindrel: " + text + "\n"); }
 
+// What the endings of a run read: the project, the environment and the command line.
+struct Ending {
+  const Workspace& workspace;
+  const Environment& env;
+  const RunArgs& args;
+};
+
+Result<PytestCommand> resolve_pytest(const Ending& ending) {
+  return resolve_pytest_argv(ending.env.pindrel_pytest, ending.workspace.config.pytest_command,
+                             ending.workspace.root, ending.env.path_search);
+}
+
+// Gives the plan its argv: the fallback command's, or pytest's unless there is nothing to run. A pytest
+// that cannot be found is reported here and leaves the argv unknown; the dry run goes on.
+void complete_plan(DryRunPlan& plan, const Ending& ending, const std::optional<FallbackCommand>& fallback) {
+  if (plan.fallback) {
+    plan.argv = fallback->argv;
+  } else if (plan.selection.decision != Decision::nothing) {
+    auto pytest = resolve_pytest(ending);
+    if (pytest) {
+      plan.argv = build_pytest_argv(pytest->words, node_id_texts(plan.selection), ending.args.pytest_args);
+    } else {
+      write_error_line(pytest.error().render());
+    }
+  }
+}
+
+Error exec_pytest(Output& out, const Ending& ending, const Selection& selection, std::vector<std::string> removed) {
+  auto pytest = resolve_pytest(ending);
+  if (!pytest) return std::move(pytest.error());
+  const std::vector<std::string> argv = build_pytest_argv(pytest->words, node_id_texts(selection), ending.args.pytest_args);
+  auto flushed = flush_before_exec(out, "could not flush pindrel's own output before running pytest");
+  if (!flushed) return std::move(flushed.error());
+  return exec_with_stdin_payload(*flushed, pytest->root, argv, command_spec_removing_env(std::move(removed)),
+                                 ending.env.tmpdir);
+}
+
+Error exec_fallback(Output& out, const Ending& ending, const FallbackCommand& command, const FallbackPayload& payload) {
+  write_error_line("delegating to fallback " + describe_fallback_command(command));
+  const CommandSpec spec = fallback_payload_json(payload);
+  auto flushed = flush_before_exec(out, "could not flush pindrel's own output before running the fallback");
+  if (!flushed) return std::move(flushed.error());
+  return start_fallback_command(*flushed, command, spec, ending.workspace.root, ending.env.tmpdir);
+}
+
 }  // namespace
 
 Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& args) {
@@ -119,21 +164,14 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
 
   std::optional<FallbackPayload> payload;
   if (use_fallback) payload = FallbackPayload{1, reason_name(selection), impact->changes ? &*impact->changes : nullptr};
+  const Ending ending{*workspace, env, args};
 
   if (args.dry_run) {
     DryRunPlan plan{std::move(selection), elapsed_ms, policy, std::move(removed), std::nullopt, {}};
     if (use_fallback) {
-      const FallbackCommand& command = **fallback;
-      plan.fallback = FallbackPlan{argv_display_strings(command.argv), command.source, payload->reason, *payload};
-      plan.argv = command.argv;
-    } else if (plan.selection.decision != Decision::nothing) {
-      auto pytest = resolve_pytest_argv(env.pindrel_pytest, config.pytest_command, root, env.path_search);
-      if (pytest) {
-        plan.argv = build_pytest_argv(pytest->words, node_id_texts(plan.selection), args.pytest_args);
-      } else {
-        write_error_line(pytest.error().render());
-      }
+      plan.fallback = FallbackPlan{argv_display_strings((*fallback)->argv), (*fallback)->source, payload->reason, *payload};
     }
+    complete_plan(plan, ending, *fallback);
     const std::string text = context.format == OutputFormat::json ? dry_run_plan_json(plan) : write_dry_run_text(plan);
     if (auto written = context.out.write(text); !written) return std::unexpected(std::move(written.error()));
     return ExitOutcome::success;
@@ -141,23 +179,8 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
 
   write_error_line(decision_summary_line(selection, elapsed_ms));
   if (selection.decision == Decision::nothing) return ExitOutcome::success;
-
-  if (use_fallback) {
-    const FallbackCommand& command = **fallback;
-    write_error_line("delegating to fallback " + describe_fallback_command(command));
-    const CommandSpec spec = fallback_payload_json(*payload);
-    auto flushed = flush_before_exec(context.out, "could not flush pindrel's own output before running the fallback");
-    if (!flushed) return std::unexpected(std::move(flushed.error()));
-    return std::unexpected(start_fallback_command(*flushed, command, spec, root, env.tmpdir));
-  }
-
-  auto pytest = resolve_pytest_argv(env.pindrel_pytest, config.pytest_command, root, env.path_search);
-  if (!pytest) return std::unexpected(std::move(pytest.error()));
-  const std::vector<std::string> argv = build_pytest_argv(pytest->words, node_id_texts(selection), args.pytest_args);
-  auto flushed = flush_before_exec(context.out, "could not flush pindrel's own output before running pytest");
-  if (!flushed) return std::unexpected(std::move(flushed.error()));
-  return std::unexpected(
-      exec_with_stdin_payload(*flushed, pytest->root, argv, command_spec_removing_env(std::move(removed)), env.tmpdir));
+  if (use_fallback) return std::unexpected(exec_fallback(context.out, ending, **fallback, *payload));
+  return std::unexpected(exec_pytest(context.out, ending, selection, std::move(removed)));
 }
 
 }  // namespace pindrel::run
