@@ -60,7 +60,7 @@ Result<std::vector<std::string>> parse_fallback_command_json(std::string_view te
 // "{argv as a JSON array} (from {source})".
 std::string describe_fallback_command(const FallbackCommand& command);
 
-// The spec that hands the payload to the command: on its standard input, pretty-printed with a final
+// The `CommandSpec` that hands the payload to the command: on its standard input, pretty-printed with a final
 // newline, and its reason in PINDREL_FALLBACK_REASON.
 CommandSpec fallback_payload_json(const FallbackPayload& payload);
 

@@ -43,10 +43,10 @@ std::vector<std::string> build_pytest_argv(const std::vector<std::string>& words
 // Whether the environment holds `name`, one of the repository-local git variables, with any value.
 bool env_var_is_set(const Environment& env, std::string_view name);
 
-// A spec that removes `names` from the environment and changes nothing else.
+// A `CommandSpec` that removes `names` from the environment and changes nothing else.
 CommandSpec command_spec_removing_env(std::vector<std::string> names);
 
-// Replaces this process with `argv`, started in `root` with the spec applied; a payload is held in
+// Replaces this process with `argv`, started in `root` with `spec` applied; a payload is held in
 // an unnamed file in `tmpdir` (TMPDIR, "/tmp" when unset). Returns only with an error.
 Error exec_with_stdin_payload(const Flushed& flushed, const std::filesystem::path& root,
                               const std::vector<std::string>& argv, const CommandSpec& spec,

@@ -393,6 +393,23 @@ def test_pytest_exec_failures(pindrel, demo, fake_qlo, args, env, message):
     assert (r.status, r.out, ms_normalised(r.err)) == (2, "", SELECTED_LINE + f"pindrel: {message}\n")
 
 
+def test_pytest_gets_its_words_unchanged_and_starts_in_the_top_level(pindrel, demo, fake_qlo, tmp_path):
+    recorder_dir = tmp_path / "a dir"
+    recorder_dir.mkdir()
+    recorder = recorder_dir / "record pytest"
+    recorder.write_text(f'#!/bin/sh\npwd > "{tmp_path}/cwd"\nprintf "%s\\0" "$@" > "{tmp_path}/argv"\nexit 5\n')
+    recorder.chmod(0o755)
+    r = pindrel("run", "--", b"-k", b"caf\xe9 \xff", cwd=demo.path / "pkg",
+                env={**fake_qlo.env, "PINDREL_PYTEST": str(recorder)})
+    assert r.status == 5, r
+    assert (tmp_path / "argv").read_bytes() == b"tests/test_prices.py::test_net\0-k\0caf\xe9 \xff\0"
+    assert (tmp_path / "cwd").read_text() == f"{demo.root}\n"
+
+    r = pindrel("run", "--dry-run", "--format", "json", "--", b"\xff", cwd=demo.path,
+                env={**fake_qlo.env, "PINDREL_PYTEST": str(recorder)})
+    assert json.loads(r.out)["argv"] == [str(recorder), "tests/test_prices.py::test_net", "\ufffd"]
+
+
 FALLBACK_FROM_FLAG = "the fallback command from --fallback-command could not be started"
 
 
