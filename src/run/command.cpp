@@ -1,12 +1,5 @@
 #include "run/command.hpp"
 
-#include <cerrno>
-#include <chrono>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "changed/changed_symbols.hpp"
 #include "git.hpp"
 #include "impact/impact_report_json.hpp"
@@ -22,6 +15,13 @@
 #include "util/process.hpp"
 #include "util/utf8.hpp"
 #include "workspace.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace pindrel::run {
 namespace {
@@ -49,8 +49,8 @@ Result<ObtainedImpact> replay_impact(const std::filesystem::path& path) {
 Result<ObtainedImpact> obtain_impact(const Workspace& workspace, const Environment& env, const RunArgs& args,
                                      const Clock& clock) {
   if (args.impact) return replay_impact(*args.impact);
-  auto computed = impact::compute_impact(workspace, env, args.base, std::nullopt, args.budgets,
-                                         impact::FastSuiteCheck::on, clock);
+  auto computed =
+      impact::compute_impact(workspace, env, args.base, std::nullopt, args.budgets, impact::FastSuiteCheck::on, clock);
   if (!computed) return std::unexpected(std::move(computed.error()));
   return ObtainedImpact{std::move(computed->impact_report), std::move(computed->changes),
                         std::move(computed->repository_files)};
@@ -96,8 +96,8 @@ struct Ending {
 };
 
 Result<PytestCommand> resolve_pytest(const Ending& ending) {
-  return resolve_pytest_argv(ending.env.pindrel_pytest, ending.workspace.config.pytest_command,
-                             ending.workspace.root, ending.env.path_search);
+  return resolve_pytest_argv(ending.env.pindrel_pytest, ending.workspace.config.pytest_command, ending.workspace.root,
+                             ending.env.path_search);
 }
 
 // Gives the plan its argv: the fallback command's, or pytest's unless there is nothing to run. A pytest
@@ -118,7 +118,8 @@ void complete_plan(DryRunPlan& plan, const Ending& ending, const std::optional<F
 Error exec_pytest(Output& out, const Ending& ending, const Selection& selection, std::vector<std::string> removed) {
   auto pytest = resolve_pytest(ending);
   if (!pytest) return std::move(pytest.error());
-  const std::vector<std::string> argv = build_pytest_argv(pytest->words, node_id_texts(selection), ending.args.pytest_args);
+  const std::vector<std::string> argv =
+      build_pytest_argv(pytest->words, node_id_texts(selection), ending.args.pytest_args);
   auto flushed = flush_before_exec(out, "could not flush pindrel's own output before running pytest");
   if (!flushed) return std::move(flushed.error());
   return exec_with_stdin_payload(*flushed, pytest->root, argv, command_spec_removing_env(std::move(removed)),
@@ -169,7 +170,8 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
   if (args.dry_run) {
     DryRunPlan plan{std::move(selection), elapsed_ms, policy, std::move(removed), std::nullopt, {}};
     if (use_fallback) {
-      plan.fallback = FallbackPlan{argv_display_strings((*fallback)->argv), (*fallback)->source, payload->reason, *payload};
+      plan.fallback =
+          FallbackPlan{argv_display_strings((*fallback)->argv), (*fallback)->source, payload->reason, *payload};
     }
     complete_plan(plan, ending, *fallback);
     const std::string text = context.format == OutputFormat::json ? dry_run_plan_json(plan) : write_dry_run_text(plan);

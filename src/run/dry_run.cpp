@@ -1,14 +1,14 @@
 #include "run/dry_run.hpp"
 
-#include <algorithm>
-#include <set>
-#include <string_view>
-
 #include "changed/changed_symbols_json.hpp"
 #include "impact/impact_report.hpp"
 #include "json/value.hpp"
 #include "json/writer.hpp"
 #include "util/process.hpp"
+
+#include <algorithm>
+#include <set>
+#include <string_view>
 
 namespace pindrel::run {
 namespace {

@@ -6,8 +6,13 @@
 #include "run/dry_run.hpp"
 #include "util/utf8.hpp"
 
+#include <algorithm>
+
 namespace pindrel::run {
 namespace {
+
+constexpr std::string_view not_an_array =
+    R"( must be a JSON array of strings, e.g. ["scripts/pick.sh", "--from-pindrel"]; got: )";
 
 Error empty_argv(FallbackSource source) {
   return Error(std::string(fallback_source_text(source)) +
@@ -39,18 +44,17 @@ std::string resolve_program_word(const std::string& word, const std::string& roo
 Result<std::vector<std::string>> parse_fallback_command_json(std::string_view text, FallbackSource source) {
   auto words = json::Reader::read_document(text, [](json::Reader& reader) { return reader.read_strings(); });
   if (!words) {
-    return std::unexpected(std::move(words.error())
-                               .context(std::string(fallback_source_text(source)) +
-                                        R"( must be a JSON array of strings, e.g. ["scripts/pick.sh", "--from-pindrel"]; got: )" +
-                                        std::string(text)));
+    return std::unexpected(
+        std::move(words.error())
+            .context(std::string(fallback_source_text(source)) + std::string(not_an_array) + std::string(text)));
   }
   if (words->empty()) return std::unexpected(empty_argv(source));
   return words;
 }
 
-Result<std::optional<FallbackCommand>> settle_fallback_command(const std::optional<std::string>& flag,
-                                                              const std::optional<std::vector<std::string>>& configured,
-                                                              const std::string& root, const Environment& env) {
+Result<std::optional<FallbackCommand>> settle_fallback_command(
+    const std::optional<std::string>& flag, const std::optional<std::vector<std::string>>& configured,
+    const std::string& root, const Environment& env) {
   const auto& variable = env.pindrel_fallback;
   if (variable && !is_valid_utf8(*variable)) {
     return std::unexpected(Error("environment variable was not valid unicode: " + debug_quoted(*variable))

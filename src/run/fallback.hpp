@@ -5,6 +5,12 @@
 // checked before the first one wins, so a broken setting fails every run, not only the run that
 // would have used it.
 
+#include "changed/changed_symbols.hpp"
+#include "environment.hpp"
+#include "run/pytest_command.hpp"
+#include "util/error.hpp"
+#include "util/process.hpp"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -13,19 +19,13 @@
 #include <string_view>
 #include <vector>
 
-#include "changed/changed_symbols.hpp"
-#include "environment.hpp"
-#include "run/pytest_command.hpp"
-#include "util/error.hpp"
-#include "util/process.hpp"
-
 namespace pindrel::run {
 
 enum class FallbackSource { flag, env, config };
 
 // How messages and the text form name a source, and the word of the JSON form, in the order of the values.
-inline constexpr std::array<std::string_view, 3> fallback_source_texts = {
-    "--fallback-command", "PINDREL_FALLBACK", "fallback-command in pyproject.toml"};
+inline constexpr std::array<std::string_view, 3> fallback_source_texts = {"--fallback-command", "PINDREL_FALLBACK",
+                                                                          "fallback-command in pyproject.toml"};
 inline constexpr std::array<std::string_view, 3> fallback_source_words = {"flag", "env", "config"};
 static_assert(fallback_source_texts.size() == static_cast<std::size_t>(FallbackSource::config) + 1);
 
@@ -44,15 +44,15 @@ struct FallbackCommand {
 // What the fallback command reads on its standard input.
 struct FallbackPayload {
   std::uint32_t pindrel_fallback_payload_version = 1;
-  std::string reason;                           // a run-all reason name, or "unspecified"
+  std::string reason;                               // a run-all reason name, or "unspecified"
   const changed::ChangedSymbols* report = nullptr;  // borrowed; none for a replayed impact report
 };
 
 // Reads and checks every source (`flag`, PINDREL_FALLBACK, `configured`) in that order, then takes the
 // first one given, with its program word resolved against `root`. None given: no fallback command.
-Result<std::optional<FallbackCommand>> settle_fallback_command(const std::optional<std::string>& flag,
-                                                              const std::optional<std::vector<std::string>>& configured,
-                                                              const std::string& root, const Environment& env);
+Result<std::optional<FallbackCommand>> settle_fallback_command(
+    const std::optional<std::string>& flag, const std::optional<std::vector<std::string>>& configured,
+    const std::string& root, const Environment& env);
 
 // The words of a JSON array of strings given through `source` (the option or the variable).
 Result<std::vector<std::string>> parse_fallback_command_json(std::string_view text, FallbackSource source);

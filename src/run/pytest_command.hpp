@@ -2,6 +2,11 @@
 
 // The pytest command line, and the replacement of this process by pytest or by the fallback command.
 
+#include "environment.hpp"
+#include "util/error.hpp"
+#include "util/path_search.hpp"
+#include "util/process.hpp"
+
 #include <filesystem>
 #include <optional>
 #include <span>
@@ -9,11 +14,6 @@
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include "environment.hpp"
-#include "util/error.hpp"
-#include "util/path_search.hpp"
-#include "util/process.hpp"
 
 namespace pindrel::run {
 

@@ -174,7 +174,7 @@ def test_dry_run_prints_the_plan_and_runs_nothing(pindrel, demo, fake_qlo, tmp_p
 def test_run_becomes_pytest_on_the_selection_with_its_exit_status(pindrel, demo, fake_qlo, body, status, summary):
     set_net(demo, body)
     # One stream for both outputs shows that pindrel's line comes first and nothing is lost.
-    r = run(pindrel, demo, fake_qlo, "--", "-v", "-p", "no:randomly", stderr=subprocess.STDOUT)
+    r = run(pindrel, demo, fake_qlo, "--", "-v", stderr=subprocess.STDOUT)
     assert r.status == status, r
     first, rest = r.out.split("\n", 1)
     assert ms_normalised(first) == "pindrel: 1 node id(s) from 1 origin(s) in N ms — details: pindrel impacted-tests"

@@ -62,8 +62,13 @@ DryRunPlan selected_plan() {
   selection.dropped = {{"tests/test_gone.py", DropReason::deleted},
                        {"tests/test_a.py::test_one", DropReason::superseded},
                        {"tests/test_a.py::test_two", DropReason::superseded}};
-  return DryRunPlan{std::move(selection), 7, GitEnvPolicy::isolate, {"GIT_DIR", "GIT_INDEX_FILE"}, std::nullopt,
-                    {"/usr/bin/pytest", "tests/test_a.py", "tests/test_b.py::TestB::test_x", "tests/unit/test_c.py", "-q"}};
+  return DryRunPlan{
+      std::move(selection),
+      7,
+      GitEnvPolicy::isolate,
+      {"GIT_DIR", "GIT_INDEX_FILE"},
+      std::nullopt,
+      {"/usr/bin/pytest", "tests/test_a.py", "tests/test_b.py::TestB::test_x", "tests/unit/test_c.py", "-q"}};
 }
 
 TEST(DryRunText, SelectedPlanShowsChainsExpansionsFoldingAndArgv) {
@@ -212,8 +217,8 @@ TEST(DryRunJson, FallbackPayloadShowsTheReportWithSortedKeys) {
   changed::ChangedSymbols report;
   report.base = "main";
   report.merge_base = "abc123";
-  report.changed_symbols = {{"pkg.a:f", "pkg/a.py", pysource::DefinitionKind::function, 3, 5,
-                             changed::ChangeKind::modified, std::nullopt}};
+  report.changed_symbols = {
+      {"pkg.a:f", "pkg/a.py", pysource::DefinitionKind::function, 3, 5, changed::ChangeKind::modified, std::nullopt}};
   report.module_level_changes = {{"pkg.b", "pkg/b.py"}};
   report.non_python_changes = {"README.md"};
   EXPECT_EQ(dry_run_plan_json(fallback_plan(&report)), R"({

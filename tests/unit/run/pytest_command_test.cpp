@@ -1,8 +1,7 @@
 #include "run/pytest_command.hpp"
+#include "scratch.hpp"
 
 #include <gtest/gtest.h>
-
-#include "scratch.hpp"
 
 namespace pindrel::run {
 namespace {
