@@ -133,7 +133,7 @@ KnownTestFiles known_test_files(const impact::SourceCache& cache) {
 bool is_collectible_test_file(const std::filesystem::path& path) {
   const std::filesystem::path file_name = path.filename();
   const std::string_view name = file_name.native();
-  if (name == "conftest.py" || name == "..") return false;
+  if (name == "conftest.py") return false;
   const auto dot = name.rfind('.');
   if (dot == std::string_view::npos || dot == 0 || name.substr(dot + 1) != "py") return false;
   const std::string_view stem = name.substr(0, dot);
@@ -165,8 +165,9 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
   std::unordered_map<std::string_view, const Definition*> first_by_qualname;
   for (const Definition& definition : definitions) {
     const std::string_view qualname = definition.qualname;
-    if (qualname.size() >= 9 && qualname.ends_with(".__init__"))
+    if (qualname.size() >= 9 && qualname.ends_with(".__init__")) {
       constructed.insert(qualname.substr(0, qualname.size() - 9));
+    }
     first_by_qualname.try_emplace(qualname, &definition);
   }
   for (const Definition& definition : definitions) {
@@ -196,8 +197,9 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
     std::string_view enclosing = definition.qualname;
     for (auto dot = enclosing.rfind('.'); dot != std::string_view::npos; dot = enclosing.rfind('.')) {
       enclosing = enclosing.substr(0, dot);
-      if (const auto found = first_by_qualname.find(enclosing); found != first_by_qualname.end())
+      if (const auto found = first_by_qualname.find(enclosing); found != first_by_qualname.end()) {
         add_marks(*found->second);
+      }
     }
     index.consumers.push_back(std::move(consumer));
   }

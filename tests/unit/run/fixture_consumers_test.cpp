@@ -147,6 +147,12 @@ TEST(FixtureConsumers, ExpansionsByFixture) {
     std::string symbol;
     Lines expected;
   };
+  // tests/test_shadow.py and tests/test_dup.py define a db of their own that hides the changed one.
+  const std::string every_test_where_db_resolves =
+      "expanded tests.conftest:db (fixture): tests/test_api.py::test_db tests/test_api.py::test_user "
+      "tests/test_api.py::test_other tests/test_api.py::TestMarked::test_m tests/test_api.py::test_unreadable "
+      "tests/test_api.py::test_local tests/test_override.py::test_o tests/test_override.py::test_p "
+      "tests/unit/test_deep.py::test_d tests/unit/test_deep.py::test_e";
   const Case cases[] = {
       {"a fixture that depends on the changed one brings its consumers",
        plain_conftest,
@@ -162,10 +168,7 @@ def db():
 )",
        "tests/conftest.py",
        "tests.conftest:db",
-       {"expanded tests.conftest:db (fixture): tests/test_api.py::test_db tests/test_api.py::test_user "
-        "tests/test_api.py::test_other tests/test_api.py::TestMarked::test_m tests/test_api.py::test_unreadable "
-        "tests/test_api.py::test_local tests/test_override.py::test_o "
-        "tests/test_override.py::test_p tests/unit/test_deep.py::test_d tests/unit/test_deep.py::test_e"}},
+       {every_test_where_db_resolves}},
       {"an autouse fixture that asks for the changed one reaches every test too",
        R"(import pytest
 
@@ -179,10 +182,7 @@ def setup(db):
 )",
        "tests/conftest.py",
        "tests.conftest:db",
-       {"expanded tests.conftest:db (fixture): tests/test_api.py::test_db tests/test_api.py::test_user "
-        "tests/test_api.py::test_other tests/test_api.py::TestMarked::test_m tests/test_api.py::test_unreadable "
-        "tests/test_api.py::test_local tests/test_override.py::test_o "
-        "tests/test_override.py::test_p tests/unit/test_deep.py::test_d tests/unit/test_deep.py::test_e"}},
+       {every_test_where_db_resolves}},
       {"an autouse fixture that does not depend on the changed one changes nothing",
        R"(import pytest
 
