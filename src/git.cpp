@@ -79,6 +79,18 @@ Result<std::vector<std::string>> list_repository_files(const GitHandle& git,
   return files;
 }
 
+Result<std::string> diff_working_tree_text(const GitHandle& git, std::string_view merge_base) {
+  return git_stdout(git, {"diff", "-U0", "--no-color", "--no-ext-diff", "--no-textconv", "-M", "--src-prefix=a/",
+                          "--dst-prefix=b/", std::string(merge_base), "--"});
+}
+
+Result<std::optional<std::string>> show_file_at(const GitHandle& git, std::string_view commit, std::string_view path) {
+  auto shown = run_git(git, {"show", std::string(commit) + ":" + std::string(path)});
+  if (!shown) return std::unexpected(std::move(shown.error()));
+  if (!shown->success) return std::optional<std::string>();
+  return std::optional<std::string>(std::move(shown->out));
+}
+
 Result<BaseRefs> resolve_merge_base(const GitHandle& git, const std::optional<std::string>& base) {
   static constexpr std::array<std::string_view, 3> defaults = {"origin/main", "main", "master"};
   std::vector<std::string> candidates;

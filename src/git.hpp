@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "util/error.hpp"
@@ -44,6 +45,14 @@ Result<std::vector<std::string>> list_untracked_files(const GitHandle& git);
 // removed. A given untracked list is taken over instead of listing it again.
 Result<std::vector<std::string>> list_repository_files(const GitHandle& git,
                                                        std::optional<std::vector<std::string>> untracked);
+
+// The unified diff of the working tree against `merge_base`: no context lines, renames
+// detected, no external diff drivers or text conversion, "a/" and "b/" prefixes.
+Result<std::string> diff_working_tree_text(const GitHandle& git, std::string_view merge_base);
+
+// The text of `path` in `commit`; none when git exits unsuccessfully, as it does for a path
+// the commit does not hold. Fails only when git cannot be started.
+Result<std::optional<std::string>> show_file_at(const GitHandle& git, std::string_view commit, std::string_view path);
 
 // The first of `base` (alone) or "origin/main", "main", "master" that names a commit,
 // with the merge-base of HEAD and it.

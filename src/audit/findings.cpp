@@ -6,6 +6,7 @@
 #include "impact/framework_names.hpp"
 #include "json/writer.hpp"
 #include "modpath.hpp"
+#include "qlo/strip_root.hpp"
 #include "util/utf8.hpp"
 
 namespace pindrel {

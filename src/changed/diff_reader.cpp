@@ -100,8 +100,7 @@ std::optional<std::uint32_t> parse_u32(std::string_view text) {
 
 Result<std::vector<FileDiff>> diff_working_tree(const GitHandle& git, const BaseRefs& refs,
                                                 std::vector<std::string> untracked) {
-  auto out = git_stdout(git, {"diff", "-U0", "--no-color", "--no-ext-diff", "--no-textconv", "-M", "--src-prefix=a/",
-                              "--dst-prefix=b/", refs.merge_base, "--"});
+  auto out = diff_working_tree_text(git, refs.merge_base);
   if (!out) {
     return std::unexpected(std::move(out.error()).context("could not diff the working tree against the merge base"));
   }

@@ -22,11 +22,10 @@ Result<std::optional<std::string>> read_working_tree(const std::filesystem::path
 
 Result<std::optional<std::string>> read_merge_base(const GitHandle& git, std::string_view merge_base,
                                                    const std::string& path) {
-  auto shown = run_git(git, {"show", std::string(merge_base) + ":" + path});
+  // A path that the merge base does not hold comes back as none: that side is absent.
+  auto shown = show_file_at(git, merge_base, path);
   if (!shown) return std::unexpected(std::move(shown.error()).context("could not read " + path + " at the merge base"));
-  // A path that the merge base does not hold: that side is absent.
-  if (!shown->success) return std::optional<std::string>();
-  return std::optional<std::string>(std::move(shown->out));
+  return shown;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "qlo/strip_root.hpp"
 #include "util/path_search.hpp"
 #include "util/utf8.hpp"
 
@@ -91,19 +92,6 @@ Result<std::string_view> find_json_start(std::string_view text) {
     return std::unexpected(Error("no JSON found in `qlo` output: " + std::string(trim_white_space(text))));
   }
   return trim_white_space_end(text.substr(start));
-}
-
-std::optional<std::filesystem::path> strip_root(const std::filesystem::path& path,
-                                                const std::filesystem::path& root) {
-  auto it = path.begin();
-  for (const auto& component : root) {
-    if (component.empty()) continue;  // the element a trailing separator yields
-    if (it == path.end() || *it != component) return std::nullopt;
-    ++it;
-  }
-  std::filesystem::path rest;
-  for (; it != path.end(); ++it) rest /= *it;
-  return rest;
 }
 
 DocumentSymbolKind symbol_kind_from_lsp(std::uint8_t number) {

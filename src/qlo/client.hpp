@@ -125,8 +125,4 @@ Result<std::vector<DocumentSymbol>> parse_document_symbols(std::string_view text
 // A language-server symbol-kind number as a `DocumentSymbolKind`.
 DocumentSymbolKind symbol_kind_from_lsp(std::uint8_t number);
 
-// `path` without its leading `root`, compared whole component by component; none when it
-// does not lie under `root`.
-std::optional<std::filesystem::path> strip_root(const std::filesystem::path& path, const std::filesystem::path& root);
-
 }  // namespace pindrel

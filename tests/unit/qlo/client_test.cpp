@@ -103,25 +103,6 @@ TEST(FindJsonStart, SkipsBannersAndTrimsTheEnd) {
   EXPECT_EQ(none.error().render(), "no JSON found in `qlo` output: daemon not running");
 }
 
-TEST(StripRoot, WholeComponentsOnly) {
-  struct Case {
-    std::filesystem::path path;
-    std::filesystem::path root;
-    std::optional<std::filesystem::path> stripped;
-  };
-  const Case cases[] = {
-      {"/repo/pkg/a.py", "/repo", "pkg/a.py"},
-      {"/repo//pkg/a.py", "/repo/", "pkg/a.py"},
-      {"/repository/a.py", "/repo", std::nullopt},
-      {"pkg/a.py", "/repo", std::nullopt},
-      {"/other/a.py", "/repo", std::nullopt},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path.string());
-    EXPECT_EQ(strip_root(c.path, c.root), c.stripped);
-  }
-}
-
 TEST(SymbolKindFromLsp, Numbers) {
   using K = DocumentSymbolKind;
   const std::pair<int, K> cases[] = {{5, K::Class},     {6, K::Method},   {7, K::Property}, {12, K::Function},
