@@ -45,19 +45,6 @@ std::vector<Component> components_of(std::string_view path) {
   return parts;
 }
 
-struct SplitName {
-  std::string_view stem;
-  std::string_view extension;
-  bool has_extension = false;
-};
-
-// The extension follows the last "." unless that "." begins the name; ".." has none.
-SplitName split_file_name(std::string_view name) {
-  const std::size_t dot = name.rfind('.');
-  if (name == ".." || dot == std::string_view::npos || dot == 0) return {name, {}, false};
-  return {name.substr(0, dot), name.substr(dot + 1), true};
-}
-
 // Components joined by single separators, so that one directory has one spelling.
 std::filesystem::path joined(std::span<const Component> parts) {
   std::string out;
@@ -77,7 +64,19 @@ std::string join_dotted(const std::vector<std::string_view>& parts) {
   return out;
 }
 
+// The name less its "." and two-letter extension.
+std::string_view py_stem(std::string_view name) { return name.substr(0, name.size() - 3); }
+
 }  // namespace
+
+bool has_py_extension(std::string_view path, ExtensionCase letters) {
+  const std::string_view name = path.substr(path.rfind('/') + 1);  // npos + 1 is 0: no "/"
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0 || name.size() - dot != 3) return false;
+  const char p = name[dot + 1], y = name[dot + 2];
+  if (letters == ExtensionCase::exact) return p == 'p' && y == 'y';
+  return (p == 'p' || p == 'P') && (y == 'y' || y == 'Y');
+}
 
 std::optional<std::string> module_name_for_path(const std::filesystem::path& root, const std::filesystem::path& path) {
   return module_name_for_path(path, [&root](const std::filesystem::path& dir) {
@@ -89,8 +88,10 @@ std::optional<std::string> module_name_for_path(const std::filesystem::path& roo
 std::optional<std::string> module_name_for_path(const std::filesystem::path& path, const InitFileProbe& has_init) {
   const std::vector<Component> parts = components_of(path.native());
   if (parts.empty() || parts.back().kind != ComponentKind::plain) return std::nullopt;
-  const SplitName name = split_file_name(parts.back().text);
-  if (!name.has_extension || name.extension != "py" || !is_valid_utf8(name.stem)) return std::nullopt;
+  const std::string_view file_name = parts.back().text;
+  if (!has_py_extension(file_name, ExtensionCase::exact)) return std::nullopt;
+  const std::string_view stem = py_stem(file_name);
+  if (!is_valid_utf8(stem)) return std::nullopt;
 
   std::vector<std::string_view> packages;
   for (std::size_t level = parts.size() - 1; level > 0; --level) {
@@ -108,11 +109,11 @@ std::optional<std::string> module_name_for_path(const std::filesystem::path& pat
     std::reverse(packages.begin(), packages.end());
   }
 
-  if (name.stem == "__init__") {
+  if (stem == "__init__") {
     if (packages.empty()) return std::nullopt;
     return join_dotted(packages);
   }
-  packages.push_back(name.stem);
+  packages.push_back(stem);
   return join_dotted(packages);
 }
 
@@ -129,12 +130,11 @@ bool is_test_file(const std::filesystem::path& path, const std::filesystem::path
     if (part.text == "test" || part.text == "tests") return true;
   }
   if (parts.empty() || parts.back().kind != ComponentKind::plain) return false;
-  const SplitName name = split_file_name(parts.back().text);
-  const std::string_view ext = name.extension;
-  const bool py = name.has_extension && ext.size() == 2 && (ext[0] == 'p' || ext[0] == 'P') &&
-                  (ext[1] == 'y' || ext[1] == 'Y');
-  if (!py || !is_valid_utf8(name.stem) || name.stem.size() < 5) return false;
-  return name.stem.starts_with("test_") || name.stem.ends_with("_test");
+  const std::string_view file_name = parts.back().text;
+  if (!has_py_extension(file_name, ExtensionCase::any_ascii)) return false;
+  const std::string_view stem = py_stem(file_name);
+  if (!is_valid_utf8(stem) || stem.size() < 5) return false;
+  return stem.starts_with("test_") || stem.ends_with("_test");
 }
 
 }  // namespace pindrel

@@ -4,8 +4,16 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace pindrel {
+
+enum class ExtensionCase { exact, any_ascii };
+
+// Whether the file name of `path` (after its last "/") has the extension "py": the text after
+// the name's last ".", where that "." does not begin the name. Sources are told by the exact
+// "py"; the test-file rule takes it in any ASCII case.
+bool has_py_extension(std::string_view path, ExtensionCase letters);
 
 // Whether the directory `dir`, relative to the repository root, holds an `__init__.py`.
 using InitFileProbe = std::function<bool(const std::filesystem::path& dir)>;

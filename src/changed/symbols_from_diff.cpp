@@ -24,14 +24,6 @@ namespace {
 
 using pysource::Definition;
 
-// The extension "py" exactly, after a "." that does not start the file name.
-bool has_py_extension(std::string_view path) {
-  const auto slash = path.rfind('/');
-  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  const auto dot = name.rfind('.');
-  return dot != std::string_view::npos && dot > 0 && name.substr(dot + 1) == "py";
-}
-
 // The first definition of each qualified name of one version, for judging many symbols.
 class QualnameIndex {
  public:
@@ -70,7 +62,7 @@ class ReportBuilder {
     if (!named) return {};
     const std::string& path = *named;
 
-    const bool python = has_py_extension(path);
+    const bool python = has_py_extension(path, ExtensionCase::exact);
     if (diff.is_binary || !python) {
       // A ".py" path is never an ignored path, not even a binary one.
       if (!python && is_ignored(path)) {

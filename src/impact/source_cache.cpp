@@ -1,26 +1,16 @@
 #include "impact/source_cache.hpp"
 
+#include "modpath.hpp"
 #include "util/file_read.hpp"
 #include "util/utf8.hpp"
 
 namespace pindrel::impact {
-namespace {
-
-// The name's extension is exactly "py", and the name is more than a hidden-file dot.
-bool is_python_file(const std::filesystem::path& path) {
-  const std::string name = path.filename().native();
-  if (name.empty() || name == "." || name == "..") return false;
-  const auto dot = name.rfind('.');
-  return dot != std::string::npos && dot != 0 && name.compare(dot + 1, std::string::npos, "py") == 0;
-}
-
-}  // namespace
 
 SourceCache new_source_cache(const std::filesystem::path& root, std::span<const std::string> listed_files) {
   SourceCache cache;
   cache.root = root;
   for (const std::string& file : listed_files) {
-    if (is_python_file(file)) cache.python_files.emplace_back(file);
+    if (has_py_extension(file, ExtensionCase::exact)) cache.python_files.emplace_back(file);
   }
   return cache;
 }

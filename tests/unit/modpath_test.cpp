@@ -12,6 +12,26 @@ namespace {
 using test_support::ScratchDir;
 using test_support::write_file;
 
+TEST(PyExtension, ExactOrAnyAsciiCase) {
+  struct Case {
+    std::string_view path;
+    bool exact;
+    bool any_case;
+  };
+  const Case cases[] = {
+      {"m.py", true, true},       {"pkg/a.b.py", true, true},  {"..py", true, true},
+      {"x.PY", false, true},      {"x.pY", false, true},       {"m.pyc", false, false},
+      {"m.p", false, false},      {"py", false, false},        {".py", false, false},
+      {"pkg/.py", false, false},  {"a.py/", false, false},     {"a.py/..", false, false},
+      {"dir.py/m", false, false}, {"", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(has_py_extension(c.path, ExtensionCase::exact), c.exact);
+    EXPECT_EQ(has_py_extension(c.path, ExtensionCase::any_ascii), c.any_case);
+  }
+}
+
 TEST(ModuleName, PackageChainOnDisk) {
   ScratchDir root;
   for (const char* init : {"pkg/__init__.py", "pkg/sub/__init__.py", "src/lib/__init__.py", "a/b/__init__.py",
