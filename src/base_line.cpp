@@ -1,10 +1,12 @@
 #include "base_line.hpp"
 
+#include "util/utf8.hpp"
+
 namespace pindrel {
 
 std::string render_base_line(std::string_view base, std::string_view merge_base) {
   std::string_view shown = merge_base;
-  if (merge_base.size() > 7 && (static_cast<unsigned char>(merge_base[7]) & 0xC0) != 0x80) {
+  if (merge_base.size() > 7 && is_char_boundary(merge_base, 7)) {
     shown = merge_base.substr(0, 7);
   }
   std::string line = "base ";

@@ -2,18 +2,14 @@
 
 #include <string>
 
+#include "util/utf8.hpp"
+
 namespace pindrel {
 namespace {
 
-// End of the scalar value that starts at `i`; a byte that begins no valid sequence
-// counts as a value of its own, so malformed text still advances.
-std::size_t scalar_end(std::string_view s, std::size_t i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  const std::size_t n = b < 0xC0 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-  std::size_t end = i + 1;
-  while (end < s.size() && end < i + n && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) ++end;
-  return end;
-}
+// End of the character that starts at `i`; malformed text still advances, an invalid
+// sequence counting as one character.
+std::size_t scalar_end(std::string_view s, std::size_t i) { return i + utf8_step(s, i).length; }
 
 // One pattern segment against one path segment. A later `*` supersedes an earlier one:
 // whatever the earlier star could still absorb, the later one can too, so only the last

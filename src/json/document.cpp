@@ -209,11 +209,9 @@ class Diagnosis {
         ++i;
         continue;
       }
-      const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-      if (i + length > size() || !is_valid_utf8(text_.substr(i, length))) {
-        return Fault{"invalid unicode code point", i + 1};
-      }
-      i += length;
+      const Utf8Step step = utf8_step(text_, i);
+      if (!step.valid) return Fault{"invalid unicode code point", i + 1};
+      i += step.length;
     }
   }
 

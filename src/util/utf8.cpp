@@ -106,10 +106,18 @@ std::string display_path(const std::filesystem::path& path) { return lossy_utf8(
 
 std::size_t scalar_count(std::string_view text) {
   std::size_t count = 0;
-  for (unsigned char c : text) {
-    if ((c & 0xC0) != 0x80) ++count;
-  }
+  for (std::size_t i = 0; i < text.size(); ++i) count += is_char_boundary(text, i);
   return count;
+}
+
+Utf8Step utf8_step(std::string_view bytes, std::size_t i) {
+  std::size_t bad = 0;
+  const std::size_t n = sequence_length(bytes, i, bad);
+  return n == 0 ? Utf8Step{bad, false} : Utf8Step{n, true};
+}
+
+bool is_char_boundary(std::string_view text, std::size_t i) {
+  return i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
 }
 
 std::string_view trim_white_space_end(std::string_view text) {

@@ -29,6 +29,18 @@ std::string display_path(const std::filesystem::path& path);
 // Number of Unicode scalar values in UTF-8 text.
 std::size_t scalar_count(std::string_view text);
 
+// The sequence that starts at byte `i` (before the end): a valid character, or an invalid
+// sequence's maximal prefix (at least one byte), which lossy decoding turns into one U+FFFD.
+struct Utf8Step {
+  std::size_t length = 0;
+  bool valid = false;
+};
+Utf8Step utf8_step(std::string_view bytes, std::size_t i);
+
+// Whether byte `i` of `text` begins a character, that is, is no continuation byte; the end
+// of the text is a boundary too.
+bool is_char_boundary(std::string_view text, std::size_t i);
+
 // `text` without the Unicode white space (the White_Space property) at both ends.
 std::string_view trim_white_space(std::string_view text);
 // `text` without the Unicode white space at its end.

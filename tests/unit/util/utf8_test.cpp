@@ -79,6 +79,33 @@ TEST(Utf8, ScalarCount) {
   EXPECT_EQ(scalar_count("\xF0\x9F\x98\x80x"), 2u);
 }
 
+TEST(Utf8, StepsOverOneCharacterOrOneInvalidPrefix) {
+  struct Case {
+    std::string_view text;
+    std::size_t at;
+    std::size_t length;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"a", 0, 1, true},
+      {"x\xE2\x82\xAC", 1, 3, true},
+      {"\xF0\x9F\x98\x80", 0, 4, true},
+      {"\xE2\x82" "A", 0, 2, false},  // the truncated sequence is one step, as it is one U+FFFD
+      {"\xC0\xAF", 0, 1, false},      // overlong: each byte on its own
+      {"\xA9", 0, 1, false},           // a continuation byte leads nothing
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.text));
+    const Utf8Step step = utf8_step(c.text, c.at);
+    EXPECT_EQ(step.length, c.length);
+    EXPECT_EQ(step.valid, c.valid);
+  }
+  EXPECT_TRUE(is_char_boundary("\xC3\xA9x", 0));
+  EXPECT_FALSE(is_char_boundary("\xC3\xA9x", 1));
+  EXPECT_TRUE(is_char_boundary("\xC3\xA9x", 2));
+  EXPECT_TRUE(is_char_boundary("\xC3\xA9x", 3));
+}
+
 TEST(Utf8, TrimWhiteSpaceRemovesUnicodeWhiteSpaceAtBothEnds) {
   struct Case {
     std::string_view in;
