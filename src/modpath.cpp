@@ -64,18 +64,27 @@ std::string join_dotted(const std::vector<std::string_view>& parts) {
   return out;
 }
 
+// The text after the last "/"; the whole path when it has none.
+std::string_view file_name_of(std::string_view path) { return path.substr(path.rfind('/') + 1); }
+
 // The name less its "." and two-letter extension.
 std::string_view py_stem(std::string_view name) { return name.substr(0, name.size() - 3); }
 
 }  // namespace
 
 bool has_py_extension(std::string_view path, ExtensionCase letters) {
-  const std::string_view name = path.substr(path.rfind('/') + 1);  // npos + 1 is 0: no "/"
+  const std::string_view name = file_name_of(path);
   const std::size_t dot = name.rfind('.');
   if (dot == std::string_view::npos || dot == 0 || name.size() - dot != 3) return false;
   const char p = name[dot + 1], y = name[dot + 2];
   if (letters == ExtensionCase::exact) return p == 'p' && y == 'y';
   return (p == 'p' || p == 'P') && (y == 'y' || y == 'Y');
+}
+
+bool is_test_file_name(std::string_view path, ExtensionCase letters) {
+  if (!has_py_extension(path, letters)) return false;
+  const std::string_view stem = py_stem(file_name_of(path));
+  return is_valid_utf8(stem) && stem.size() >= 5 && (stem.starts_with("test_") || stem.ends_with("_test"));
 }
 
 std::optional<std::string> module_name_for_path(const std::filesystem::path& root, const std::filesystem::path& path) {
@@ -130,11 +139,7 @@ bool is_test_file(const std::filesystem::path& path, const std::filesystem::path
     if (part.text == "test" || part.text == "tests") return true;
   }
   if (parts.empty() || parts.back().kind != ComponentKind::plain) return false;
-  const std::string_view file_name = parts.back().text;
-  if (!has_py_extension(file_name, ExtensionCase::any_ascii)) return false;
-  const std::string_view stem = py_stem(file_name);
-  if (!is_valid_utf8(stem) || stem.size() < 5) return false;
-  return stem.starts_with("test_") || stem.ends_with("_test");
+  return is_test_file_name(parts.back().text, ExtensionCase::any_ascii);
 }
 
 }  // namespace pindrel

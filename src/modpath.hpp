@@ -15,6 +15,10 @@ enum class ExtensionCase { exact, any_ascii };
 // "py"; the test-file rule takes it in any ASCII case.
 bool has_py_extension(std::string_view path, ExtensionCase letters);
 
+// Whether the file name of `path` is a "test_*.py" or "*_test.py" name: an extension read as
+// `letters` says, and a UTF-8 stem of at least 5 bytes.
+bool is_test_file_name(std::string_view path, ExtensionCase letters);
+
 // Whether the directory `dir`, relative to the repository root, holds an `__init__.py`.
 using InitFileProbe = std::function<bool(const std::filesystem::path& dir)>;
 

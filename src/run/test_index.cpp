@@ -1,7 +1,6 @@
 #include "run/test_index.hpp"
 
 #include "modpath.hpp"
-#include "util/utf8.hpp"
 
 #include <algorithm>
 #include <unordered_map>
@@ -131,13 +130,8 @@ KnownTestFiles known_test_files(const impact::SourceCache& cache) {
 }
 
 bool is_collectible_test_file(const std::filesystem::path& path) {
-  const std::filesystem::path file_name = path.filename();
-  const std::string_view name = file_name.native();
-  if (name == "conftest.py") return false;
-  const auto dot = name.rfind('.');
-  if (dot == std::string_view::npos || dot == 0 || name.substr(dot + 1) != "py") return false;
-  const std::string_view stem = name.substr(0, dot);
-  return is_valid_utf8(stem) && stem.size() >= 5 && (stem.starts_with("test_") || stem.ends_with("_test"));
+  // conftest.py needs no rule of its own: its stem neither starts with "test_" nor ends with "_test".
+  return is_test_file_name(path.native(), ExtensionCase::exact);
 }
 
 std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& known, const std::filesystem::path& dir) {
