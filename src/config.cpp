@@ -105,8 +105,7 @@ Converted<std::vector<std::string>> to_strings(const toml::node& node) {
 }
 
 Converted<GitEnvPolicy> policy_named(std::string_view name, const toml::source_region& where) {
-  if (name == "isolate") return GitEnvPolicy::isolate;
-  if (name == "inherit") return GitEnvPolicy::inherit;
+  if (const auto policy = git_env_policy_named(name)) return *policy;
   return std::unexpected(
       Refusal{where, "unknown variant `" + std::string(name) + "`, expected `isolate` or `inherit`"});
 }

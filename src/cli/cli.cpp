@@ -296,9 +296,7 @@ std::optional<OutputFormat> parse_output_format(std::string_view name) {
   return enumerator_named<OutputFormat>(cli::output_format_values, name);
 }
 
-std::optional<GitEnvPolicy> parse_git_env(std::string_view name) {
-  return enumerator_named<GitEnvPolicy>(cli::git_env_values, name);
-}
+std::optional<GitEnvPolicy> parse_git_env(std::string_view name) { return git_env_policy_named(name); }
 
 std::optional<GuideTopic> parse_guide_topic(std::string_view name) {
   return enumerator_named<GuideTopic>(cli::guide_topic_values, name);

@@ -4,6 +4,7 @@
 // command carries its own copy of the global options, so that they are accepted on either
 // side of the command name while the root's -V stays the root's.
 #include "cli/help_formatter.hpp"
+#include "git_env_policy.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -20,8 +21,9 @@ inline constexpr std::array<ValueDoc, 2> output_format_values{{
     {"json", "A single JSON object, for piping into other tools"},
 }};
 inline constexpr std::array<ValueDoc, 2> git_env_values{{
-    {"isolate", "Remove git's repository-local variables (`GIT_DIR`, `GIT_INDEX_FILE`, ...) from pytest's environment"},
-    {"inherit", "Hand pytest pindrel's environment as it is"},
+    {git_env_policy_name(GitEnvPolicy::isolate),
+     "Remove git's repository-local variables (`GIT_DIR`, `GIT_INDEX_FILE`, ...) from pytest's environment"},
+    {git_env_policy_name(GitEnvPolicy::inherit), "Hand pytest pindrel's environment as it is"},
 }};
 inline constexpr std::array<ValueDoc, 3> guide_topic_values{{
     {"setup", "pindrel is not wired into this repository yet"},
