@@ -37,7 +37,8 @@ def make_thing():
 // tests/test_api.py asks for the fixtures directly, through a class mark and through an
 // unreadable mark; tests/test_override.py overrides db and asks for the one above;
 // tests/test_shadow.py overrides db without asking for it; tests/unit/conftest.py overrides
-// db for the files under it and asks for the one above.
+// db for the files under it and asks for the one above; tests/test_dup.py defines db in two
+// classes; tests/fixtures.py defines a fixture outside any test file.
 void write_tree(TestTree& tree, std::string_view conftest) {
   tree.write("tests/conftest.py", conftest);
   tree.write("tests/test_api.py", R"(import pytest
