@@ -8,9 +8,18 @@
 //   bench_tool spawn N ARGV...   ARGV run N times; the time is per run
 //   bench_tool refs-read FILE N  the program's reading of a `qlo refs` answer of N results
 //   bench_tool refs-dom FILE     nlohmann's parse of the same answer's JSON into its value tree
+//   bench_tool select DIR REPORT the file listing of the repository DIR and the selection from the
+//                                impact report REPORT (JSON)
+//   bench_tool select-floor DIR  the same listing, then every test file read and outlined once
 
+#include "git.hpp"
+#include "impact/impact_report_json.hpp"
+#include "impact/source_cache.hpp"
+#include "modpath.hpp"
 #include "pysource/outline.hpp"
 #include "qlo/client.hpp"
+#include "run/selection.hpp"
+#include "util/path_search.hpp"
 #include "util/process.hpp"
 
 #include <nlohmann/json.hpp>
@@ -123,6 +132,40 @@ void refs_dom(const std::string& text) {
   });
 }
 
+pindrel::GitHandle git_in(const std::string& dir) {
+  auto git = pindrel::find_on_path("git", pindrel::PathSearch::from_process());
+  if (!git) fail(git.error().render());
+  return {*git, dir};
+}
+
+std::vector<std::string> listed_files(const pindrel::GitHandle& git) {
+  auto listed = pindrel::list_repository_files(git, std::nullopt);
+  if (!listed) fail(listed.error().render());
+  return std::move(*listed);
+}
+
+void selection(const std::string& dir, const std::string& report_path) {
+  const auto report = pindrel::impact::parse_impact_report(read_whole(report_path));
+  if (!report) fail(report.error().render());
+  const pindrel::GitHandle git = git_in(dir);
+  print_elapsed([&] {
+    pindrel::impact::SourceCache cache = pindrel::impact::new_source_cache(dir, listed_files(git));
+    if (pindrel::run::build_selection(*report, cache).node_ids.empty()) fail("nothing selected");
+  });
+}
+
+void selection_floor(const std::string& dir) {
+  const pindrel::GitHandle git = git_in(dir);
+  print_elapsed([&] {
+    pindrel::impact::SourceCache cache = pindrel::impact::new_source_cache(dir, listed_files(git));
+    for (const auto& path : cache.python_files) {
+      if (!pindrel::is_test_file(path, cache.root)) continue;
+      auto source = pindrel::impact::read_source_cached(cache, path);
+      if (!source || !*source || !pindrel::impact::cached_outline(**source)) fail("cannot outline " + path.native());
+    }
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,6 +177,8 @@ int main(int argc, char** argv) {
   else if (mode == "spawn" && args.size() >= 3) spawn(std::atoi(args[1].c_str()), {args.begin() + 2, args.end()});
   else if (mode == "refs-read" && args.size() == 3) refs_read(read_whole(args[1]), std::stoul(args[2]));
   else if (mode == "refs-dom" && args.size() == 2) refs_dom(read_whole(args[1]));
+  else if (mode == "select" && args.size() == 3) selection(args[1], args[2]);
+  else if (mode == "select-floor" && args.size() == 2) selection_floor(args[1]);
   else fail("usage: see the head of bench/bench_tool.cpp");
   return 0;
 }
