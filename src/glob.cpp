@@ -1,8 +1,8 @@
 #include "glob.hpp"
 
-#include <string>
-
 #include "util/utf8.hpp"
+
+#include <string>
 
 namespace pindrel {
 namespace {
@@ -54,13 +54,12 @@ Result<void> validate_ignore_pattern(std::string_view pattern) {
   }
   const std::size_t special = pattern.find_first_of("[\\]{}");
   if (special != std::string_view::npos) {
-    return std::unexpected(Error(quoted + " uses `" + pattern[special] +
-                                 "`, which is not supported: only `*`, `?` and `**` are"));
+    return std::unexpected(
+        Error(quoted + " uses `" + pattern[special] + "`, which is not supported: only `*`, `?` and `**` are"));
   }
   for (const auto segment : glob_segments(pattern)) {
     if (segment != "**" && segment.find("**") != std::string_view::npos) {
-      return std::unexpected(
-          Error(quoted + ": `**` must be a whole path segment, as in `docs/**` or `**/*.md`"));
+      return std::unexpected(Error(quoted + ": `**` must be a whole path segment, as in `docs/**` or `**/*.md`"));
     }
   }
   return {};

@@ -1,12 +1,12 @@
 #include "modpath.hpp"
 
+#include "util/utf8.hpp"
+
 #include <algorithm>
 #include <span>
 #include <string_view>
 #include <system_error>
 #include <vector>
-
-#include "util/utf8.hpp"
 
 namespace pindrel {
 namespace {

@@ -24,8 +24,8 @@ struct OpenRecord {
 
 FileDiff close_record(OpenRecord&& record) {
   FileDiff diff{std::move(record.old_path), std::move(record.new_path), std::nullopt, record.is_binary};
-  const bool renamed = diff.old_path && diff.new_path &&
-                       std::filesystem::path(*diff.old_path) != std::filesystem::path(*diff.new_path);
+  const bool renamed =
+      diff.old_path && diff.new_path && std::filesystem::path(*diff.old_path) != std::filesystem::path(*diff.new_path);
   if (!renamed) diff.ranges = std::move(record.ranges);
   return diff;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "util/error.hpp"
 #include "git.hpp"
+#include "util/error.hpp"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "changed/file_version.hpp"
 
-#include "util/file_read.hpp"
 #include "modpath.hpp"
+#include "util/file_read.hpp"
 #include "util/utf8.hpp"
 
 #include <algorithm>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "changed/diff_reader.hpp"
-#include "util/error.hpp"
 #include "git.hpp"
 #include "pysource/outline.hpp"
+#include "util/error.hpp"
 
 #include <cstdint>
 #include <filesystem>
@@ -16,10 +16,10 @@ namespace pindrel::changed {
 
 // One side of a changed Python file; its text is not kept.
 struct FileVersion {
-  std::string path;                 // repository-relative
-  std::string module;               // dotted module name of this side
+  std::string path;    // repository-relative
+  std::string module;  // dotted module name of this side
   pysource::Outline outline;
-  std::vector<bool> blank_lines;    // line N (1-based) at N - 1: nothing but white space
+  std::vector<bool> blank_lines;  // line N (1-based) at N - 1: nothing but white space
 };
 
 enum class Side { merge_base, working_tree };

@@ -82,8 +82,8 @@ class ReportBuilder {
     auto new_version = load_file_version(diff.new_path, git_, root_, refs_.merge_base, Side::working_tree);
     if (!new_version) return std::unexpected(std::move(new_version.error()));
 
-    const bool unparsed = (*old_version && (*old_version)->outline.has_error) ||
-                          (*new_version && (*new_version)->outline.has_error);
+    const bool unparsed =
+        (*old_version && (*old_version)->outline.has_error) || (*new_version && (*new_version)->outline.has_error);
     if (unparsed) {
       errors_.insert(path);
       for (const auto* version : {&*old_version, &*new_version}) {

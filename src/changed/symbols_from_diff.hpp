@@ -2,9 +2,9 @@
 
 #include "changed/changed_symbols.hpp"
 #include "config.hpp"
-#include "util/error.hpp"
 #include "git.hpp"
 #include "pysource/outline.hpp"
+#include "util/error.hpp"
 
 #include <filesystem>
 #include <optional>

@@ -24,7 +24,7 @@ class EnclosingDefinitions {
 
  private:
   const std::vector<Definition>& definitions_;
-  std::size_t started_ = 0;  // the definitions before this index start at or before the last line asked
+  std::size_t started_ = 0;              // the definitions before this index start at or before the last line asked
   std::vector<const Definition*> open_;  // started ones in outline order; ended ones leave from the top
   std::uint32_t last_line_ = 0;
 };

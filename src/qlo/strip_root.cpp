@@ -2,8 +2,7 @@
 
 namespace pindrel {
 
-std::optional<std::filesystem::path> strip_root(const std::filesystem::path& path,
-                                                const std::filesystem::path& root) {
+std::optional<std::filesystem::path> strip_root(const std::filesystem::path& path, const std::filesystem::path& root) {
   auto it = path.begin();
   for (const auto& component : root) {
     if (component.empty()) continue;  // the element a trailing separator yields

@@ -1,10 +1,9 @@
 #include "modpath.hpp"
+#include "scratch.hpp"
 
 #include <gtest/gtest.h>
 
 #include <set>
-
-#include "scratch.hpp"
 
 namespace pindrel {
 namespace {
@@ -19,10 +18,9 @@ TEST(PyExtension, ExactOrAnyAsciiCase) {
     bool any_case;
   };
   const Case cases[] = {
-      {"m.py", true, true},       {"pkg/a.b.py", true, true},  {"..py", true, true},
-      {"x.PY", false, true},      {"x.pY", false, true},       {"m.pyc", false, false},
-      {"m.p", false, false},      {"py", false, false},        {".py", false, false},
-      {"pkg/.py", false, false},  {"a.py/", false, false},     {"a.py/..", false, false},
+      {"m.py", true, true},       {"pkg/a.b.py", true, true}, {"..py", true, true},    {"x.PY", false, true},
+      {"x.pY", false, true},      {"m.pyc", false, false},    {"m.p", false, false},   {"py", false, false},
+      {".py", false, false},      {"pkg/.py", false, false},  {"a.py/", false, false}, {"a.py/..", false, false},
       {"dir.py/m", false, false}, {"", false, false},
   };
   for (const auto& c : cases) {
@@ -34,8 +32,8 @@ TEST(PyExtension, ExactOrAnyAsciiCase) {
 
 TEST(ModuleName, PackageChainOnDisk) {
   ScratchDir root;
-  for (const char* init : {"pkg/__init__.py", "pkg/sub/__init__.py", "src/lib/__init__.py", "a/b/__init__.py",
-                           "x/y/__init__.py"}) {
+  for (const char* init :
+       {"pkg/__init__.py", "pkg/sub/__init__.py", "src/lib/__init__.py", "a/b/__init__.py", "x/y/__init__.py"}) {
     write_file(root.path() / init, "");
   }
   // A symbolic link counts as the file it leads to.
@@ -100,26 +98,11 @@ TEST(TestFile, Rule) {
     bool test;
   };
   const Case cases[] = {
-      {"tests/util.py", true},
-      {"pkg/test/util.py", true},
-      {"tests", true},
-      {"pkg/tests/data.json", true},
-      {"pkg/Tests/util.py", false},
-      {"test_api.py", true},
-      {"api_test.py", true},
-      {"pkg/test_api.PY", true},
-      {"pkg/test_api.pY", true},
-      {"test_.py", true},
-      {"_test.py", true},
-      {"test.py", false},
-      {"tests.py", false},
-      {"testing.py", false},
-      {"mytest.py", false},
-      {"test_api.pyc", false},
-      {"test_api", false},
-      {"pkg/.test_x", false},
-      {"test_\xFF.py", false},
-      {"\xFF_test.py", false},
+      {"tests/util.py", true},      {"pkg/test/util.py", true}, {"tests", true},         {"pkg/tests/data.json", true},
+      {"pkg/Tests/util.py", false}, {"test_api.py", true},      {"api_test.py", true},   {"pkg/test_api.PY", true},
+      {"pkg/test_api.pY", true},    {"test_.py", true},         {"_test.py", true},      {"test.py", false},
+      {"tests.py", false},          {"testing.py", false},      {"mytest.py", false},    {"test_api.pyc", false},
+      {"test_api", false},          {"pkg/.test_x", false},     {"test_\xFF.py", false}, {"\xFF_test.py", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);

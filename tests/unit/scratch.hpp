@@ -2,6 +2,9 @@
 
 // Scratch directories and repositories for tests that touch the file system or run git.
 
+#include "git_env_policy.hpp"
+#include "util/process.hpp"
+
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -11,8 +14,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "util/process.hpp"
 
 namespace pindrel::test_support {
 
@@ -59,10 +60,7 @@ inline void pin_git_environment() {
   ::setenv("GIT_COMMITTER_NAME", "Test", 1);
   ::setenv("GIT_COMMITTER_EMAIL", "test@example.com", 1);
   ::setenv("GIT_CEILING_DIRECTORIES", std::filesystem::temp_directory_path().c_str(), 1);
-  for (const char* name : {"GIT_DIR", "GIT_WORK_TREE", "GIT_INDEX_FILE", "GIT_OBJECT_DIRECTORY",
-                           "GIT_ALTERNATE_OBJECT_DIRECTORIES", "GIT_COMMON_DIR", "GIT_PREFIX"}) {
-    ::unsetenv(name);
-  }
+  for (const std::string_view name : repository_local_git_vars) ::unsetenv(std::string(name).c_str());
 }
 
 // A scratch git repository on branch main, with helpers that run real git in it.

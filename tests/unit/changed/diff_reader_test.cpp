@@ -138,7 +138,8 @@ index bca70f3..4286f42 100644
       {"malformed hunk headers add nothing",
        "diff --git a/m.py b/m.py\n@@ -1 @@\n@@ +1 -1 @@\n@@ -x +1 @@\n@@ -1 + @@\n@@ -1  +1 @@\n@@ -9 +9\n",
        {with_ranges("m.py", "m.py", {{9, 1}}, {{9, 1}})}},
-      {"a diff --git line without b/ gives no paths", "diff --git x y\n",
+      {"a diff --git line without b/ gives no paths",
+       "diff --git x y\n",
        {with_ranges(std::nullopt, std::nullopt, {}, {})}},
       {"paths compared by component", "diff --git a/d//m.py b/d/m.py\n", {with_ranges("d//m.py", "d/m.py", {}, {})}},
       {"several records in order",
@@ -159,14 +160,10 @@ TEST(DiffReader, DiffPath) {
     std::optional<std::string> want;
   };
   const Case cases[] = {
-      {"a/pkg/mod.py", "a/", "pkg/mod.py"},
-      {"b/pkg/mod.py", "b/", "pkg/mod.py"},
-      {"b/pkg/mod.py", "a/", "b/pkg/mod.py"},
-      {"/dev/null", "a/", std::nullopt},
-      {"/dev/null\t", "b/", std::nullopt},
-      {"a/with space.py\t", "a/", "with space.py"},
-      {"a/x.py\t2024-01-01 10:00:00", "a/", "x.py"},
-      {"", "a/", ""},
+      {"a/pkg/mod.py", "a/", "pkg/mod.py"},          {"b/pkg/mod.py", "b/", "pkg/mod.py"},
+      {"b/pkg/mod.py", "a/", "b/pkg/mod.py"},        {"/dev/null", "a/", std::nullopt},
+      {"/dev/null\t", "b/", std::nullopt},           {"a/with space.py\t", "a/", "with space.py"},
+      {"a/x.py\t2024-01-01 10:00:00", "a/", "x.py"}, {"", "a/", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

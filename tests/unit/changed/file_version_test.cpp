@@ -1,8 +1,7 @@
 #include "changed/file_version.hpp"
+#include "scratch.hpp"
 
 #include <gtest/gtest.h>
-
-#include "scratch.hpp"
 
 namespace pindrel::changed {
 namespace {
@@ -24,7 +23,7 @@ TEST(FileVersion, BlankLines) {
       {"a\nb", {false, false}},
       {"x = 1\r\n \t\r\n", {false, true}},
       {"\xC2\xA0\n\xE2\x80\x83x\n", {true, false}},  // no-break and em spaces are white space
-      {"\r", {true}},                                 // a lone carriage return is white space too
+      {"\r", {true}},                                // a lone carriage return is white space too
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.text));
@@ -40,13 +39,10 @@ TEST(FileVersion, ModuleNames) {
     std::string_view module;
   };
   const Case cases[] = {
-      {"pkg/mod.py", "pkg.mod"},
-      {"pkg/__init__.py", "pkg"},
-      {"__init__.py", "__init__"},   // no package chain: the path less its extension
-      {"scripts/run", "scripts.run"},
-      {"scripts/run.sh", "scripts.run"},
-      {"a/b.c.txt", "a.b.c"},
-      {"d/.hidden", "d..hidden"},
+      {"pkg/mod.py", "pkg.mod"},      {"pkg/__init__.py", "pkg"},
+      {"__init__.py", "__init__"},  // no package chain: the path less its extension
+      {"scripts/run", "scripts.run"}, {"scripts/run.sh", "scripts.run"},
+      {"a/b.c.txt", "a.b.c"},         {"d/.hidden", "d..hidden"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.path));
@@ -109,7 +105,9 @@ TEST(FileVersion, ReadFailures) {
   const Case cases[] = {
       {"bad.py", Side::working_tree, {"git", repo.path()}, "could not read bad.py: stream did not contain valid UTF-8"},
       {"dir.py", Side::working_tree, {"git", repo.path()}, "could not read dir.py: Is a directory (os error 21)"},
-      {"mod.py", Side::merge_base, {"/nonexistent/git", repo.path()},
+      {"mod.py",
+       Side::merge_base,
+       {"/nonexistent/git", repo.path()},
        "could not read mod.py at the merge base: failed to spawn `/nonexistent/git`: "
        "No such file or directory (os error 2)"},
   };

@@ -1,8 +1,7 @@
 #include "changed/symbols_from_diff.hpp"
+#include "scratch.hpp"
 
 #include <gtest/gtest.h>
-
-#include "scratch.hpp"
 
 namespace pindrel::changed {
 namespace {
@@ -36,7 +35,7 @@ TEST(SymbolsFromDiff, IgnoringEntryMatchesWholeDottedSuffixes) {
 }
 
 SymbolChange change(std::string symbol, std::string file, std::uint32_t line) {
-  return SymbolChange{std::move(symbol), std::move(file), pysource::DefinitionKind::function, line, 1,
+  return SymbolChange{std::move(symbol),    std::move(file), pysource::DefinitionKind::function, line, 1,
                       ChangeKind::modified, std::nullopt};
 }
 
@@ -46,7 +45,7 @@ TEST(SymbolsFromDiff, DedupSortsByBytesAndKeepsTheFirst) {
       change("m:b", "m.py", 4), change("m:a", "a.py", 5), change("m:\xC3\xA9", "m.py", 6),
   };
   const std::vector<SymbolChange> want = {
-      change("m:B", "m.py", 3), change("m:a", "a.py", 5), change("m:a", "z.py", 2),
+      change("m:B", "m.py", 3), change("m:a", "a.py", 5),        change("m:a", "z.py", 2),
       change("m:b", "m.py", 1), change("m:\xC3\xA9", "m.py", 6),
   };
   EXPECT_EQ(dedup_symbol_changes(in), want);
@@ -57,13 +56,14 @@ TEST(SymbolsFromDiff, DedupSortsByBytesAndKeepsTheFirst) {
 // file make a module-level change.
 TEST(SymbolsFromDiff, DamagedHunkCountIsBoundByTheFile) {
   test_support::ScratchDir root;
-  test_support::write_file(root.path() / "git",
-                           "#!/bin/sh\n"
-                           "case \"$3\" in\n"
-                           "  diff) printf 'diff --git a/m.py b/m.py\\n--- a/m.py\\n+++ b/m.py\\n@@ -1 +1,4294967295 @@\\n' ;;\n"
-                           "  show) printf 'def f():\\n    return 0\\n' ;;\n"
-                           "esac\n",
-                           test_support::FileMode::executable);
+  test_support::write_file(
+      root.path() / "git",
+      "#!/bin/sh\n"
+      "case \"$3\" in\n"
+      "  diff) printf 'diff --git a/m.py b/m.py\\n--- a/m.py\\n+++ b/m.py\\n@@ -1 +1,4294967295 @@\\n' ;;\n"
+      "  show) printf 'def f():\\n    return 0\\n' ;;\n"
+      "esac\n",
+      test_support::FileMode::executable);
   test_support::write_file(root.path() / "m.py",
                            "def f():\n    return 1\n\nclass C:\n    def m(self):\n        pass\n");
   const GitHandle git{root.path() / "git", root.path()};

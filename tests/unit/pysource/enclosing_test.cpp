@@ -20,9 +20,8 @@ Definition spanning(std::string qualname, std::uint32_t start, std::uint32_t end
 // and two definitions with the same span, where the later one wins.
 Outline sample_outline() {
   Outline outline;
-  outline.definitions = {spanning("A", 1, 10),    spanning("A.f", 2, 4), spanning("A.B", 6, 8),
-                         spanning("A.B.m", 7, 8), spanning("h", 12, 12), spanning("T1", 14, 16),
-                         spanning("T2", 14, 16)};
+  outline.definitions = {spanning("A", 1, 10),  spanning("A.f", 2, 4),  spanning("A.B", 6, 8), spanning("A.B.m", 7, 8),
+                         spanning("h", 12, 12), spanning("T1", 14, 16), spanning("T2", 14, 16)};
   return outline;
 }
 
@@ -37,10 +36,10 @@ struct Case {
 };
 
 const Case cases[] = {
-    {0, std::nullopt}, {1, "A"},           {2, "A.f"},  {4, "A.f"},        {5, "A"},
-    {6, "A.B"},        {7, "A.B.m"},       {8, "A.B.m"}, {9, "A"},         {10, "A"},
-    {11, std::nullopt}, {12, "h"},         {13, std::nullopt}, {15, "T2"}, {17, std::nullopt},
-    {4294967295u, std::nullopt},
+    {0, std::nullopt},  {1, "A"},   {2, "A.f"},         {4, "A.f"},
+    {5, "A"},           {6, "A.B"}, {7, "A.B.m"},       {8, "A.B.m"},
+    {9, "A"},           {10, "A"},  {11, std::nullopt}, {12, "h"},
+    {13, std::nullopt}, {15, "T2"}, {17, std::nullopt}, {4294967295u, std::nullopt},
 };
 
 TEST(Enclosing, InnermostHoldsTheLine) {

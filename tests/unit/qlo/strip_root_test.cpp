@@ -12,10 +12,8 @@ TEST(StripRoot, WholeComponentsOnly) {
     std::optional<std::filesystem::path> stripped;
   };
   const Case cases[] = {
-      {"/repo/pkg/a.py", "/repo", "pkg/a.py"},
-      {"/repo//pkg/a.py", "/repo/", "pkg/a.py"},
-      {"/repository/a.py", "/repo", std::nullopt},
-      {"pkg/a.py", "/repo", std::nullopt},
+      {"/repo/pkg/a.py", "/repo", "pkg/a.py"},     {"/repo//pkg/a.py", "/repo/", "pkg/a.py"},
+      {"/repository/a.py", "/repo", std::nullopt}, {"pkg/a.py", "/repo", std::nullopt},
       {"/other/a.py", "/repo", std::nullopt},
   };
   for (const auto& c : cases) {
