@@ -14,17 +14,9 @@ void append_padded(std::string& text, std::string_view value, std::size_t width)
   if (length < width) text.append(width - length, ' ');
 }
 
-void append_header(std::string& text, std::string_view title, std::size_t count) {
-  text += '\n';
-  text += title;
-  text += " (";
-  text += std::to_string(count);
-  text += ")\n";
-}
-
 void write_path_section(std::string& text, std::string_view title, const std::vector<std::string>& paths) {
   if (paths.empty()) return;
-  append_header(text, title, paths.size());
+  append_section_header(text, title, paths.size());
   for (const auto& path : paths) {
     text += "  ";
     text += path;
@@ -36,7 +28,7 @@ void write_module_section(std::string& text, const std::vector<ModuleChange>& ch
   if (changes.empty()) return;
   std::size_t width = 0;
   for (const auto& change : changes) width = std::max(width, scalar_count(change.module));
-  append_header(text, "module-level changes", changes.size());
+  append_section_header(text, "module-level changes", changes.size());
   for (const auto& change : changes) {
     text += "  ";
     append_padded(text, change.module, width);
@@ -47,6 +39,14 @@ void write_module_section(std::string& text, const std::vector<ModuleChange>& ch
 }
 
 }  // namespace
+
+void append_section_header(std::string& text, std::string_view title, std::size_t count) {
+  text += '\n';
+  text += title;
+  text += " (";
+  text += std::to_string(count);
+  text += ")\n";
+}
 
 void render_changed_symbols_text(std::string& text, const ChangedSymbols& report) {
   // Every file under `errors` also gave module-level changes, so `errors` need not be asked.
@@ -73,7 +73,7 @@ void render_changed_symbols_text(std::string& text, const ChangedSymbols& report
 void write_symbol_change_section(std::string& text, std::string_view title, const std::vector<SymbolChange>& changes,
                                  std::size_t width) {
   if (changes.empty()) return;
-  append_header(text, title, changes.size());
+  append_section_header(text, title, changes.size());
   for (const auto& change : changes) {
     text += "  ";
     append_padded(text, change_kind_word(change.change), 8);

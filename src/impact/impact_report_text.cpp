@@ -1,6 +1,7 @@
 #include "impact/impact_report_text.hpp"
 
 #include "base_line.hpp"
+#include "changed/changed_symbols_text.hpp"
 #include "util/u128.hpp"
 
 #include <string_view>
@@ -10,14 +11,6 @@ namespace pindrel::impact {
 namespace {
 
 constexpr std::string_view arrow = "\xE2\x86\x90";  // U+2190
-
-void append_header(std::string& text, std::string_view title, std::size_t count) {
-  text += '\n';
-  text += title;
-  text += " (";
-  text += std::to_string(count);
-  text += ")\n";
-}
 
 void append_line(std::string& text, std::string_view value, std::string_view note = {}) {
   text += "  ";
@@ -40,7 +33,7 @@ std::string_view qualified_name(std::string_view symbol) {
 void write_group(std::string& text, std::string_view title, const std::vector<const ImpactedTest*>& entries,
                  void (*write_entry)(std::string&, const ImpactedTest&)) {
   if (entries.empty()) return;
-  append_header(text, title, entries.size());
+  changed::append_section_header(text, title, entries.size());
   for (const ImpactedTest* entry : entries) {
     write_entry(text, *entry);
     write_reference_chain(text, *entry);
@@ -62,7 +55,7 @@ void write_conftest(std::string& text, const ImpactedTest& entry) {
 
 void write_text_section(std::string& text, std::string_view title, const std::vector<std::string>& lines) {
   if (lines.empty()) return;
-  append_header(text, title, lines.size());
+  changed::append_section_header(text, title, lines.size());
   for (const auto& line : lines) append_line(text, line);
 }
 
@@ -99,7 +92,7 @@ std::string render_impact_report_text(const ImpactReport& report) {
 
   write_text_section(text, "changed test files", report.test_files_changed);
   if (!report.ignored_symbols.empty()) {
-    append_header(text, "ignored symbols", report.ignored_symbols.size());
+    changed::append_section_header(text, "ignored symbols", report.ignored_symbols.size());
     for (const auto& ignored : report.ignored_symbols) append_line(text, ignored.symbol, "  (@" + ignored.ignored_by + ")");
   }
   write_text_section(text, "ignored paths", report.ignored_paths);
