@@ -171,14 +171,23 @@ void selection_floor(const std::string& dir) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const std::string_view mode = args.empty() ? "" : args[0];
-  if (mode == "parse" && args.size() == 2) bare_parse(read_listed(args[1]));
-  else if (mode == "outline" && args.size() == 2) outline(read_listed(args[1]));
-  else if (mode == "commands" && args.size() == 3) commands(args[1], args[2]);
-  else if (mode == "spawn" && args.size() >= 3) spawn(std::atoi(args[1].c_str()), {args.begin() + 2, args.end()});
-  else if (mode == "refs-read" && args.size() == 3) refs_read(read_whole(args[1]), std::stoul(args[2]));
-  else if (mode == "refs-dom" && args.size() == 2) refs_dom(read_whole(args[1]));
-  else if (mode == "select" && args.size() == 3) selection(args[1], args[2]);
-  else if (mode == "select-floor" && args.size() == 2) selection_floor(args[1]);
-  else fail("usage: see the head of bench/bench_tool.cpp");
+  if (mode == "parse" && args.size() == 2)
+    bare_parse(read_listed(args[1]));
+  else if (mode == "outline" && args.size() == 2)
+    outline(read_listed(args[1]));
+  else if (mode == "commands" && args.size() == 3)
+    commands(args[1], args[2]);
+  else if (mode == "spawn" && args.size() >= 3)
+    spawn(std::atoi(args[1].c_str()), {args.begin() + 2, args.end()});
+  else if (mode == "refs-read" && args.size() == 3)
+    refs_read(read_whole(args[1]), std::stoul(args[2]));
+  else if (mode == "refs-dom" && args.size() == 2)
+    refs_dom(read_whole(args[1]));
+  else if (mode == "select" && args.size() == 3)
+    selection(args[1], args[2]);
+  else if (mode == "select-floor" && args.size() == 2)
+    selection_floor(args[1]);
+  else
+    fail("usage: see the head of bench/bench_tool.cpp");
   return 0;
 }

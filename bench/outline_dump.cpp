@@ -24,8 +24,8 @@ std::string literal(const LiteralValue& value) {
 void dump(std::ostream& out, const Outline& outline) {
   out << "has_error " << outline.has_error << '\n';
   for (const Definition& d : outline.definitions) {
-    out << "def " << static_cast<int>(d.kind) << ' ' << d.qualname << ' ' << d.start_line << '-' << d.end_line
-        << " @" << d.line << ':' << d.column << " (";
+    out << "def " << static_cast<int>(d.kind) << ' ' << d.qualname << ' ' << d.start_line << '-' << d.end_line << " @"
+        << d.line << ':' << d.column << " (";
     for (const std::string& name : d.parameter_names) out << name << ',';
     out << ") [";
     for (const std::string& name : d.superclass_names) out << name << ',';
@@ -37,9 +37,11 @@ void dump(std::ostream& out, const Outline& outline) {
       out << ")\n";
     }
   }
-  for (const LineRange& range : outline.import_ranges) out << "import " << range.start_line << '-' << range.end_line << '\n';
+  for (const LineRange& range : outline.import_ranges)
+    out << "import " << range.start_line << '-' << range.end_line << '\n';
   for (const ImportAlias& alias : outline.aliased_imports) {
-    out << "alias " << alias.imported_name << ' ' << alias.alias_name << " @" << alias.line << ':' << alias.column << '\n';
+    out << "alias " << alias.imported_name << ' ' << alias.alias_name << " @" << alias.line << ':' << alias.column
+        << '\n';
   }
   for (const ModuleLevelName& name : outline.module_names) {
     out << "name " << name.bound_name << " @" << name.line << ':' << name.column << '\n';

@@ -3,29 +3,24 @@
 #include "json/value.hpp"
 #include "json/writer.hpp"
 
-
 namespace pindrel::changed {
 
 namespace {
 
 using json::field;
-using pysource::DefinitionKind;
 using json::Presence;
+using pysource::DefinitionKind;
 
-Result<std::optional<std::string>> read_ignored_by(json::Reader& reader) {
-  return reader.read_optional<std::string>([](json::Reader& r) { return r.read_string(); });
-}
-
-constexpr auto symbol_change_record = json::record<SymbolChange>(
-    "SymbolChange", {
-                        field<&SymbolChange::symbol>("symbol"),
-                        field<&SymbolChange::file>("file"),
-                        field<&SymbolChange::kind, deserialize_definition_kind>("kind"),
-                        field<&SymbolChange::line>("line"),
-                        field<&SymbolChange::column>("column"),
-                        field<&SymbolChange::change, deserialize_change_kind>("change"),
-                        field<&SymbolChange::ignored_by, read_ignored_by>("ignored_by", Presence::defaulted),
-                    });
+constexpr auto symbol_change_record =
+    json::record<SymbolChange>("SymbolChange", {
+                                                   field<&SymbolChange::symbol>("symbol"),
+                                                   field<&SymbolChange::file>("file"),
+                                                   field<&SymbolChange::kind, deserialize_definition_kind>("kind"),
+                                                   field<&SymbolChange::line>("line"),
+                                                   field<&SymbolChange::column>("column"),
+                                                   field<&SymbolChange::change, deserialize_change_kind>("change"),
+                                                   field<&SymbolChange::ignored_by>("ignored_by", Presence::defaulted),
+                                               });
 
 constexpr auto module_change_record = json::record<ModuleChange>(
     "ModuleChange", {field<&ModuleChange::module>("module"), field<&ModuleChange::file>("file")});
@@ -47,7 +42,8 @@ constexpr auto report_record = json::record<ChangedSymbols>(
 
 }  // namespace
 
-void write_symbol_changes_json(json::PrettyWriter& writer, std::string_view key, const std::vector<SymbolChange>& list) {
+void write_symbol_changes_json(json::PrettyWriter& writer, std::string_view key,
+                               const std::vector<SymbolChange>& list) {
   writer.key(key).begin_array();
   for (const SymbolChange& entry : list) {
     writer.begin_object()
@@ -85,12 +81,8 @@ void symbol_changes_to_json_value(nlohmann::json& object, std::string_view key, 
   json::Value array = json::Value::array();
   for (const SymbolChange& entry : list) {
     json::Value item = {
-        {"symbol", entry.symbol},
-        {"file", entry.file},
-        {"kind", definition_kind_word(entry.kind)},
-        {"line", entry.line},
-        {"column", entry.column},
-        {"change", change_kind_word(entry.change)},
+        {"symbol", entry.symbol}, {"file", entry.file},     {"kind", definition_kind_word(entry.kind)},
+        {"line", entry.line},     {"column", entry.column}, {"change", change_kind_word(entry.change)},
     };
     if (entry.ignored_by) item["ignored_by"] = *entry.ignored_by;
     array.push_back(std::move(item));
@@ -110,8 +102,12 @@ Result<std::vector<ModuleChange>> deserialize_module_changes(json::Reader& reade
   return reader.read_list<ModuleChange>([](json::Reader& r) { return r.read_record(module_change_record); });
 }
 
-Result<DefinitionKind> deserialize_definition_kind(json::Reader& reader) { return reader.read_enum<DefinitionKind>(definition_kind_words); }
+Result<DefinitionKind> deserialize_definition_kind(json::Reader& reader) {
+  return reader.read_enum<DefinitionKind>(definition_kind_words);
+}
 
-Result<ChangeKind> deserialize_change_kind(json::Reader& reader) { return reader.read_enum<ChangeKind>(change_kind_words); }
+Result<ChangeKind> deserialize_change_kind(json::Reader& reader) {
+  return reader.read_enum<ChangeKind>(change_kind_words);
+}
 
 }  // namespace pindrel::changed

@@ -2,7 +2,6 @@
 
 #include "json/writer.hpp"
 
-
 namespace pindrel::impact {
 
 namespace {
@@ -10,26 +9,22 @@ namespace {
 using json::field;
 using json::Presence;
 
-Result<std::optional<std::string>> read_symbol(json::Reader& reader) {
-  return reader.read_optional<std::string>([](json::Reader& r) { return r.read_string(); });
-}
-
 // A left-out `kind` is `test`, the default of the record.
 constexpr auto impacted_test_record = json::record<ImpactedTest>(
     "ImpactedTest", {
                         field<&ImpactedTest::file>("file"),
-                        field<&ImpactedTest::symbol, read_symbol>("symbol", Presence::optional),
+                        field<&ImpactedTest::symbol>("symbol", Presence::optional),
                         field<&ImpactedTest::via>("via"),
                         field<&ImpactedTest::origin>("origin"),
                         field<&ImpactedTest::kind, deserialize_test_kind>("kind", Presence::defaulted),
                     });
 
-constexpr auto ignored_symbol_record = json::record<IgnoredSymbol>(
-    "IgnoredSymbol", {
-                         field<&IgnoredSymbol::symbol>("symbol"),
-                         field<&IgnoredSymbol::file>("file"),
-                         field<&IgnoredSymbol::ignored_by>("ignored_by"),
-                     });
+constexpr auto ignored_symbol_record =
+    json::record<IgnoredSymbol>("IgnoredSymbol", {
+                                                     field<&IgnoredSymbol::symbol>("symbol"),
+                                                     field<&IgnoredSymbol::file>("file"),
+                                                     field<&IgnoredSymbol::ignored_by>("ignored_by"),
+                                                 });
 
 constexpr auto stats_record = json::record<Stats>("Stats", {
                                                                field<&Stats::seeds>("seeds"),
@@ -58,13 +53,17 @@ constexpr auto report_record = json::record<ImpactReport>(
 std::string render_impact_report_json(const ImpactReport& report) {
   json::PrettyWriter writer;
   writer.begin_object().member("verdict", verdict_name(report.verdict)).key("reason");
-  if (report.reason) writer.string(run_all_reason_name(*report.reason));
-  else writer.null();
+  if (report.reason)
+    writer.string(run_all_reason_name(*report.reason));
+  else
+    writer.null();
   writer.member("base", report.base).member("merge_base", report.merge_base).key("impacted_tests").begin_array();
   for (const ImpactedTest& test : report.impacted_tests) {
     writer.begin_object().member("file", test.file).key("symbol");
-    if (test.symbol) writer.string(*test.symbol);
-    else writer.null();
+    if (test.symbol)
+      writer.string(*test.symbol);
+    else
+      writer.null();
     writer.strings("via", test.via)
         .member("origin", test.origin)
         .member("kind", test_kind_name(test.kind))
@@ -110,7 +109,8 @@ Result<std::optional<RunAllReason>> deserialize_reason(json::Reader& reader) {
   if (!null) return std::unexpected(std::move(null.error()));
   if (*null) return std::optional<RunAllReason>();
   RunAllReason reason{};
-  auto read = reader.read_variant_with([&](std::string_view name) { return json::store(reason, run_all_reason_from_name(name)); });
+  auto read = reader.read_variant_with(
+      [&](std::string_view name) { return json::store(reason, run_all_reason_from_name(name)); });
   if (!read) return std::unexpected(std::move(read.error()));
   return reason;
 }

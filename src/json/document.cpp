@@ -62,13 +62,13 @@ class Diagnosis {
     std::optional<Fault> fault;
     switch (expect) {
       case Expect::value:
-      case Expect::nothing:
-        fault = value(p);
-        break;
+      case Expect::nothing: fault = value(p); break;
       case Expect::object_first:
         if (p == size()) return {"EOF while parsing an object", p};
-        if (text_[p] == '"') fault = string(p);
-        else if (text_[p] != '}') return {"key must be a string", peeked(text_, p)};
+        if (text_[p] == '"')
+          fault = string(p);
+        else if (text_[p] != '}')
+          return {"key must be a string", peeked(text_, p)};
         break;
       case Expect::after_key:
         if (p == size()) return {"EOF while parsing an object", p};
@@ -112,17 +112,12 @@ class Diagnosis {
   std::optional<Fault> value(std::size_t p) const {
     if (p == size()) return Fault{"EOF while parsing a value", p};
     switch (text_[p]) {
-      case '"':
-        return string(p);
-      case 't':
-        return literal(p, "true");
-      case 'f':
-        return literal(p, "false");
-      case 'n':
-        return literal(p, "null");
+      case '"': return string(p);
+      case 't': return literal(p, "true");
+      case 'f': return literal(p, "false");
+      case 'n': return literal(p, "null");
       case '[':
-      case '{':
-        return std::nullopt;
+      case '{': return std::nullopt;
       default:
         if (text_[p] == '-' || is_digit(text_[p])) return number(p);
         return Fault{"expected value", peeked(text_, p)};
@@ -256,8 +251,7 @@ class Tokens::Scanner {
   void next(Event& event) {
     if (fault_) return fault(event);
     switch (expect_) {
-      case Expect::value:
-        return value(scan(), event);
+      case Expect::value: return value(scan(), event);
       case Expect::object_first:
       case Expect::object_next: {
         Token token = scan();
@@ -285,8 +279,7 @@ class Tokens::Scanner {
         }
         return value(token, event);
       }
-      case Expect::nothing:
-        break;
+      case Expect::nothing: break;
     }
     assert(false && "read past the end of the value");
   }
@@ -371,8 +364,10 @@ class Tokens::Scanner {
   }
 
   void after_value() {
-    if (open_.empty()) expect_ = Expect::nothing;
-    else expect_ = open_.back() ? Expect::object_next : Expect::array_next;
+    if (open_.empty())
+      expect_ = Expect::nothing;
+    else
+      expect_ = open_.back() ? Expect::object_next : Expect::array_next;
   }
 
   // The lexer or the grammar refused what follows the last token: word the fault from there.

@@ -34,9 +34,9 @@ struct Event {
 
   Type type = Type::null;
   bool boolean = false;
-  double real = 0;        // a number's value; an integer's beyond 64 bits is its nearest real
-  std::size_t end = 0;    // byte offset just past the token's last character
-  std::string text;       // a key's or string's decoded value; an error's message with its position
+  double real = 0;      // a number's value; an integer's beyond 64 bits is its nearest real
+  std::size_t end = 0;  // byte offset just past the token's last character
+  std::string text;     // a key's or string's decoded value; an error's message with its position
 };
 
 // The byte offset of the first character of `event`, a token of `text` other than a key or string.

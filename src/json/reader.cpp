@@ -1,10 +1,10 @@
 #include "json/reader.hpp"
 
+#include "util/utf8.hpp"
+
 #include <cassert>
 #include <charconv>
 #include <cmath>
-
-#include "util/utf8.hpp"
 
 namespace pindrel::json {
 
@@ -24,13 +24,15 @@ std::string display_real(double value) {
   const std::size_t e = scientific.find('e');
   std::string sign, digits;
   for (const char c : scientific.substr(0, e)) {
-    if (c == '-') sign = "-";
-    else if (c != '.') digits += c;
+    if (c == '-')
+      sign = "-";
+    else if (c != '.')
+      digits += c;
   }
   int exponent = 0;
   const std::string_view exponent_text = scientific.substr(e + 1);
-  std::from_chars(exponent_text.data() + (exponent_text[0] == '+' ? 1 : 0),
-                  exponent_text.data() + exponent_text.size(), exponent);
+  std::from_chars(exponent_text.data() + (exponent_text[0] == '+' ? 1 : 0), exponent_text.data() + exponent_text.size(),
+                  exponent);
   const long point = exponent + 1;  // digits before the decimal point
   const auto count = static_cast<long>(digits.size());
   std::string plain;
@@ -271,8 +273,8 @@ Result<void> Reader::read_array_form(const Fields& record, FunctionRef<Result<vo
   for (std::size_t field = count; field < record.names.size(); ++field) {
     if (record.presence[field] != Presence::defaulted) {
       return std::unexpected(error_at("invalid length " + std::to_string(count) + ", expected struct " +
-                                          std::string(record.type) + " with " +
-                                          std::to_string(record.names.size()) + " elements",
+                                          std::string(record.type) + " with " + std::to_string(record.names.size()) +
+                                          " elements",
                                       closing.end));
     }
   }
@@ -334,8 +336,10 @@ Result<void> Reader::skip_value() {
     auto event = peek();
     if (!event) return std::unexpected(std::move(event.error()));
     const Type type = take().type;
-    if (type == Type::begin_object || type == Type::begin_array) ++depth;
-    else if (type == Type::end_object || type == Type::end_array) --depth;
+    if (type == Type::begin_object || type == Type::begin_array)
+      ++depth;
+    else if (type == Type::end_object || type == Type::end_array)
+      --depth;
   } while (depth > 0);
   return {};
 }

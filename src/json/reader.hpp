@@ -6,13 +6,13 @@
 // Records come as an object or as an array of their values in declared order; enumerations as a string
 // or as an object whose only key is the name, with null as its value.
 
-#include "util/error.hpp"
 #include "json/document.hpp"
+#include "util/error.hpp"
 #include "util/u128.hpp"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <array>
 #include <memory>
 #include <optional>
 #include <span>
@@ -44,8 +44,8 @@ template <class R, class... Args>
 class FunctionRef<R(Args...)> {
  public:
   template <class F>
-    requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> && std::is_invocable_r_v<R, F&, Args...>)
-  FunctionRef(F&& f)  // NOLINT(google-explicit-constructor): stands for the callable it refers to
+  requires(!std::is_same_v<std::remove_cvref_t<F>, FunctionRef> && std::is_invocable_r_v<R, F&, Args...>)
+      FunctionRef(F&& f)  // implicit, so that a lambda passes where a FunctionRef is taken
       : callable_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
         call_([](void* callable, Args... args) -> R {
           return (*static_cast<std::remove_reference_t<F>*>(callable))(std::forward<Args>(args)...);
@@ -233,12 +233,18 @@ Result<T> Reader::read_record(const Record<T, N>& record) {
 
 template <class T>
 Result<T> Reader::read_value() {
-  if constexpr (std::is_same_v<T, std::string>) return read_string();
-  else if constexpr (std::is_same_v<T, std::uint8_t>) return read_u8();
-  else if constexpr (std::is_same_v<T, std::uint32_t>) return read_u32();
-  else if constexpr (std::is_same_v<T, std::uint64_t>) return read_u64();
-  else if constexpr (std::is_same_v<T, u128>) return read_u128();
-  else if constexpr (std::is_same_v<T, std::vector<std::string>>) return read_strings();
+  if constexpr (std::is_same_v<T, std::string>)
+    return read_string();
+  else if constexpr (std::is_same_v<T, std::uint8_t>)
+    return read_u8();
+  else if constexpr (std::is_same_v<T, std::uint32_t>)
+    return read_u32();
+  else if constexpr (std::is_same_v<T, std::uint64_t>)
+    return read_u64();
+  else if constexpr (std::is_same_v<T, u128>)
+    return read_u128();
+  else if constexpr (std::is_same_v<T, std::vector<std::string>>)
+    return read_strings();
   else if constexpr (std::is_same_v<T, std::optional<std::string>>) {
     return read_optional<std::string>([](Reader& reader) { return reader.read_string(); });
   } else {

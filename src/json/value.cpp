@@ -22,12 +22,8 @@ void write_value(PrettyWriter& writer, const Value& value) {
       for (const Value& element : value) write_value(writer, element);
       writer.end_array();
       break;
-    case Value::value_t::string:
-      writer.string(value.get_ref<const std::string&>());
-      break;
-    default:
-      writer.token(value.dump());
-      break;
+    case Value::value_t::string: writer.string(value.get_ref<const std::string&>()); break;
+    default: writer.token(value.dump()); break;
   }
 }
 

@@ -115,8 +115,10 @@ class Cursors {
   class Lease {
    public:
     Lease(Cursors& owner, TSNode node) : owner_(owner) {
-      if (owner_.in_use_ == owner_.pool_.size()) owner_.pool_.push_back(ts_tree_cursor_new(node));
-      else ts_tree_cursor_reset(&owner_.pool_[owner_.in_use_], node);
+      if (owner_.in_use_ == owner_.pool_.size())
+        owner_.pool_.push_back(ts_tree_cursor_new(node));
+      else
+        ts_tree_cursor_reset(&owner_.pool_[owner_.in_use_], node);
       cursor_ = &owner_.pool_[owner_.in_use_++];
     }
     ~Lease() { --owner_.in_use_; }
@@ -153,9 +155,9 @@ class OutlineBuilder {
     // `scoped_field` gets it when that is set (a class's body, a decorated definition's target).
     std::ptrdiff_t scope = -1;
     TSFieldId scoped_field = 0;
-    TSNode decorated{};  // the decorated_definition around the child in `scoped_field`, if any
+    TSNode decorated{};         // the decorated_definition around the child in `scoped_field`, if any
     bool module_names = false;  // still at module level
-    bool imports = false;  // outside any import statement
+    bool imports = false;       // outside any import statement
   };
 
   // Where a definition stands: the qualname prefix of its enclosing classes and the kind a
@@ -252,9 +254,7 @@ class OutlineBuilder {
   Frame visit(TSNode node, TSFieldId field_id, const Frame& outer) {
     const TSSymbol kind = ts_node_symbol(node);
     const bool in_scope = outer.scoped_field == 0 || field_id == outer.scoped_field;
-    Frame inner{.scope = in_scope ? outer.scope : -1,
-                .module_names = outer.module_names,
-                .imports = outer.imports};
+    Frame inner{.scope = in_scope ? outer.scope : -1, .module_names = outer.module_names, .imports = outer.imports};
 
     if (in_scope && !ts_node_is_null(outer.decorated)) {
       inner.scope = add_definition(node, outer.decorated, outer.scope);
@@ -284,9 +284,9 @@ class OutlineBuilder {
     }
 
     if (outer.module_names) {
-      if (g_.is_definition(kind)) inner.module_names = false;
-      else if (kind == g_.import_statement || kind == g_.import_from_statement ||
-               kind == g_.expression_statement) {
+      if (g_.is_definition(kind))
+        inner.module_names = false;
+      else if (kind == g_.import_statement || kind == g_.import_from_statement || kind == g_.expression_statement) {
         bind_module_names(node, kind);
         inner.module_names = false;
       }
@@ -471,8 +471,10 @@ class OutlineBuilder {
     bool is_module = kind == g_.import_from_statement;
     for_each_named_child(node, [&](TSNode child) {
       if (std::exchange(is_module, false)) return;
-      if (is(child, g_.dotted_name)) bind(kind == g_.import_statement ? ts_node_named_child(child, 0) : child);
-      else if (is(child, g_.aliased_import)) bind(field(child, g_.alias));
+      if (is(child, g_.dotted_name))
+        bind(kind == g_.import_statement ? ts_node_named_child(child, 0) : child);
+      else if (is(child, g_.aliased_import))
+        bind(field(child, g_.alias));
     });
   }
 
@@ -493,8 +495,8 @@ Error grammar_error(std::string cause) {
 Result<void> check_grammar_abi_version(std::uint32_t version) {
   if (version >= min_grammar_abi && version <= max_grammar_abi) return {};
   return std::unexpected(grammar_error("Incompatible language version " + std::to_string(version) +
-                                       ". Expected minimum " + std::to_string(min_grammar_abi) +
-                                       ", maximum " + std::to_string(max_grammar_abi)));
+                                       ". Expected minimum " + std::to_string(min_grammar_abi) + ", maximum " +
+                                       std::to_string(max_grammar_abi)));
 }
 
 Result<Outline> outline_python_source(std::string_view source) {
@@ -512,8 +514,7 @@ Result<Outline> outline_python_source(std::string_view source) {
     return std::unexpected(Error("tree-sitter failed to parse the source"));
   }
   TreePtr tree(ts_parser_parse_string_encoding(parser.get(), nullptr, source.data(),
-                                               static_cast<std::uint32_t>(source.size()),
-                                               TSInputEncodingUTF8));
+                                               static_cast<std::uint32_t>(source.size()), TSInputEncodingUTF8));
   if (!tree) return std::unexpected(Error("tree-sitter failed to parse the source"));
   return OutlineBuilder(source, grammar).build(ts_tree_root_node(tree.get()));
 }

@@ -12,14 +12,15 @@ using json::Presence;
 using json::Reader;
 using json::UnknownFields;
 
-constexpr auto reference_record = json::record<Reference>("Reference",
-                                                          {
-                                                              field<&Reference::file>("file"),
-                                                              field<&Reference::line>("line"),
-                                                              field<&Reference::column>("column"),
-                                                              field<&Reference::context>("context", Presence::defaulted),
-                                                          },
-                                                          UnknownFields::skip);
+constexpr auto reference_record =
+    json::record<Reference>("Reference",
+                            {
+                                field<&Reference::file>("file"),
+                                field<&Reference::line>("line"),
+                                field<&Reference::column>("column"),
+                                field<&Reference::context>("context", Presence::defaulted),
+                            },
+                            UnknownFields::skip);
 
 Result<std::vector<Reference>> read_references(Reader& reader) {
   return reader.read_list<Reference>([](Reader& r) { return r.read_record(reference_record); });
@@ -97,8 +98,8 @@ Result<std::vector<ReferencesResult>> parse_qlo_refs_output(std::string_view std
     answers.push_back(std::move(*one));
   }
   if (answers.size() != targets) {
-    return std::unexpected(Error("`qlo refs` answered " + std::to_string(answers.size()) + " of " +
-                                 std::to_string(targets) + " queries"));
+    return std::unexpected(
+        Error("`qlo refs` answered " + std::to_string(answers.size()) + " of " + std::to_string(targets) + " queries"));
   }
   return answers;
 }
