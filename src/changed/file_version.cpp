@@ -30,13 +30,18 @@ Result<std::optional<std::string>> read_merge_base(const GitHandle& git, std::st
 
 }  // namespace
 
-Result<std::optional<FileVersion>> load_file_version(const std::optional<std::string>& path, const GitHandle& git,
+Result<std::optional<std::string>> read_version_text(const std::optional<std::string>& path, const GitHandle& git,
                                                      const std::filesystem::path& root, std::string_view merge_base,
                                                      Side side) {
-  if (!path) return std::optional<FileVersion>();
-  auto text = side == Side::working_tree ? read_working_tree(root, *path) : read_merge_base(git, merge_base, *path);
+  if (!path) return std::optional<std::string>();
+  return side == Side::working_tree ? read_working_tree(root, *path) : read_merge_base(git, merge_base, *path);
+}
+
+Result<std::optional<FileVersion>> outline_version(const std::optional<std::string>& path,
+                                                   const std::filesystem::path& root,
+                                                   Result<std::optional<std::string>> text) {
   if (!text) return std::unexpected(std::move(text.error()));
-  if (!*text) return std::optional<FileVersion>();
+  if (!path || !*text) return std::optional<FileVersion>();
 
   auto outline = pysource::outline_python_source(**text);
   if (!outline) return std::unexpected(std::move(outline.error()).context("could not parse " + *path));
@@ -53,7 +58,7 @@ std::vector<LineSpan> all_lines(const std::optional<FileVersion>& version) {
 std::vector<bool> blank_line_flags(std::string_view text) {
   std::vector<bool> flags;
   while (!text.empty()) {
-    flags.push_back(trim_white_space(take_line(text)).empty());
+    flags.push_back(is_blank(take_line(text)));
   }
   return flags;
 }

@@ -24,11 +24,23 @@ struct FileVersion {
 
 enum class Side { merge_base, working_tree };
 
-// The version of `path` on one side: none when there is no path or the file does not exist
+// The text of `path` on one side: none when there is no path or the file does not exist
 // there. The working-tree text must be UTF-8; the merge-base text comes from `git show`.
-Result<std::optional<FileVersion>> load_file_version(const std::optional<std::string>& path, const GitHandle& git,
+Result<std::optional<std::string>> read_version_text(const std::optional<std::string>& path, const GitHandle& git,
                                                      const std::filesystem::path& root, std::string_view merge_base,
                                                      Side side);
+
+// The version of `path` outlined from its text on one side, as read_version_text gives it.
+Result<std::optional<FileVersion>> outline_version(const std::optional<std::string>& path,
+                                                   const std::filesystem::path& root,
+                                                   Result<std::optional<std::string>> text);
+
+// Both steps: the version of `path` on one side, none when there is no path or no such file there.
+inline Result<std::optional<FileVersion>> load_file_version(const std::optional<std::string>& path,
+                                                            const GitHandle& git, const std::filesystem::path& root,
+                                                            std::string_view merge_base, Side side) {
+  return outline_version(path, root, read_version_text(path, git, root, merge_base, side));
+}
 
 // Every line of the version, 1 to N, as one span; nothing for an absent or empty version.
 std::vector<LineSpan> all_lines(const std::optional<FileVersion>& version);

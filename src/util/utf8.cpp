@@ -1,5 +1,8 @@
 #include "util/utf8.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 namespace pindrel {
 namespace {
 
@@ -49,10 +52,23 @@ char32_t decode(std::string_view s, std::size_t i, std::size_t n) {
   return c;
 }
 
+// The end of the run of ASCII bytes at `i`, taken eight at a time: sources and git's output are
+// mostly ASCII, and a byte-by-byte decode of them shows in the profile.
+std::size_t skip_ascii(std::string_view s, std::size_t i) {
+  constexpr std::uint64_t high_bits = 0x8080808080808080;
+  for (std::uint64_t word = 0; i + sizeof word <= s.size(); i += sizeof word) {
+    std::memcpy(&word, s.data() + i, sizeof word);
+    if (word & high_bits) break;
+  }
+  return i;
+}
+
 }  // namespace
 
 std::optional<Utf8Failure> first_utf8_failure(std::string_view bytes) {
   for (std::size_t i = 0, bad = 0; i < bytes.size();) {
+    i = skip_ascii(bytes, i);
+    if (i == bytes.size()) break;
     const std::size_t n = sequence_length(bytes, i, bad);
     if (n == 0) {
       // Running out of input inside a sequence with a valid lead byte is not yet an
@@ -73,6 +89,8 @@ std::string lossy_utf8(std::string_view bytes) {
   out.reserve(bytes.size());
   std::size_t valid_from = 0;  // the valid bytes not yet copied start here
   for (std::size_t i = 0, bad = 0; i < bytes.size();) {
+    i = skip_ascii(bytes, i);
+    if (i == bytes.size()) break;
     const std::size_t n = sequence_length(bytes, i, bad);
     if (n == 0) {
       out.append(bytes.substr(valid_from, i - valid_from));
@@ -132,15 +150,26 @@ std::string_view trim_white_space_end(std::string_view text) {
   return text.substr(0, end);
 }
 
-std::string_view trim_white_space(std::string_view text) {
+namespace {
+
+// The length of the white space that `text` starts with.
+std::size_t leading_white_space(std::string_view text) {
   std::size_t begin = 0, bad = 0;
   while (begin < text.size()) {
     const std::size_t n = sequence_length(text, begin, bad);
     if (n == 0 || !is_white_space(decode(text, begin, n))) break;
     begin += n;
   }
-  return trim_white_space_end(text.substr(begin));
+  return begin;
 }
+
+}  // namespace
+
+std::string_view trim_white_space(std::string_view text) {
+  return trim_white_space_end(text.substr(leading_white_space(text)));
+}
+
+bool is_blank(std::string_view text) { return leading_white_space(text) == text.size(); }
 
 std::string_view take_line(std::string_view& text) {
   const auto newline = text.find('\n');

@@ -43,6 +43,8 @@ bool is_char_boundary(std::string_view text, std::size_t i);
 
 // `text` without the Unicode white space (the White_Space property) at both ends.
 std::string_view trim_white_space(std::string_view text);
+// Whether `text` holds nothing but Unicode white space.
+bool is_blank(std::string_view text);
 // `text` without the Unicode white space at its end.
 std::string_view trim_white_space_end(std::string_view text);
 

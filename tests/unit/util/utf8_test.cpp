@@ -20,6 +20,9 @@ TEST(Utf8, LossyReplacesEachMaximalInvalidPrefix) {
       {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", false},  // surrogate: every byte invalid
       {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD", false},     // overlong
       {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80", true},
+      // ASCII is passed over eight bytes at a time; what follows such a run is still read
+      {"0123456789abcdef\xFF" "0123456789", "0123456789abcdef\xEF\xBF\xBD" "0123456789", false},
+      {"01234567\xC3\xA9" "89abcdef01234567", "01234567\xC3\xA9" "89abcdef01234567", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.in));
@@ -61,6 +64,7 @@ TEST(Utf8, FirstFailureGivesItsStartAndLength) {
       {"ab\xE2\x82", Utf8Failure{2, std::nullopt}},  // cut short: could still be completed
       {"ab\xE2\x82" "c", Utf8Failure{2, 2}},
       {"\xF0\x9F\x98" "x", Utf8Failure{0, 3}},
+      {"0123456789abcdef\xE2\x82", Utf8Failure{16, std::nullopt}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.in));
