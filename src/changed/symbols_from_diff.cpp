@@ -223,10 +223,9 @@ Result<ChangedSymbols> changed_symbols_from_diff(const GitHandle& git, const std
   if (!diffs) return std::unexpected(std::move(diffs.error()));
   ReportBuilder builder(git, root, config, refs);
   // The texts of a run of sources are read before any of them is outlined: a git process run
-  // between two parses leaves the parser's tables out of the processor's caches, and a large
-  // allocation between them makes the allocator merge the freed tree's small blocks, both of which
-  // cost more than the walk over the tree. The sources are still taken in order, so the first
-  // failing one is the one reported.
+  // between two parses leaves the parser's tables out of the processor's caches, which costs more
+  // than the walk over the tree. The sources are still taken in order, so the first failing one is
+  // the one reported.
   constexpr std::size_t run = 32;
   std::vector<std::optional<SourceTexts>> texts;
   for (std::size_t first = 0; first < diffs->size(); first += run) {
