@@ -1,10 +1,10 @@
 #pragma once
 
-#include <filesystem>
-
 #include "cli/args.hpp"
 #include "environment.hpp"
 #include "util/output.hpp"
+
+#include <filesystem>
 
 namespace pindrel {
 

@@ -1,17 +1,17 @@
 #include "config.hpp"
 
+#include "glob.hpp"
+#include "util/file_read.hpp"
+#include "util/utf8.hpp"
+
+#include <toml++/toml.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <string_view>
 #include <utility>
-
-#include <toml++/toml.h>
-
-#include "util/file_read.hpp"
-#include "glob.hpp"
-#include "util/utf8.hpp"
 
 namespace pindrel {
 namespace {
@@ -85,8 +85,8 @@ Converted<std::uint64_t> to_unsigned(const toml::node& node, std::string_view ty
   if (integer == nullptr) return std::unexpected(invalid_type(node, type_word));
   const std::int64_t value = integer->get();
   if (value < 0 || static_cast<std::uint64_t>(value) > max) {
-    return std::unexpected(Refusal{node.source(), "invalid value: integer `" + std::to_string(value) +
-                                                      "`, expected " + std::string(type_word)});
+    return std::unexpected(Refusal{
+        node.source(), "invalid value: integer `" + std::to_string(value) + "`, expected " + std::string(type_word)});
   }
   return static_cast<std::uint64_t>(value);
 }
@@ -171,8 +171,10 @@ Converted<Config> to_config(const toml::node& node) {
       done = assign(to_strings(*value), config.ignore_decorators);
     } else if (name == "max-depth") {
       auto depth = to_unsigned(*value, "u32", u32_max);
-      if (depth) config.max_depth = static_cast<std::uint32_t>(*depth);
-      else done = std::unexpected(std::move(depth.error()));
+      if (depth)
+        config.max_depth = static_cast<std::uint32_t>(*depth);
+      else
+        done = std::unexpected(std::move(depth.error()));
     } else if (name == "max-symbols") {
       done = assign(to_unsigned(*value, "usize", u64_max), config.max_symbols);
     } else if (name == "budget-ms") {

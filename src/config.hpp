@@ -1,13 +1,13 @@
 #pragma once
 
+#include "git_env_policy.hpp"
+#include "util/error.hpp"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "util/error.hpp"
-#include "git_env_policy.hpp"
 
 namespace pindrel {
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "util/path_search.hpp"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "util/path_search.hpp"
 
 namespace pindrel {
 

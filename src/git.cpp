@@ -1,11 +1,11 @@
 #include "git.hpp"
 
+#include "util/process.hpp"
+#include "util/utf8.hpp"
+
 #include <array>
 #include <string_view>
 #include <utility>
-
-#include "util/process.hpp"
-#include "util/utf8.hpp"
 
 namespace pindrel {
 namespace {
@@ -40,7 +40,8 @@ Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& 
   command.cwd = git.directory;
   auto finished = run_captured(command);
   if (!finished) {
-    return std::unexpected(std::move(finished.error()).context("failed to spawn `" + display_path(git.executable) + "`"));
+    return std::unexpected(
+        std::move(finished.error()).context("failed to spawn `" + display_path(git.executable) + "`"));
   }
   GitOutput output;
   output.status = to_text(finished->status);

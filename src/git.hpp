@@ -1,12 +1,12 @@
 #pragma once
 
+#include "util/error.hpp"
+
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "util/error.hpp"
 
 namespace pindrel {
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "util/error.hpp"
+
 #include <span>
 #include <string_view>
 #include <vector>
-
-#include "util/error.hpp"
 
 namespace pindrel {
 

@@ -3,13 +3,13 @@
 // so every problem with the file reads as "not configured" and leads to `setup`.
 #include "guide.hpp"
 
-#include <system_error>
+#include "guide_texts.hpp"
+#include "util/file_read.hpp"
+#include "util/utf8.hpp"
 
 #include <toml++/toml.h>
 
-#include "util/file_read.hpp"
-#include "guide_texts.hpp"
-#include "util/utf8.hpp"
+#include <system_error>
 
 namespace pindrel {
 namespace {

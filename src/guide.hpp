@@ -1,11 +1,11 @@
 #pragma once
 
+#include "cli/args.hpp"
+
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "cli/args.hpp"
 
 namespace pindrel {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string_view>
-
 #include "cli/args.hpp"
+
+#include <string_view>
 
 namespace pindrel {
 

@@ -1,5 +1,7 @@
 #include "logging.hpp"
 
+#include "util/utf8.hpp"
+
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
@@ -8,8 +10,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <memory>
-
-#include "util/utf8.hpp"
 
 namespace pindrel {
 namespace {
@@ -22,10 +22,9 @@ std::optional<LogLevel> parse_level(std::string_view text) {
     LogLevel level;
   };
   static constexpr Name names[] = {
-      {"off", LogLevel::off},   {"error", LogLevel::error}, {"warn", LogLevel::warn},
-      {"info", LogLevel::info}, {"debug", LogLevel::debug}, {"trace", LogLevel::trace},
-      {"0", LogLevel::off},     {"1", LogLevel::error},     {"2", LogLevel::warn},
-      {"3", LogLevel::info},    {"4", LogLevel::debug},     {"5", LogLevel::trace},
+      {"off", LogLevel::off},     {"error", LogLevel::error}, {"warn", LogLevel::warn}, {"info", LogLevel::info},
+      {"debug", LogLevel::debug}, {"trace", LogLevel::trace}, {"0", LogLevel::off},     {"1", LogLevel::error},
+      {"2", LogLevel::warn},      {"3", LogLevel::info},      {"4", LogLevel::debug},   {"5", LogLevel::trace},
   };
   for (const auto& n : names) {
     if (n.name == lower) return n.level;
@@ -34,9 +33,8 @@ std::optional<LogLevel> parse_level(std::string_view text) {
 }
 
 bool valid_target(std::string_view target) {
-  return !target.empty() && std::none_of(target.begin(), target.end(), [](unsigned char c) {
-    return std::isspace(c) || c == '=';
-  });
+  return !target.empty() &&
+         std::none_of(target.begin(), target.end(), [](unsigned char c) { return std::isspace(c) || c == '='; });
 }
 
 std::optional<LogDirective> parse_directive(std::string_view piece) {

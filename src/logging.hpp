@@ -1,11 +1,11 @@
 #pragma once
 
+#include "environment.hpp"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "environment.hpp"
 
 namespace pindrel {
 

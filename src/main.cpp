@@ -1,5 +1,19 @@
 // Start-up, dispatch and the exit status. Every failure reaches `main` as one error
 // value and is printed here once, as "pindrel: {:#}" with status 2.
+#include "audit/commands.hpp"
+#include "changed/command.hpp"
+#include "cli/cli.hpp"
+#include "command_context.hpp"
+#include "environment.hpp"
+#include "exit_outcome.hpp"
+#include "guide.hpp"
+#include "impact/command.hpp"
+#include "logging.hpp"
+#include "run/command.hpp"
+#include "util/error.hpp"
+#include "util/output.hpp"
+#include "workspace_root.hpp"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -8,20 +22,6 @@
 #include <string>
 #include <variant>
 #include <vector>
-
-#include "audit/commands.hpp"
-#include "changed/command.hpp"
-#include "cli/cli.hpp"
-#include "command_context.hpp"
-#include "environment.hpp"
-#include "util/error.hpp"
-#include "exit_outcome.hpp"
-#include "guide.hpp"
-#include "impact/command.hpp"
-#include "logging.hpp"
-#include "run/command.hpp"
-#include "util/output.hpp"
-#include "workspace_root.hpp"
 
 namespace pindrel {
 namespace {
@@ -57,16 +57,17 @@ struct Visitor : Branches... {
 
 // One branch per command: a command without one does not compile.
 Result<ExitOutcome> dispatch(const Cli& cli, const CommandContext& context) {
-  return std::visit(
-      Visitor{
-          [&](const ChangedSymbolsArgs& args) { return changed::changed_symbols_command(context, args); },
-          [&](const ImpactedTestsArgs& args) { return impact::impacted_tests_command(context, args); },
-          [&](const RunArgs& args) { return run::run_command(context, args); },
-          [&](const AuditArgs& args) { return run_audit(context, args.files); },
-          [&](const DoctorArgs&) { return run_doctor(context); },
-          [&](const GuideArgs& args) { return write_report(context.out, render_guide(choose_guide_topic(args.topic))); },
-      },
-      cli.command);
+  return std::visit(Visitor{
+                        [&](const ChangedSymbolsArgs& args) { return changed::changed_symbols_command(context, args); },
+                        [&](const ImpactedTestsArgs& args) { return impact::impacted_tests_command(context, args); },
+                        [&](const RunArgs& args) { return run::run_command(context, args); },
+                        [&](const AuditArgs& args) { return run_audit(context, args.files); },
+                        [&](const DoctorArgs&) { return run_doctor(context); },
+                        [&](const GuideArgs& args) {
+                          return write_report(context.out, render_guide(choose_guide_topic(args.topic)));
+                        },
+                    },
+                    cli.command);
 }
 
 Result<ExitOutcome> run_cli(const Cli& cli, const Environment& env, Output& out) {
@@ -91,8 +92,8 @@ int main(int argc, char** argv) {
 
   const Environment env = Environment::from_process();
   const std::vector<std::string> args(argv, argv + argc);
-  auto parsed = parse_command_line(args, CliColors{.out = choose_color(env, is_terminal(1)),
-                                                   .err = choose_color(env, is_terminal(2))});
+  auto parsed = parse_command_line(
+      args, CliColors{.out = choose_color(env, is_terminal(1)), .err = choose_color(env, is_terminal(2))});
   if (auto* answered = std::get_if<CliExit>(&parsed)) {
     (void)write_all(1, answered->out);
     (void)write_all(2, answered->err);

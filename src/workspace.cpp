@@ -1,9 +1,9 @@
 #include "workspace.hpp"
 
+#include "util/utf8.hpp"
+
 #include <string_view>
 #include <utility>
-
-#include "util/utf8.hpp"
 
 namespace pindrel {
 

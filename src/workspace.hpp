@@ -1,12 +1,12 @@
 #pragma once
 
-#include <filesystem>
-#include <string>
-
 #include "config.hpp"
 #include "environment.hpp"
 #include "git.hpp"
 #include "util/error.hpp"
+
+#include <filesystem>
+#include <string>
 
 namespace pindrel {
 

@@ -1,5 +1,7 @@
 #include "workspace_root.hpp"
 
+#include "util/utf8.hpp"
+
 #include <sys/stat.h>
 
 #include <array>
@@ -8,8 +10,6 @@
 #include <memory>
 #include <string_view>
 #include <system_error>
-
-#include "util/utf8.hpp"
 
 namespace pindrel {
 namespace {
@@ -55,8 +55,7 @@ Result<fs::path> find_marked_ancestor(const fs::path& start) {
     if (!names.empty()) names += ", ";
     names += name;
   }
-  return std::unexpected(
-      Error("no Python project root above " + display_path(start) + " (looked for " + names + ")"));
+  return std::unexpected(Error("no Python project root above " + display_path(start) + " (looked for " + names + ")"));
 }
 
 Result<fs::path> find_workspace_root(const std::optional<fs::path>& workspace) {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "util/error.hpp"
+
 #include <filesystem>
 #include <optional>
-
-#include "util/error.hpp"
 
 namespace pindrel {
 

@@ -1,15 +1,15 @@
 #include "audit/commands.hpp"
 
-#include <string>
-#include <vector>
-
 #include "audit/findings.hpp"
-#include "util/file_read.hpp"
 #include "impact/decorator_rules.hpp"
 #include "pysource/enclosing.hpp"
 #include "pysource/outline.hpp"
 #include "qlo/client.hpp"
+#include "util/file_read.hpp"
 #include "util/utf8.hpp"
+
+#include <string>
+#include <vector>
 
 namespace pindrel {
 namespace {

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "command_context.hpp"
+#include "exit_outcome.hpp"
+#include "util/error.hpp"
+#include "util/output.hpp"
+
 #include <filesystem>
 #include <span>
-
-#include "command_context.hpp"
-#include "util/error.hpp"
-#include "exit_outcome.hpp"
-#include "util/output.hpp"
 
 namespace pindrel {
 

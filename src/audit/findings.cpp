@@ -1,13 +1,13 @@
 #include "audit/findings.hpp"
 
-#include <algorithm>
-
 #include "impact/decorator_rules.hpp"
 #include "impact/framework_names.hpp"
 #include "json/writer.hpp"
 #include "modpath.hpp"
 #include "qlo/strip_root.hpp"
 #include "util/utf8.hpp"
+
+#include <algorithm>
 
 namespace pindrel {
 namespace {
@@ -55,7 +55,8 @@ ReferenceCounts count_references(const AuditSubject& subject, const std::filesys
   const ReferencesResult& answer = subject.answer;
   const std::uint64_t listed = answer.references.size() + answer.test_references.size();
   // The lists may be cut short of what the counts announce; then only the counts are whole.
-  const bool complete = answer.reference_count <= listed && answer.test_reference_count <= listed - answer.reference_count;
+  const bool complete =
+      answer.reference_count <= listed && answer.test_reference_count <= listed - answer.reference_count;
   if (!complete) return {answer.reference_count, answer.test_reference_count};
   ReferenceCounts counts;
   for (const auto* list : {&answer.references, &answer.test_references}) {
@@ -73,8 +74,8 @@ ReferenceCounts count_references(const AuditSubject& subject, const std::filesys
 }
 
 bool called_by_framework(const AuditSubject& subject) {
-  const bool has_base = std::ranges::any_of(
-      subject.superclass_names, [](const std::string& base) { return last_dotted_part(base) != "object"; });
+  const bool has_base = std::ranges::any_of(subject.superclass_names,
+                                            [](const std::string& base) { return last_dotted_part(base) != "object"; });
   return has_base && impact::is_framework_called_method(last_dotted_part(subject.qualname));
 }
 

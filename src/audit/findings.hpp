@@ -1,5 +1,9 @@
 #pragma once
 
+#include "cli/args.hpp"
+#include "qlo/client.hpp"
+#include "util/error.hpp"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -7,10 +11,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "cli/args.hpp"
-#include "util/error.hpp"
-#include "qlo/client.hpp"
 
 namespace pindrel {
 

@@ -39,8 +39,8 @@ struct ModuleChange {
 };
 
 struct ChangedSymbols {
-  std::string base;        // the base ref that resolved
-  std::string merge_base;  // the merge-base commit id
+  std::string base;                           // the base ref that resolved
+  std::string merge_base;                     // the merge-base commit id
   std::vector<SymbolChange> changed_symbols;  // without `ignored_by`
   std::vector<SymbolChange> ignored_symbols;  // with `ignored_by`
   std::vector<ModuleChange> module_level_changes;
@@ -58,6 +58,8 @@ using pysource::definition_kind_words;
 inline constexpr std::array<std::string_view, 3> change_kind_words = {"added", "modified", "deleted"};
 static_assert(change_kind_words.size() == std::size_t(ChangeKind::count_));
 
-inline std::string_view change_kind_word(ChangeKind change) { return change_kind_words[static_cast<std::size_t>(change)]; }
+inline std::string_view change_kind_word(ChangeKind change) {
+  return change_kind_words[static_cast<std::size_t>(change)];
+}
 
 }  // namespace pindrel::changed

@@ -4,8 +4,8 @@
 // fallback payload use, the value-tree form of the dry-run plan, and the strict reader of `--changed`.
 
 #include "changed/changed_symbols.hpp"
-#include "util/error.hpp"
 #include "json/reader.hpp"
+#include "util/error.hpp"
 
 #include <nlohmann/json_fwd.hpp>
 

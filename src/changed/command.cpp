@@ -4,9 +4,9 @@
 #include "changed/changed_symbols_json.hpp"
 #include "changed/changed_symbols_text.hpp"
 #include "changed/symbols_from_diff.hpp"
-#include "workspace.hpp"
 #include "git.hpp"
 #include "json/writer.hpp"
+#include "workspace.hpp"
 
 #include <string>
 #include <utility>
@@ -20,8 +20,8 @@ Result<ExitOutcome> changed_symbols_command(const CommandContext& context, const
   if (!refs) return std::unexpected(std::move(refs.error()));
   auto untracked = list_untracked_files(workspace->git);
   if (!untracked) return std::unexpected(std::move(untracked.error()));
-  auto report = changed_symbols_from_diff(workspace->git, workspace->root, workspace->config, *refs,
-                                          std::move(*untracked));
+  auto report =
+      changed_symbols_from_diff(workspace->git, workspace->root, workspace->config, *refs, std::move(*untracked));
   if (!report) return std::unexpected(std::move(report.error()));
 
   std::string text;

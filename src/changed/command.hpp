@@ -2,8 +2,8 @@
 
 #include "cli/args.hpp"
 #include "command_context.hpp"
-#include "util/error.hpp"
 #include "exit_outcome.hpp"
+#include "util/error.hpp"
 #include "util/output.hpp"
 
 #include <filesystem>

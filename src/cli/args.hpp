@@ -2,14 +2,14 @@
 
 // The parsed command line: plain records that the commands receive. Nothing here knows
 // the parsing library.
+#include "git_env_policy.hpp"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
-
-#include "git_env_policy.hpp"
 
 namespace pindrel {
 

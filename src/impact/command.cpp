@@ -15,13 +15,13 @@ Result<ExitOutcome> impacted_tests_command(const CommandContext& context, const 
   auto workspace = open_project(context.root, context.env);
   if (!workspace) return std::unexpected(std::move(workspace.error()));
   const SteadyClock clock;
-  auto impact = compute_impact(*workspace, context.env, args.base, args.changed, args.budgets, FastSuiteCheck::off,
-                               clock);
+  auto impact =
+      compute_impact(*workspace, context.env, args.base, args.changed, args.budgets, FastSuiteCheck::off, clock);
   if (!impact) return std::unexpected(std::move(impact.error()));
 
   const ImpactReport& report = impact->impact_report;
-  const std::string text = context.format == OutputFormat::json ? render_impact_report_json(report)
-                                                                : render_impact_report_text(report);
+  const std::string text =
+      context.format == OutputFormat::json ? render_impact_report_json(report) : render_impact_report_text(report);
   auto written = context.out.write(text);
   if (!written) return std::unexpected(std::move(written.error()));
   return ExitOutcome::success;

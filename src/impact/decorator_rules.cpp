@@ -6,12 +6,14 @@
 namespace pindrel::impact {
 namespace {
 
+// clang-format off
 constexpr std::array<std::string_view, 19> transparent_names = {
     "final",          "wraps",          "cache",           "setter",           "getter",
     "deleter",        "property",       "override",        "overload",         "dataclass",
     "lru_cache",      "classmethod",    "staticmethod",    "abstractmethod",   "cache_readonly",
     "contextmanager", "cached_property", "abstractproperty", "asynccontextmanager",
 };
+// clang-format on
 
 }  // namespace
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "pysource/outline.hpp"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "pysource/outline.hpp"
 
 namespace pindrel::impact {
 

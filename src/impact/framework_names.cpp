@@ -9,6 +9,7 @@ namespace {
 // Methods that the standard library and common frameworks (asyncio, cmd, json, logging,
 // socketserver, unittest, pytest, ast, xml.sax, io, importlib, pickle, web frameworks,
 // CLI, ORM, crawler, pipeline, documentation and GUI toolkits) call by name.
+// clang-format off
 constexpr auto called_names = std::to_array<std::string_view>({
     "connection_lost", "connection_made", "data_received", "datagram_received", "eof_received",
     "error_received", "pause_writing", "pipe_connection_lost", "pipe_data_received", "process_exited",
@@ -55,6 +56,7 @@ constexpr std::array<std::string_view, 13> called_prefixes = {
     "on_", "pytest_", "test", "validate_", "visit_", "watch_",
 };
 
+// clang-format on
 constexpr std::string_view event_suffix = "Event";
 
 }  // namespace

@@ -3,9 +3,9 @@
 // The JSON form of the impact report: what `impacted-tests --format json` writes and `run --impact`
 // reads back strictly.
 
-#include "util/error.hpp"
 #include "impact/impact_report.hpp"
 #include "json/reader.hpp"
+#include "util/error.hpp"
 
 #include <optional>
 #include <string>

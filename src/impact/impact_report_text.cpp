@@ -93,7 +93,8 @@ std::string render_impact_report_text(const ImpactReport& report) {
   write_text_section(text, "changed test files", report.test_files_changed);
   if (!report.ignored_symbols.empty()) {
     changed::append_section_header(text, "ignored symbols", report.ignored_symbols.size());
-    for (const auto& ignored : report.ignored_symbols) append_line(text, ignored.symbol, "  (@" + ignored.ignored_by + ")");
+    for (const auto& ignored : report.ignored_symbols)
+      append_line(text, ignored.symbol, "  (@" + ignored.ignored_by + ")");
   }
   write_text_section(text, "ignored paths", report.ignored_paths);
   write_text_section(text, "errors", report.errors);

@@ -32,6 +32,8 @@ Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, con
   return entry;
 }
 
-pysource::SharedOutline cached_outline(CachedSource& source) { return pysource::outline_shared(source.outline, source.text); }
+pysource::SharedOutline cached_outline(CachedSource& source) {
+  return pysource::outline_shared(source.outline, source.text);
+}
 
 }  // namespace pindrel::impact

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "pysource/outline.hpp"
+#include "util/error.hpp"
+
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -7,9 +10,6 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include "util/error.hpp"
-#include "pysource/outline.hpp"
 
 namespace pindrel::impact {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "util/error.hpp"
 #include "pysource/definition_kind.hpp"
+#include "util/error.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -39,21 +39,21 @@ struct LiteralValue {
 
 // One decorator line of a definition.
 struct Decorator {
-  std::string decorator_name;  // the dotted name of the expression: app.route
-  std::vector<LiteralValue> args;  // a call decorator's positional arguments, in order
+  std::string decorator_name;                                // the dotted name of the expression: app.route
+  std::vector<LiteralValue> args;                            // a call decorator's positional arguments, in order
   std::vector<std::pair<std::string, LiteralValue>> kwargs;  // its keyword arguments, in order
   friend bool operator==(const Decorator&, const Decorator&) = default;
 };
 
 // One function, method or class.
 struct Definition {
-  std::string qualname;  // enclosing class names and the own name, joined by "."
+  std::string qualname;               // enclosing class names and the own name, joined by "."
   std::vector<Decorator> decorators;  // top to bottom
   std::vector<std::string> parameter_names;
   std::vector<std::string> superclass_names;
   std::uint32_t start_line = 0;  // the first decorator's line when decorated
-  std::uint32_t end_line = 0;  // the line where the last token ends
-  std::uint32_t line = 0;  // position of the name
+  std::uint32_t end_line = 0;    // the line where the last token ends
+  std::uint32_t line = 0;        // position of the name
   std::uint32_t column = 0;
   DefinitionKind kind = DefinitionKind::function;
   friend bool operator==(const Definition&, const Definition&) = default;
@@ -68,8 +68,8 @@ struct LineRange {
 // `import a.b.c as d` or `from x import c as d`.
 struct ImportAlias {
   std::string imported_name;  // the imported name after its last ".": c
-  std::string alias_name;  // d
-  std::uint32_t line = 0;  // position of the alias
+  std::string alias_name;     // d
+  std::uint32_t line = 0;     // position of the alias
   std::uint32_t column = 0;
   friend bool operator==(const ImportAlias&, const ImportAlias&) = default;
 };
@@ -84,11 +84,11 @@ struct ModuleLevelName {
 
 // The outline of one Python source.
 struct Outline {
-  std::vector<Definition> definitions;  // by start_line, then end_line; a class before its methods
-  std::vector<LineRange> import_ranges;  // every import statement, function bodies included
-  std::vector<ImportAlias> aliased_imports;  // document order, function bodies included
+  std::vector<Definition> definitions;        // by start_line, then end_line; a class before its methods
+  std::vector<LineRange> import_ranges;       // every import statement, function bodies included
+  std::vector<ImportAlias> aliased_imports;   // document order, function bodies included
   std::vector<ModuleLevelName> module_names;  // document order; a name bound twice is listed twice
-  bool has_error = false;  // the syntax tree holds an error or a missing node
+  bool has_error = false;                     // the syntax tree holds an error or a missing node
   friend bool operator==(const Outline&, const Outline&) = default;
 };
 

@@ -1,10 +1,10 @@
 #include "qlo/client.hpp"
 
-#include <utility>
-
 #include "qlo/strip_root.hpp"
 #include "util/path_search.hpp"
 #include "util/utf8.hpp"
+
+#include <utility>
 
 namespace pindrel {
 
@@ -70,9 +70,9 @@ std::optional<Error> qlo_output_utf8_error(std::string_view bytes) {
   const auto failure = first_utf8_failure(bytes);
   if (!failure) return std::nullopt;
   const std::string index = std::to_string(failure->valid_up_to);
-  Error cause(failure->error_len ? "invalid utf-8 sequence of " + std::to_string(*failure->error_len) +
-                                       " bytes from index " + index
-                                 : "incomplete utf-8 byte sequence from index " + index);
+  Error cause(failure->error_len
+                  ? "invalid utf-8 sequence of " + std::to_string(*failure->error_len) + " bytes from index " + index
+                  : "incomplete utf-8 byte sequence from index " + index);
   return std::move(cause).context("`qlo` produced output that was not valid UTF-8");
 }
 

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "environment.hpp"
+#include "util/error.hpp"
+#include "util/process.hpp"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -7,10 +11,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "environment.hpp"
-#include "util/error.hpp"
-#include "util/process.hpp"
 
 namespace pindrel {
 

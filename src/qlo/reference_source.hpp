@@ -1,11 +1,11 @@
 #pragma once
 
+#include "qlo/client.hpp"
+#include "util/error.hpp"
+
 #include <filesystem>
 #include <span>
 #include <vector>
-
-#include "qlo/client.hpp"
-#include "util/error.hpp"
 
 namespace pindrel {
 

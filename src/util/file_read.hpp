@@ -1,10 +1,10 @@
 #pragma once
 
+#include "util/error.hpp"
+
 #include <filesystem>
 #include <optional>
 #include <string>
-
-#include "util/error.hpp"
 
 namespace pindrel {
 

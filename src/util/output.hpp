@@ -1,9 +1,9 @@
 #pragma once
 
+#include "util/error.hpp"
+
 #include <string>
 #include <string_view>
-
-#include "util/error.hpp"
 
 namespace pindrel {
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "util/error.hpp"
+
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "util/error.hpp"
 
 namespace pindrel {
 

@@ -1,5 +1,7 @@
 #include "util/process.hpp"
 
+#include "util/utf8.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,8 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <utility>
-
-#include "util/utf8.hpp"
 
 extern char** environ;
 
@@ -256,7 +256,8 @@ std::vector<std::string> argv_display_strings(const std::vector<std::string>& ar
 }
 
 Result<Flushed> flush_before_exec(Output& out, std::string failure) {
-  if (auto flushed = out.flush(); !flushed) return std::unexpected(std::move(flushed.error()).context(std::move(failure)));
+  if (auto flushed = out.flush(); !flushed)
+    return std::unexpected(std::move(flushed.error()).context(std::move(failure)));
   return Flushed();
 }
 

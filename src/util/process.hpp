@@ -1,14 +1,14 @@
 #pragma once
 
+#include "util/error.hpp"
+#include "util/output.hpp"
+
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include "util/error.hpp"
-#include "util/output.hpp"
 
 namespace pindrel {
 
@@ -57,8 +57,8 @@ Result<Finished> run_captured(const Command& command);
 struct ProcessChanges {
   std::vector<std::string> env_removals;                          // names taken out of our environment
   std::vector<std::pair<std::string, std::string>> env_settings;  // then set in order; a setting beats a removal
-  std::optional<std::string> stdin_bytes;  // the whole of its standard input; none keeps ours
-  std::filesystem::path stdin_dir;         // where the unnamed file holding them is made; empty: the current directory
+  std::optional<std::string> stdin_bytes;                         // the whole of its standard input; none keeps ours
+  std::filesystem::path stdin_dir;  // where the unnamed file holding them is made; empty: the current directory
 };
 
 // Proof that the buffered output went out: the exec ends the process image and every buffer in it.

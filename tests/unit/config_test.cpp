@@ -1,11 +1,10 @@
 #include "config.hpp"
+#include "scratch.hpp"
 #include "workspace.hpp"
-
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "scratch.hpp"
+#include <unistd.h>
 
 namespace pindrel {
 namespace {
@@ -121,8 +120,7 @@ TEST(LoadConfig, ConversionMessages) {
       {"[\"a\", 1]", "ignore-decorators", "invalid type: integer `1`, expected a string", 27},
       {"[[\"a\"]]", "ignore-paths", "invalid type: sequence, expected a string", 17},
       {"'a\"b\\c'", "ignore-paths", "invalid type: string \"a\\\"b\\\\c\", expected a sequence"},
-      {"\"tab\\there\\n\\u0001\"", "ignore-paths",
-       "invalid type: string \"tab\\there\\n\\u{1}\", expected a sequence"},
+      {"\"tab\\there\\n\\u0001\"", "ignore-paths", "invalid type: string \"tab\\there\\n\\u{1}\", expected a sequence"},
       {"\"Inherit\"", "git-env", "unknown variant `Inherit`, expected `isolate` or `inherit`"},
       {"\"\"", "git-env", "unknown variant ``, expected `isolate` or `inherit`"},
       {"1", "git-env", "wanted string or table"},
@@ -139,8 +137,7 @@ TEST(LoadConfig, ConversionMessages) {
     ScratchDir dir;
     const std::string text = parse_error(dir, toml);
     const std::size_t column = c.column != 0 ? c.column : c.key.size() + 4;
-    EXPECT_TRUE(text.starts_with("TOML parse error at line 2, column " + std::to_string(column) + "\n"))
-        << text;
+    EXPECT_TRUE(text.starts_with("TOML parse error at line 2, column " + std::to_string(column) + "\n")) << text;
     EXPECT_TRUE(text.ends_with("\n" + std::string(c.message))) << text;
   }
 }
@@ -216,13 +213,15 @@ TEST(LoadConfig, UnreadableFile) {
   const std::string path = (dir.path() / "pyproject.toml").native();
   auto bad_bytes = load(dir, "[tool.pindrel]\nignore-paths = [\"caf\xE9\"]\n");
   ASSERT_FALSE(bad_bytes);
-  EXPECT_EQ(bad_bytes.error().chain(), (std::vector<std::string>{"cannot read " + path, "stream did not contain valid UTF-8"}));
+  EXPECT_EQ(bad_bytes.error().chain(),
+            (std::vector<std::string>{"cannot read " + path, "stream did not contain valid UTF-8"}));
 
   std::filesystem::remove(path);
   std::filesystem::create_directory(path);
   auto directory = load_config(dir.path());
   ASSERT_FALSE(directory);
-  EXPECT_EQ(directory.error().chain(), (std::vector<std::string>{"cannot read " + path, "Is a directory (os error 21)"}));
+  EXPECT_EQ(directory.error().chain(),
+            (std::vector<std::string>{"cannot read " + path, "Is a directory (os error 21)"}));
 
   if (::geteuid() != 0) {  // root reads whatever the permissions say
     std::filesystem::remove(path);
@@ -343,12 +342,17 @@ TEST(OpenProject, FindingGit) {
     std::string message;
   };
   const Case cases[] = {
-      {"", {}, dir.path().native() + " is not inside a git repository: failed to spawn ``: No such file or directory (os error 2)"},
-      {"/nonexistent/git", {},
+      {"",
+       {},
        dir.path().native() +
-           " is not inside a git repository: failed to spawn `/nonexistent/git`: No such file or directory (os error 2)"},
+           " is not inside a git repository: failed to spawn ``: No such file or directory (os error 2)"},
+      {"/nonexistent/git",
+       {},
+       dir.path().native() + " is not inside a git repository: failed to spawn `/nonexistent/git`: No such file or "
+                             "directory (os error 2)"},
       {std::nullopt, {dir.path().native(), std::nullopt, "/"}, "`git` not found on PATH: cannot find binary path"},
-      {std::nullopt, {std::nullopt, std::nullopt, "/"},
+      {std::nullopt,
+       {std::nullopt, std::nullopt, "/"},
        "`git` not found on PATH: no path to search and provided name is not an absolute path"},
   };
   for (const auto& c : cases) {

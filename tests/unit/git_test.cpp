@@ -1,11 +1,10 @@
 #include "git.hpp"
+#include "scratch.hpp"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
-
-#include "scratch.hpp"
 
 namespace pindrel {
 namespace {
@@ -41,8 +40,8 @@ TEST(Git, ListingsKeepOddPathsExactlyAndTrackedComeFirst) {
   repo.write("fresh/dir/\xC3\xBC.txt", "");
   repo.write("skipped.log", "");  // ignored: never listed
 
-  const std::vector<std::string> tracked = {".gitignore", "new\nline.py", "plain.py", "quo\"te.py",
-                                            "with space.py", "\xC3\xBCn\xC3\xAF/\xE5\x90\x8D.py"};
+  const std::vector<std::string> tracked = {".gitignore", "new\nline.py",  "plain.py",
+                                            "quo\"te.py", "with space.py", "\xC3\xBCn\xC3\xAF/\xE5\x90\x8D.py"};
   const std::vector<std::string> untracked = {"fresh/dir/\xC3\xBC.txt", "untracked one.txt"};
 
   auto listed = list_untracked_files(handle_for(repo));
@@ -106,7 +105,9 @@ TEST(Git, OutputIsDecodedWithReplacementAndFailuresNameTheStatus) {
   ASSERT_TRUE(ok) << ok.error().render();
   EXPECT_TRUE(ok->success);
   EXPECT_EQ(ok->status, "exit status: 0");
-  EXPECT_EQ(ok->out, "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(ok->out,
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(ok->err, "c\xEF\xBF\xBD");
 
   struct Case {

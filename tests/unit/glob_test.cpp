@@ -53,13 +53,13 @@ TEST(Glob, Matching) {
       {"*a", "banana", true},
       {"*", "", true},
       {"a*", "b", false},
-      {"a", "a*", false},      // a `*` in the path is an ordinary character
+      {"a", "a*", false},  // a `*` in the path is an ordinary character
       {"a?", "a*", true},
       {"docs/", "docs/a", false},  // an empty segment matches no listed path
       {"docs//x", "docs/x", false},
       {"./docs/**", "docs/a.md", false},
       {"\xC3\xA9t\xC3\xA9.txt", "\xC3\xA9t\xC3\xA9.txt", true},
-      {"?t?.txt", "\xC3\xA9t\xC3\xA9.txt", true},          // `?` is one scalar value, not one byte
+      {"?t?.txt", "\xC3\xA9t\xC3\xA9.txt", true},  // `?` is one scalar value, not one byte
       {"??t.txt", "\xC3\xA9t.txt", false},
       {"*\xE5\x90\x8D", "\xE5\x90\x8D\xE5\x90\x8D", true},
       {"e\xCC\x81", "\xC3\xA9", false},  // no normalisation: e and a combining accent differ from é
@@ -97,7 +97,7 @@ TEST(Glob, AgreesWithTheRulesOnEverySmallInput) {
   const std::vector<std::string> path_segments = {"a", "b", "aa", "ab", "ba", ""};
   std::vector<std::vector<std::string_view>> patterns = {{}}, paths = {{}};
   const std::function<void(std::vector<std::vector<std::string_view>>&, const std::vector<std::string>&, std::size_t,
-                            std::vector<std::string_view>&)>
+                           std::vector<std::string_view>&)>
       grow = [&](auto& out, const auto& alphabet, std::size_t depth, auto& current) {
         if (depth == 0) return;
         for (const auto& segment : alphabet) {
@@ -112,8 +112,8 @@ TEST(Glob, AgreesWithTheRulesOnEverySmallInput) {
   grow(paths, path_segments, 3, current);
   for (const auto& p : patterns) {
     for (const auto& s : paths) {
-      ASSERT_EQ(glob_match_segments(p, s), reference_match(p, s)) << ::testing::PrintToString(p) << " ~ "
-                                                                  << ::testing::PrintToString(s);
+      ASSERT_EQ(glob_match_segments(p, s), reference_match(p, s))
+          << ::testing::PrintToString(p) << " ~ " << ::testing::PrintToString(s);
     }
   }
 }

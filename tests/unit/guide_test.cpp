@@ -1,13 +1,12 @@
 #include "guide.hpp"
+#include "guide_texts.hpp"
+#include "scratch.hpp"
+#include "util/utf8.hpp"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <vector>
-
-#include "guide_texts.hpp"
-#include "scratch.hpp"
-#include "util/utf8.hpp"
 
 namespace pindrel {
 namespace {

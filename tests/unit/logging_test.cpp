@@ -40,8 +40,8 @@ TEST(LogDirectives, FilterFallsBackUnlessEveryPieceIsValid) {
 }
 
 TEST(LogDirectives, MostSpecificTargetDecides) {
-  const std::vector<LogDirective> filter = {{std::nullopt, LogLevel::warn}, {"pindrel", LogLevel::debug},
-                                            {"pindrel::walk", LogLevel::error}};
+  const std::vector<LogDirective> filter = {
+      {std::nullopt, LogLevel::warn}, {"pindrel", LogLevel::debug}, {"pindrel::walk", LogLevel::error}};
   EXPECT_TRUE(log_enabled(filter, "pindrel", LogLevel::debug));
   EXPECT_TRUE(log_enabled(filter, "pindrel::git", LogLevel::debug));
   EXPECT_FALSE(log_enabled(filter, "pindrel::walk", LogLevel::warn));

@@ -16,8 +16,7 @@ TEST(AuditCandidates, PublicFunctionsAndMethodsInPreOrder) {
   const std::vector<DocumentSymbol> answer = {
       symbol("Service", K::Class, 0, 6,
              {symbol("start", K::Method, 1, 8), symbol("_stop", K::Method, 3, 8),
-              symbol("Inner", K::Class, 5, 10, {symbol("run", K::Method, 6, 12)}),
-              symbol("name", K::Property, 8, 8)}),
+              symbol("Inner", K::Class, 5, 10, {symbol("run", K::Method, 6, 12)}), symbol("name", K::Property, 8, 8)}),
       symbol("_Private", K::Class, 10, 6, {symbol("go", K::Method, 11, 8)}),
       symbol("_helper", K::Function, 13, 4, {symbol("inner", K::Function, 14, 8)}),
       symbol("__init__", K::Function, 16, 4),
@@ -27,8 +26,8 @@ TEST(AuditCandidates, PublicFunctionsAndMethodsInPreOrder) {
   std::vector<AuditCandidate> out;
   for (const auto& s : answer) collect_audit_candidates(s, std::nullopt, out);
   const std::vector<AuditCandidate> expected = {
-      {"Service.start", 2, 9, K::Method},  {"Service.Inner.run", 7, 13, K::Method},
-      {"_Private.go", 12, 9, K::Method},   {"_helper.inner", 15, 9, K::Function},
+      {"Service.start", 2, 9, K::Method}, {"Service.Inner.run", 7, 13, K::Method},
+      {"_Private.go", 12, 9, K::Method},  {"_helper.inner", 15, 9, K::Function},
       {"main", 21, 5, K::Function},
   };
   EXPECT_EQ(out, expected);
@@ -58,7 +57,8 @@ ReferencesResult counted(std::uint64_t references, std::uint64_t tests) {
   return r;
 }
 
-std::vector<AuditFinding> judge(const std::vector<AuditSubject>& subjects, std::filesystem::path file = "src/app/jobs.py") {
+std::vector<AuditFinding> judge(const std::vector<AuditSubject>& subjects,
+                                std::filesystem::path file = "src/app/jobs.py") {
   AuditSubjects pending(subjects, std::move(file), "/repo");
   std::vector<AuditFinding> out;
   while (auto finding = next_audit_finding(pending)) out.push_back(std::move(*finding));
@@ -89,19 +89,20 @@ TEST(AuditFindings, Verdicts) {
        "`cleanup` is referenced only from tests (2)"},
       {"a test_references entry that is no test file", subject("cleanup", 42, listed({}, {ref("pkg/util.py", 3)})),
        std::nullopt, ""},
-      {"counts beyond the lists decide", subject("cleanup", 42, [] {
-         auto r = listed({ref("tests/test_jobs.py", 1)});
-         r.reference_count = 3;
-         return r;
-       }()),
+      {"counts beyond the lists decide",
+       subject("cleanup", 42,
+               [] {
+                 auto r = listed({ref("tests/test_jobs.py", 1)});
+                 r.reference_count = 3;
+                 return r;
+               }()),
        std::nullopt, ""},
       {"only test counts, no sites", subject("cleanup", 42, counted(0, 2)), Severity::note,
        "`cleanup` is referenced only from tests (2)"},
-      {"transparent decorators are judged",
-       subject("cleanup", 42, {}, {"functools.wraps", "staticmethod"}), Severity::warn,
-       "`cleanup` has no references"},
-      {"a registering decorator hides callers", subject("cleanup", 42, {}, {"staticmethod", "app.route"}),
-       std::nullopt, ""},
+      {"transparent decorators are judged", subject("cleanup", 42, {}, {"functools.wraps", "staticmethod"}),
+       Severity::warn, "`cleanup` has no references"},
+      {"a registering decorator hides callers", subject("cleanup", 42, {}, {"staticmethod", "app.route"}), std::nullopt,
+       ""},
       {"setUp of a TestCase", subject("Case.setUp", 42, {}, {}, {"unittest.TestCase"}), std::nullopt, ""},
       {"setUp of a class based on object", subject("Case.setUp", 42, {}, {}, {"builtins.object", "object"}),
        Severity::warn, "`Case.setUp` has no references"},
@@ -127,8 +128,8 @@ TEST(AuditFindings, Verdicts) {
 }
 
 TEST(AuditFindings, SubjectsWithoutFindingArePassedOver) {
-  const auto findings = judge({subject("a", 1, {}), subject("b", 2, listed({ref("pkg/x.py", 5)})),
-                               subject("c", 3, counted(0, 1))});
+  const auto findings =
+      judge({subject("a", 1, {}), subject("b", 2, listed({ref("pkg/x.py", 5)})), subject("c", 3, counted(0, 1))});
   ASSERT_EQ(findings.size(), 2u);
   EXPECT_EQ(findings[0].symbol, "a");
   EXPECT_EQ(findings[1].symbol, "c");

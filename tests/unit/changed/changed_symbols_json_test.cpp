@@ -1,5 +1,4 @@
 #include "changed/changed_symbols_json.hpp"
-
 #include "json/value.hpp"
 #include "json/writer.hpp"
 
@@ -29,7 +28,8 @@ ChangedSymbols full_report() {
       {"pkg.a:Client", "pkg/a.py", DefinitionKind::class_, 3, 7, ChangeKind::added, std::nullopt},
       {"pkg.a:Client.get", "pkg/a.py", DefinitionKind::method, 4294967295, 1, ChangeKind::deleted, "odd.but.allowed"},
   };
-  report.ignored_symbols = {{"pkg.b:task", "pkg/b.py", DefinitionKind::function, 10, 5, ChangeKind::modified, "app.task"}};
+  report.ignored_symbols = {
+      {"pkg.b:task", "pkg/b.py", DefinitionKind::function, 10, 5, ChangeKind::modified, "app.task"}};
   report.module_level_changes = {{"pkg.c", "pkg/c.py"}};
   report.non_python_changes = {"README.md", "data/\"quoted\"\tname\x01.bin"};
   report.ignored_paths = {"docs/é.md"};
@@ -130,12 +130,13 @@ TEST(ChangedSymbolsJson, ShortFormsReadAsEmptyLists) {
 
 TEST(ChangedSymbolsJson, EntryFormsAndNullIgnoredBy) {
   const SymbolChange expected{"s", "f", DefinitionKind::class_, 1, 2, ChangeKind::added, std::nullopt};
-  for (std::string_view entry : {
-           R"({"change": "added", "column": 2, "line": 1, "kind": "class", "file": "f", "symbol": "s"})",
-           R"({"symbol": "s", "file": "f", "kind": "class", "line": 1, "column": 2, "change": "added", "ignored_by": null})",
-           R"(["s", "f", "class", 1, 2, "added"])",
-           R"(["s", "f", {"class": null}, 1, 2, {"added": null}, null])",
-       }) {
+  for (
+      std::string_view entry : {
+          R"({"change": "added", "column": 2, "line": 1, "kind": "class", "file": "f", "symbol": "s"})",
+          R"({"symbol": "s", "file": "f", "kind": "class", "line": 1, "column": 2, "change": "added", "ignored_by": null})",
+          R"(["s", "f", "class", 1, 2, "added"])",
+          R"(["s", "f", {"class": null}, 1, 2, {"added": null}, null])",
+      }) {
     SCOPED_TRACE(entry);
     auto read = parse_changed_symbols(R"(["b", "m", [)" + std::string(entry) + "]]");
     ASSERT_TRUE(read) << read.error().render();

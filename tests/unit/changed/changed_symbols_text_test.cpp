@@ -27,8 +27,8 @@ TEST(ChangedSymbolsText, NothingChanged) {
 TEST(ChangedSymbolsText, SymbolSectionsShareTheSymbolWidth) {
   ChangedSymbols report = empty_report();
   report.changed_symbols = {change("pkg.mod:f", "pkg/mod.py", DefinitionKind::function, ChangeKind::added)};
-  report.ignored_symbols = {change("pkg.mod:Handler.get", "pkg/mod.py", DefinitionKind::method, ChangeKind::deleted,
-                                   "route")};
+  report.ignored_symbols = {
+      change("pkg.mod:Handler.get", "pkg/mod.py", DefinitionKind::method, ChangeKind::deleted, "route")};
   EXPECT_EQ(render(report),
             "BASE\n"
             "\n"
@@ -66,8 +66,8 @@ TEST(ChangedSymbolsText, SectionsInTheirFixedOrder) {
   report.test_files_changed = {"tests/test_x.py"};
   report.module_level_changes = {{"pkg", "pkg/__init__.py"}, {"pkg.sub", "pkg/sub/__init__.py"}};
   // The module column does not depend on the symbols.
-  report.ignored_symbols = {change("a_rather_long_module:name", "a.py", DefinitionKind::function,
-                                   ChangeKind::modified, "app.route")};
+  report.ignored_symbols = {
+      change("a_rather_long_module:name", "a.py", DefinitionKind::function, ChangeKind::modified, "app.route")};
   EXPECT_EQ(render(report),
             "BASE\n"
             "\n"

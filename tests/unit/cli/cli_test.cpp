@@ -1,5 +1,4 @@
 #include "cli/cli.hpp"
-
 #include "util/utf8.hpp"
 
 #include <gtest/gtest.h>
@@ -304,17 +303,20 @@ TEST(CommandLine, ColourStylesOnlyItsOwnStreamAndAddsNothingElse) {
     std::vector<std::string> styled;  // each must appear in the coloured text
   };
   const Case cases[] = {
-      {{"-h"}, {"\x1b[1;4mUsage:\x1b[0m \x1b[1mpindrel\x1b[0m [OPTIONS]", "\x1b[1;4mCommands:\x1b[0m\n",
-                "  \x1b[1mchanged-symbols\x1b[0m  Report", "      \x1b[1m--workspace\x1b[0m <PATH>  ",
-                "  \x1b[1m-v, --verbose\x1b[0m  "}},
-      {{"run", "--help"}, {"\x1b[1;4mArguments:\x1b[0m\n", "\x1b[1;4mOptions:\x1b[0m\n", "\x1b[1m--git-env\x1b[0m <POLICY>\n"}},
+      {{"-h"},
+       {"\x1b[1;4mUsage:\x1b[0m \x1b[1mpindrel\x1b[0m [OPTIONS]", "\x1b[1;4mCommands:\x1b[0m\n",
+        "  \x1b[1mchanged-symbols\x1b[0m  Report", "      \x1b[1m--workspace\x1b[0m <PATH>  ",
+        "  \x1b[1m-v, --verbose\x1b[0m  "}},
+      {{"run", "--help"},
+       {"\x1b[1;4mArguments:\x1b[0m\n", "\x1b[1;4mOptions:\x1b[0m\n", "\x1b[1m--git-env\x1b[0m <POLICY>\n"}},
       {{"--format", "jsn", "doctor"},
        {"\x1b[1;31merror:\x1b[0m --format: invalid value '\x1b[33mjsn\x1b[0m' [possible",
         "\x1b[1;4mUsage:\x1b[0m \x1b[1mpindrel doctor\x1b[0m [OPTIONS]", "try '\x1b[1m--help\x1b[0m'."}},
       {{"run", "a", "b", "--", "c"}, {"not expected: \x1b[33ma\x1b[0m \x1b[33mb\x1b[0m\n"}},
       {{"run", "--base", "--dry-run"}, {"for '\x1b[33m--base <REF>\x1b[0m' but"}},
       {{"-v", "-v", "doctor"}, {"error:\x1b[0m \x1b[33m--verbose\x1b[0m: At Most"}},
-      {{"impacted-tests", "--changed", "c", "--base", "b"}, {"\x1b[33m--base\x1b[0m excludes \x1b[33m--changed\x1b[0m\n"}},
+      {{"impacted-tests", "--changed", "c", "--base", "b"},
+       {"\x1b[33m--base\x1b[0m excludes \x1b[33m--changed\x1b[0m\n"}},
       {{"audit"}, {"\x1b[33mFILE\x1b[0m is required"}},
       {{"guide", "Setup"}, {"'\x1b[33mSetup\x1b[0m'"}},
       {{"changed-symbols", "--base", "ma\xffin"}, {"'\x1b[33mma\xEF\xBF\xBDin\x1b[0m'"}},
@@ -334,14 +336,16 @@ TEST(CommandLine, ColourStylesOnlyItsOwnStreamAndAddsNothingElse) {
 
     // Colour on the other stream only leaves this one plain.
     const auto other = parse_command_line(words, plain.status == 0 ? CliColors{.out = Color::off, .err = Color::on}
-                                                                    : CliColors{.out = Color::on, .err = Color::off});
+                                                                   : CliColors{.out = Color::on, .err = Color::off});
     EXPECT_EQ(std::get<CliExit>(other).out, plain.out);
     EXPECT_EQ(std::get<CliExit>(other).err, plain.err);
   }
   // Help that answers no arguments at all goes to standard error, in its colour.
-  const auto bare = parse_command_line(std::vector<std::string>{"pindrel"}, CliColors{.out = Color::off, .err = Color::on});
-  EXPECT_TRUE(std::get<CliExit>(bare).err.starts_with("Impact-based pytest selection for Python, powered by quillo.\n\n"
-                                                      "\x1b[1;4mUsage:\x1b[0m"));
+  const auto bare =
+      parse_command_line(std::vector<std::string>{"pindrel"}, CliColors{.out = Color::off, .err = Color::on});
+  EXPECT_TRUE(
+      std::get<CliExit>(bare).err.starts_with("Impact-based pytest selection for Python, powered by quillo.\n\n"
+                                              "\x1b[1;4mUsage:\x1b[0m"));
 }
 
 }  // namespace

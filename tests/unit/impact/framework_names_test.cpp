@@ -1,10 +1,9 @@
+#include "impact/decorator_rules.hpp"
 #include "impact/framework_names.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string_view>
-
-#include "impact/decorator_rules.hpp"
 
 namespace pindrel::impact {
 namespace {
@@ -58,10 +57,18 @@ TEST(DecoratorRules, TransparentDecoratorsByLastDottedPart) {
     bool transparent;
   };
   const Case cases[] = {
-      {"functools.wraps", true},     {"x.setter", true},           {"abc.abstractmethod", true},
-      {"staticmethod", true},        {"asynccontextmanager", true}, {"pandas.util.cache_readonly", true},
-      {"typing.final", true},        {"app.route", false},          {"pytest.fixture", false},
-      {"Property", false},           {"property.x", false},         {"", false},
+      {"functools.wraps", true},
+      {"x.setter", true},
+      {"abc.abstractmethod", true},
+      {"staticmethod", true},
+      {"asynccontextmanager", true},
+      {"pandas.util.cache_readonly", true},
+      {"typing.final", true},
+      {"app.route", false},
+      {"pytest.fixture", false},
+      {"Property", false},
+      {"property.x", false},
+      {"", false},
       {"functools.wraps.extra", false},
   };
   for (const auto& c : cases) {

@@ -1,12 +1,11 @@
 #include "impact/source_cache.hpp"
+#include "scratch.hpp"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <string>
-
-#include "scratch.hpp"
 
 namespace pindrel::impact {
 namespace {
@@ -20,12 +19,11 @@ class SourceCacheTest : public ::testing::Test {
 };
 
 TEST(SourceCacheFiles, PythonFileRuleLooksAtTheNameOnly) {
-  const std::vector<std::string> listed = {"a.py",    "pkg/a.b.py", "tests/test_x.py", ".py",      "py",
-                                           "a.PY",    "a.pyi",      "a.pyc",           "a.py.bak", "docs/conf.py",
-                                           "setup.PY", "pkg/.py",   "a.py",            "dir.py/"};
+  const std::vector<std::string> listed = {
+      "a.py",  "pkg/a.b.py", "tests/test_x.py", ".py",      "py",      "a.PY", "a.pyi",
+      "a.pyc", "a.py.bak",   "docs/conf.py",    "setup.PY", "pkg/.py", "a.py", "dir.py/"};
   const SourceCache cache = new_source_cache("/repo", listed);
-  const std::vector<std::filesystem::path> expected = {"a.py", "pkg/a.b.py", "tests/test_x.py", "docs/conf.py",
-                                                       "a.py"};
+  const std::vector<std::filesystem::path> expected = {"a.py", "pkg/a.b.py", "tests/test_x.py", "docs/conf.py", "a.py"};
   EXPECT_EQ(cache.python_files, expected);
   EXPECT_TRUE(cache.entries.empty());
   EXPECT_TRUE(new_source_cache("/repo", {}).python_files.empty());
@@ -71,8 +69,8 @@ TEST_F(SourceCacheTest, ReadErrorsAreNotRemembered) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     auto bad = read_source_cached(cache, "bad.py");
     ASSERT_FALSE(bad);
-    EXPECT_EQ(bad.error().render(), "could not read " + (root_ / "bad.py").string() +
-                                        ": stream did not contain valid UTF-8");
+    EXPECT_EQ(bad.error().render(),
+              "could not read " + (root_ / "bad.py").string() + ": stream did not contain valid UTF-8");
   }
   write("bad.py", "x = 1\n");
   auto fixed = read_source_cached(cache, "bad.py");

@@ -1,6 +1,5 @@
-#include "json/writer.hpp"
-
 #include "json/value.hpp"
+#include "json/writer.hpp"
 
 #include <gtest/gtest.h>
 

@@ -19,9 +19,8 @@ Outline outline_of(std::string_view source) {
 std::vector<std::string> definitions_of(const Outline& outline) {
   std::vector<std::string> lines;
   for (const auto& d : outline.definitions) {
-    lines.push_back(std::string(definition_kind_word(d.kind)) + " " + d.qualname + " " + std::to_string(d.start_line) + "-" +
-                    std::to_string(d.end_line) + " @" + std::to_string(d.line) + ":" +
-                    std::to_string(d.column));
+    lines.push_back(std::string(definition_kind_word(d.kind)) + " " + d.qualname + " " + std::to_string(d.start_line) +
+                    "-" + std::to_string(d.end_line) + " @" + std::to_string(d.line) + ":" + std::to_string(d.column));
   }
   return lines;
 }
@@ -104,8 +103,8 @@ while 0:
     async def a(): ...
 )",
        {"function f 2-2 @2:9", "class C 3-11 @3:7", "method C.m 5-5 @5:13", "method C.m 7-7 @7:13",
-        "method C.t 9-9 @9:13", "function w 13-13 @13:9", "class K 15-16 @15:11",
-        "method K.k 16-16 @16:13", "function a 18-18 @18:15"}},
+        "method C.t 9-9 @9:13", "function w 13-13 @13:9", "class K 15-16 @15:11", "method K.k 16-16 @16:13",
+        "function a 18-18 @18:15"}},
       {"a decorated definition starts at its first decorator",
        R"(import x
 
@@ -124,13 +123,15 @@ class P:
 )",
        {"function f 3-8 @5:5", "class P 10-14 @11:7", "method P.m 13-14 @14:9"}},
       {"the last token ends the span; a comment in the block is part of it",
-       "def f():\n    return 1\n    # inner\n\n# outer\nx = 1\n", {"function f 1-3 @1:5"}},
-      {"CRLF line ends", "class A:\r\n    def m(self):\r\n        pass\r\n",
+       "def f():\n    return 1\n    # inner\n\n# outer\nx = 1\n",
+       {"function f 1-3 @1:5"}},
+      {"CRLF line ends",
+       "class A:\r\n    def m(self):\r\n        pass\r\n",
        {"class A 1-3 @1:7", "method A.m 2-3 @2:9"}},
-      {"the column counts bytes", "if \"\xc3\xa9\": \n    def f(): pass\nx = \"\xc3\xa9\"; y = 1\n",
+      {"the column counts bytes",
+       "if \"\xc3\xa9\": \n    def f(): pass\nx = \"\xc3\xa9\"; y = 1\n",
        {"function f 2-2 @2:9"}},
-      {"lambdas and assignments are not definitions", "f = lambda: 0\nclass E: pass\n",
-       {"class E 2-2 @2:7"}},
+      {"lambdas and assignments are not definitions", "f = lambda: 0\nclass E: pass\n", {"class E 2-2 @2:7"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -149,8 +150,7 @@ TEST(Outline, Decorators) {
       {"@app.route('/x', methods=['GET'])\ndef f(): pass\n", {"app.route(\"/x\", methods=?)"}},
       {"@pytest.fixture(autouse=True, name=\"db\", scope=scope)\ndef f(): pass\n",
        {"pytest.fixture(autouse=True, name=\"db\", scope=?)"}},
-      {"@dec(f'{x}', f'plain', '', 1, None, False)\ndef f(): pass\n",
-       {"dec(?, \"plain\", \"\", ?, ?, False)"}},
+      {"@dec(f'{x}', f'plain', '', 1, None, False)\ndef f(): pass\n", {"dec(?, \"plain\", \"\", ?, ?, False)"}},
       // Escape sequences stay as written; prefixes and quotes are dropped; a concatenation,
       // a splat and a comment are no literal.
       {R"(@dec(1,  # note
@@ -200,8 +200,7 @@ TEST(Outline, SuperclassNames) {
   };
   const Case cases[] = {
       {"class C(Base, mod.Mixin, Generic[T], metaclass=M): pass\n", {"Base", "mod.Mixin", "Generic"}},
-      {"class D(make(), typing.Generic[T], f()[0], a().b): pass\n",
-       {"make", "typing.Generic", "f", "a.b"}},
+      {"class D(make(), typing.Generic[T], f()[0], a().b): pass\n", {"make", "typing.Generic", "f", "a.b"}},
       {"class E(*bases, **kw, x[0].y, 'str', # comment\n  Last): pass\n", {"Last"}},
       {"class F: pass\n", {}},
       {"class G(): pass\n", {}},
@@ -229,8 +228,7 @@ if t:
     import z as zz
 x = 1
 )");
-  EXPECT_EQ(outline.import_ranges,
-            (std::vector<LineRange>{{1, 1}, {2, 2}, {3, 6}, {8, 8}, {10, 10}, {12, 12}}));
+  EXPECT_EQ(outline.import_ranges, (std::vector<LineRange>{{1, 1}, {2, 2}, {3, 6}, {8, 8}, {10, 10}, {12, 12}}));
 }
 
 TEST(Outline, AliasedImportsEverywhere) {
@@ -242,10 +240,10 @@ def f():
 from __future__ import annotations as ann
 )");
   EXPECT_EQ(outline.aliased_imports, (std::vector<ImportAlias>{{"c", "d", 1, 17},
-                                                                {"y", "z", 2, 20},
-                                                                {"q", "r", 3, 20},
-                                                                {"json", "j", 5, 20},
-                                                                {"annotations", "ann", 6, 39}}));
+                                                               {"y", "z", 2, 20},
+                                                               {"q", "r", 3, 20},
+                                                               {"json", "j", 5, 20},
+                                                               {"annotations", "ann", 6, 39}}));
 }
 
 TEST(Outline, ModuleLevelNames) {
@@ -278,18 +276,18 @@ def g(): pass
 if "é": z = 1
 )");
   EXPECT_EQ(outline.module_names, (std::vector<ModuleLevelName>{{"os", 1, 8},
-                                                                 {"ab", 2, 15},
-                                                                 {"c", 2, 19},
-                                                                 {"y", 3, 20},
-                                                                 {"name", 4, 21},
-                                                                 {"alias", 4, 36},
-                                                                 {"x", 7, 1},
-                                                                 {"x", 8, 1},
-                                                                 {"first", 13, 1},
-                                                                 {"inside", 15, 5},
-                                                                 {"optional", 17, 12},
-                                                                 {"optional", 19, 5},
-                                                                 {"z", 27, 10}}));
+                                                                {"ab", 2, 15},
+                                                                {"c", 2, 19},
+                                                                {"y", 3, 20},
+                                                                {"name", 4, 21},
+                                                                {"alias", 4, 36},
+                                                                {"x", 7, 1},
+                                                                {"x", 8, 1},
+                                                                {"first", 13, 1},
+                                                                {"inside", 15, 5},
+                                                                {"optional", 17, 12},
+                                                                {"optional", 19, 5},
+                                                                {"z", 27, 10}}));
 }
 
 TEST(Outline, SyntaxErrorsKeepTheWellFormedParts) {
@@ -299,8 +297,7 @@ TEST(Outline, SyntaxErrorsKeepTheWellFormedParts) {
   };
   const Case cases[] = {
       // A missing token is an error too, though the tree around it is whole.
-      {"def broken(:\n    pass\n\ndef good():\n    return 1\n",
-       {"function broken 1-2 @1:5", "function good 4-5 @4:5"}},
+      {"def broken(:\n    pass\n\ndef good():\n    return 1\n", {"function broken 1-2 @1:5", "function good 4-5 @4:5"}},
       {"class A:\n    x = 1\n\n\n@dec\n", {"class A 1-2 @1:7"}},
       {"class A:\n    def m(self):\n        x = (\n\ndef g(): pass\n",
        {"class A 1-3 @1:7", "method A.m 2-3 @2:9", "function g 5-5 @5:5"}},
@@ -319,14 +316,12 @@ TEST(Outline, SyntaxErrorsKeepTheWellFormedParts) {
 TEST(Outline, DeeplyNestedSourceDoesNotExhaustTheStack) {
   const std::size_t depth = 100000;
   std::string source = "x = " + std::string(depth, '(') + "1" + std::string(depth, ')') + "\n";
-  source += "class C(" + std::string(depth, '(') + "a" + std::string(depth, ')') +
-            "):\n    def m(self): pass\n";
+  source += "class C(" + std::string(depth, '(') + "a" + std::string(depth, ')') + "):\n    def m(self): pass\n";
   std::string chain = "d";
   for (std::size_t i = 0; i < depth / 4; ++i) chain += "().a";
   source += "@" + chain + "\ndef f(): pass\n";
   Outline outline = outline_of(source);
-  EXPECT_EQ(definitions_of(outline), (Lines{"class C 2-3 @2:7", "method C.m 3-3 @3:9",
-                                            "function f 4-5 @5:5"}));
+  EXPECT_EQ(definitions_of(outline), (Lines{"class C 2-3 @2:7", "method C.m 3-3 @3:9", "function f 4-5 @5:5"}));
   EXPECT_FALSE(outline.has_error);
   ASSERT_EQ(outline.definitions.size(), 3u);
   ASSERT_EQ(outline.definitions[2].decorators.size(), 1u);

@@ -24,7 +24,9 @@ TEST(ContainsWord, WholeWordsOnly) {
       {"Xfoo", "foo", false},
       {"foo_x + foo", "foo", true},  // a later occurrence counts
       {"foofoo foo", "foo", true},
-      {"\xC3\xA9" "foo\xC3\xA9", "foo", true},  // every byte of a non-ASCII character is a boundary
+      {"\xC3\xA9"
+       "foo\xC3\xA9",
+       "foo", true},  // every byte of a non-ASCII character is a boundary
       {"x = foo", "", false},
       {"", "", false},
       {"", "foo", false},

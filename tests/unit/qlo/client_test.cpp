@@ -1,13 +1,13 @@
 #include "qlo/client.hpp"
+#include "scratch.hpp"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 #include <string>
-
-#include "scratch.hpp"
 
 namespace pindrel {
 namespace {
@@ -105,7 +105,7 @@ TEST(FindJsonStart, SkipsBannersAndTrimsTheEnd) {
 
 TEST(SymbolKindFromLsp, Numbers) {
   using K = DocumentSymbolKind;
-  const std::pair<int, K> cases[] = {{5, K::Class},     {6, K::Method},   {7, K::Property}, {12, K::Function},
+  const std::pair<int, K> cases[] = {{5, K::Class},     {6, K::Method},    {7, K::Property}, {12, K::Function},
                                      {13, K::Variable}, {14, K::Constant}, {8, K::Other},    {9, K::Other},
                                      {0, K::Other},     {255, K::Other}};
   for (const auto& [number, kind] : cases) {
@@ -157,7 +157,8 @@ TEST(ParseReferencesResult, Messages) {
   const Case cases[] = {
       {R"({"reference_count": 1})", context + "missing field `symbol` at line 1 column 22"},
       {R"({"symbol": "a", "symbol": "b"})", context + "duplicate field `symbol` at line 1 column 24"},
-      {R"({"symbol": "a", "references": null})", context + "invalid type: null, expected a sequence at line 1 column 34"},
+      {R"({"symbol": "a", "references": null})",
+       context + "invalid type: null, expected a sequence at line 1 column 34"},
       {R"({"symbol": "a", "references": [["a.py", 1]]})",
        context + "invalid length 2, expected struct Reference with 4 elements at line 1 column 42"},
       {R"({"symbol": "a", "references": [["a.py", 1, 2, "c", 5]]})",
@@ -198,9 +199,12 @@ TEST(ParseQloRefsOutput, ArrayOrSingleObjectAndTheCount) {
   const Case cases[] = {
       {"{\"symbol\": \"a\"}", 2, "`qlo refs` answered 1 of 2 queries"},
       {"[]", 1, "`qlo refs` answered 0 of 1 queries"},
-      {"[INFO] ready\n[{\"symbol\": \"a\"}]", 1, "could not parse `qlo refs` JSON array: expected value at line 1 column 2"},
-      {"[{\"symbol\": \"a\"}]\ndone", 1, "could not parse `qlo refs` JSON array: trailing characters at line 2 column 1"},
-      {"{\"symbol\": 1}", 1, "could not parse `qlo refs` JSON: invalid type: integer `1`, expected a string at line 1 column 12"},
+      {"[INFO] ready\n[{\"symbol\": \"a\"}]", 1,
+       "could not parse `qlo refs` JSON array: expected value at line 1 column 2"},
+      {"[{\"symbol\": \"a\"}]\ndone", 1,
+       "could not parse `qlo refs` JSON array: trailing characters at line 2 column 1"},
+      {"{\"symbol\": 1}", 1,
+       "could not parse `qlo refs` JSON: invalid type: integer `1`, expected a string at line 1 column 12"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.text));
@@ -247,12 +251,12 @@ TEST(ParseDocumentSymbols, Messages) {
       {with_kind("-1"), "invalid value: integer `-1`, expected u8 at line 1 column 25"},
       {with_kind("5.5"), "invalid type: floating point `5.5`, expected u8 at line 1 column 26"},
       {with_kind("\"5\""), "invalid type: string \"5\", expected u8 at line 1 column 26"},
-      {R"([{"name": "f", "kind": 12, "range": )" + range + "}]",
-       "missing field `selectionRange` at line 1 column 111"},
+      {R"([{"name": "f", "kind": 12, "range": )" + range + "}]", "missing field `selectionRange` at line 1 column 111"},
       {R"([{"name": "f", "kind": 12, "range": {"start": {"line": 0}, "end": [0, 0]}, "selectionRange": []}])",
        "missing field `character` at line 1 column 57"},
       {R"([["f", 12, [[0, 0]]]])", "invalid length 1, expected struct Range with 2 elements at line 1 column 19"},
-      {R"([["f", 12, [[0, 0], [0]]]])", "invalid length 1, expected struct Position with 2 elements at line 1 column 23"},
+      {R"([["f", 12, [[0, 0], [0]]]])",
+       "invalid length 1, expected struct Position with 2 elements at line 1 column 23"},
       {R"([["f", 12]])", "invalid length 2, expected struct DocumentSymbol with 5 elements at line 1 column 10"},
       {R"([1])", "invalid type: integer `1`, expected struct DocumentSymbol at line 1 column 2"},
       {"[] x", "trailing characters at line 1 column 4"},
@@ -267,7 +271,8 @@ TEST(ParseDocumentSymbols, Messages) {
 
 TEST(ParseDocumentSymbols, NestingBeyondTheReaderLimit) {
   std::string deep = "[";
-  for (int i = 0; i < 70; ++i) deep += R"({"name": "f", "kind": 12, "range": [[0, 0], [0, 0]], "selectionRange": [[0, 0], [0, 0]], "children": [)";
+  for (int i = 0; i < 70; ++i)
+    deep += R"({"name": "f", "kind": 12, "range": [[0, 0], [0, 0]], "selectionRange": [[0, 0], [0, 0]], "children": [)";
   auto parsed = parse_document_symbols(deep);
   ASSERT_FALSE(parsed);
   EXPECT_NE(parsed.error().render().find("recursion limit exceeded"), std::string::npos) << parsed.error().render();

@@ -1,10 +1,9 @@
+#include "scratch.hpp"
 #include "util/path_search.hpp"
-
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
-#include "scratch.hpp"
+#include <sys/stat.h>
 
 namespace pindrel {
 namespace {
@@ -20,15 +19,16 @@ PathSearch search_in(const std::filesystem::path& cwd, std::optional<std::string
 TEST(FindOnPath, FirstExecutableRegularFileWins) {
   ScratchDir dir;
   const auto& d = dir.path();
-  write_file(d / "plain/tool", "");                        // not executable
-  std::filesystem::create_directories(d / "dir/tool");     // a directory
+  write_file(d / "plain/tool", "");                     // not executable
+  std::filesystem::create_directories(d / "dir/tool");  // a directory
   write_file(d / "real/tool", "#!/bin/sh\n", test_support::FileMode::executable);
   std::filesystem::create_directories(d / "link");
   std::filesystem::create_symlink(d / "real/tool", d / "link/tool");
   write_file(d / "later/tool", "#!/bin/sh\n", test_support::FileMode::executable);
 
   const std::string entries = (d / "missing").native() + ":" + (d / "plain").native() + ":" + (d / "dir").native();
-  auto found = find_on_path("tool", search_in("/", entries + ":" + (d / "link").native() + ":" + (d / "real").native()));
+  auto found =
+      find_on_path("tool", search_in("/", entries + ":" + (d / "link").native() + ":" + (d / "real").native()));
   ASSERT_TRUE(found) << found.error().render();
   EXPECT_EQ(*found, d / "link/tool");  // the link as built, not where it leads
 

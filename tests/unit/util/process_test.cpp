@@ -1,15 +1,14 @@
+#include "scratch.hpp"
 #include "util/process.hpp"
+
+#include <gtest/gtest.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-
-#include "scratch.hpp"
 
 namespace pindrel {
 namespace {
@@ -130,16 +129,26 @@ TEST(ExecReplacing, FailuresLeaveTheProcessAsItWas) {
   };
   const Case cases[] = {
       {{{}, {}}, std::nullopt, {}, "the command resolved to an empty argv"},
-      {{{"/nonexistent/program", "a b", "c"}, {}}, std::nullopt, {},
+      {{{"/nonexistent/program", "a b", "c"}, {}},
+       std::nullopt,
+       {},
        "failed to exec `/nonexistent/program a b c`: No such file or directory (os error 2)"},
-      {{{"surely-no-such-program-on-path"}, {}}, std::nullopt, {},
+      {{{"surely-no-such-program-on-path"}, {}},
+       std::nullopt,
+       {},
        "failed to exec `surely-no-such-program-on-path`: No such file or directory (os error 2)"},
       {{{"", "x"}, {}}, std::nullopt, {}, "failed to exec ` x`: No such file or directory (os error 2)"},
-      {{{"/bin/true", "x\xFF"}, dir.path() / "missing"}, std::nullopt, {},
+      {{{"/bin/true", "x\xFF"}, dir.path() / "missing"},
+       std::nullopt,
+       {},
        "failed to exec `/bin/true x\xEF\xBF\xBD`: No such file or directory (os error 2)"},
-      {{{"/bin/true", std::string("a\0b", 3)}, {}}, std::nullopt, {},
+      {{{"/bin/true", std::string("a\0b", 3)}, {}},
+       std::nullopt,
+       {},
        std::string("failed to exec `/bin/true a\0b`: nul byte found in provided data", 63)},
-      {{{"/bin/true"}, {}}, "payload", dir.path() / "missing",
+      {{{"/bin/true"}, {}},
+       "payload",
+       dir.path() / "missing",
        "could not create a file for stdin: No such file or directory (os error 2)"},
   };
   const auto cwd = std::filesystem::current_path();
