@@ -68,6 +68,16 @@ std::optional<RunAllReason> early_reason(const changed::ChangedSymbols& changes,
 
 std::string_view after_first_colon(std::string_view symbol) { return symbol.substr(symbol.find(':') + 1); }
 
+// A report that carries over what the changes say besides the symbols.
+ImpactReport report_of_changes(const changed::ChangedSymbols& changes) {
+  ImpactReport report;
+  report.base = changes.base;
+  report.merge_base = changes.merge_base;
+  report.test_files_changed = changes.test_files_changed;
+  report.ignored_paths = changes.ignored_paths;
+  return report;
+}
+
 u128 whole_milliseconds(Clock::Instant from, Clock::Instant to) {
   if (to <= from) return 0;
   return static_cast<u128>(std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count());
@@ -135,6 +145,7 @@ ImpactResult walk_impact(const std::filesystem::path& root, const Config& config
   WalkOutcome outcome = walk_references(state, *seeds);
 
   ImpactReport& report = result.impact_report;
+  report = report_of_changes(result.changes);
   if (outcome.stopped) {
     report.verdict = Verdict::run_all;
     report.reason = outcome.stopped;
@@ -149,11 +160,6 @@ ImpactResult walk_impact(const std::filesystem::path& root, const Config& config
   report.impacted_tests = dedup_impacted_tests(std::move(tests));
   for (auto& [symbol, ignored] : state.ignored_symbols) report.ignored_symbols.push_back(std::move(ignored));
   const u128 duration_ms = whole_milliseconds(walk_start, clock.now());
-
-  report.base = result.changes.base;
-  report.merge_base = result.changes.merge_base;
-  report.test_files_changed = result.changes.test_files_changed;
-  report.ignored_paths = result.changes.ignored_paths;
   report.stats = {seeds->size(), state.visited.size(), state.max_depth_reached, state.qlo_calls, duration_ms};
   report.errors = std::move(state.errors);
   return result;
@@ -197,13 +203,9 @@ Result<ImpactResult> compute_impact(const Workspace& workspace, const Environmen
 
 ImpactReport run_all_report(const changed::ChangedSymbols& changes, RunAllReason reason,
                             std::vector<std::string> errors) {
-  ImpactReport report;
+  ImpactReport report = report_of_changes(changes);
   report.verdict = Verdict::run_all;
   report.reason = reason;
-  report.base = changes.base;
-  report.merge_base = changes.merge_base;
-  report.test_files_changed = changes.test_files_changed;
-  report.ignored_paths = changes.ignored_paths;
   report.errors = std::move(errors);
   return report;
 }
