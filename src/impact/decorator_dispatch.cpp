@@ -1,6 +1,5 @@
 #include "impact/decorator_dispatch.hpp"
 
-#include "changed/symbols_from_diff.hpp"
 #include "impact/decorator_rules.hpp"
 #include "impact/enclosing_scope.hpp"
 #include "impact/word_search.hpp"
@@ -13,10 +12,9 @@ namespace {
 // More hits than this say that the word is too common to stand for the registry object.
 constexpr std::size_t max_word_hits = 400;
 
-bool is_registering(const WalkState& state, std::string_view name) {
-  if (is_transparent_decorator(name) || name.find('.') == std::string_view::npos) return false;
-  return std::ranges::none_of(state.config.ignore_decorators,
-                              [&](const std::string& entry) { return changed::decorator_matches_entry(name, entry); });
+bool is_registering(const WalkState& state, const std::string& name) {
+  if (is_transparent_decorator(name) || name.find('.') == std::string::npos) return false;
+  return !ignoring_entry_for(std::span(&name, 1), state.config.ignore_decorators);
 }
 
 // The places that reference the registry object `root` as seen from the dead end's file: a
