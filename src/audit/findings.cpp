@@ -2,6 +2,7 @@
 
 #include "impact/decorator_rules.hpp"
 #include "impact/framework_names.hpp"
+#include "impact/walk_state.hpp"
 #include "json/writer.hpp"
 #include "modpath.hpp"
 #include "qlo/strip_root.hpp"
@@ -11,11 +12,6 @@
 
 namespace pindrel {
 namespace {
-
-std::string_view last_dotted_part(std::string_view name) {
-  const auto dot = name.rfind('.');
-  return dot == std::string_view::npos ? name : name.substr(dot + 1);
-}
 
 std::string_view kind_name(DocumentSymbolKind kind) {
   switch (kind) {
@@ -74,9 +70,9 @@ ReferenceCounts count_references(const AuditSubject& subject, const std::filesys
 }
 
 bool called_by_framework(const AuditSubject& subject) {
-  const bool has_base = std::ranges::any_of(subject.superclass_names,
-                                            [](const std::string& base) { return last_dotted_part(base) != "object"; });
-  return has_base && impact::is_framework_called_method(last_dotted_part(subject.qualname));
+  const bool has_base = std::ranges::any_of(
+      subject.superclass_names, [](const std::string& base) { return impact::last_name_part(base) != "object"; });
+  return has_base && impact::is_framework_called_method(impact::last_name_part(subject.qualname));
 }
 
 Result<std::string> render_json(const AuditReport& report) {
