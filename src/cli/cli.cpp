@@ -209,7 +209,7 @@ Filled fill_records(const Definition& def, const CLI::App& command, std::span<co
     args.budgets = budget_flags_from_matches(c.budgets);
     args.dry_run = c.dry_run->count() > 0;
     args.fallback_command = text_of(c.fallback_command);
-    if (const auto policy = text_of(c.git_env)) args.git_env = parse_git_env(*policy);
+    if (const auto policy = text_of(c.git_env)) args.git_env = git_env_policy_named(*policy);
     args.pytest_args.assign(after_dashes.begin(), after_dashes.end());
     return fill_cli(def, c.globals, std::move(args));
   }
@@ -295,8 +295,6 @@ CliExit answer_thrown(const Parser& parser, const CLI::Error& error) {
 std::optional<OutputFormat> parse_output_format(std::string_view name) {
   return enumerator_named<OutputFormat>(cli::output_format_values, name);
 }
-
-std::optional<GitEnvPolicy> parse_git_env(std::string_view name) { return git_env_policy_named(name); }
 
 std::optional<GuideTopic> parse_guide_topic(std::string_view name) {
   return enumerator_named<GuideTopic>(cli::guide_topic_values, name);

@@ -21,7 +21,6 @@ struct CliExit {
 
 // The enumeration value of a command-line name (names are case-sensitive), or none.
 std::optional<OutputFormat> parse_output_format(std::string_view name);
-std::optional<GitEnvPolicy> parse_git_env(std::string_view name);
 std::optional<GuideTopic> parse_guide_topic(std::string_view name);
 
 // Parses the process arguments (argv[0] first, as operating-system strings). `colors`
