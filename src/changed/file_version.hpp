@@ -35,13 +35,6 @@ Result<std::optional<FileVersion>> outline_version(const std::optional<std::stri
                                                    const std::filesystem::path& root,
                                                    Result<std::optional<std::string>> text);
 
-// Both steps: the version of `path` on one side, none when there is no path or no such file there.
-inline Result<std::optional<FileVersion>> load_file_version(const std::optional<std::string>& path,
-                                                            const GitHandle& git, const std::filesystem::path& root,
-                                                            std::string_view merge_base, Side side) {
-  return outline_version(path, root, read_version_text(path, git, root, merge_base, side));
-}
-
 // Every line of the version, 1 to N, as one span; nothing for an absent or empty version.
 std::vector<LineSpan> all_lines(const std::optional<FileVersion>& version);
 

@@ -10,6 +10,13 @@ using test_support::ScratchDir;
 using test_support::ScratchRepo;
 using test_support::write_file;
 
+// Both steps, as the report takes them for one side.
+Result<std::optional<FileVersion>> load_file_version(const std::optional<std::string>& path, const GitHandle& git,
+                                                     const std::filesystem::path& root, std::string_view merge_base,
+                                                     Side side) {
+  return outline_version(path, root, read_version_text(path, git, root, merge_base, side));
+}
+
 TEST(FileVersion, BlankLines) {
   struct Case {
     std::string_view text;
