@@ -3,7 +3,6 @@
 #include "command_context.hpp"
 #include "exit_outcome.hpp"
 #include "util/error.hpp"
-#include "util/output.hpp"
 
 #include <filesystem>
 #include <span>

@@ -4,9 +4,6 @@
 #include "command_context.hpp"
 #include "exit_outcome.hpp"
 #include "util/error.hpp"
-#include "util/output.hpp"
-
-#include <filesystem>
 
 namespace pindrel::changed {
 
