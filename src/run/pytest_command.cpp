@@ -1,7 +1,5 @@
 #include "run/pytest_command.hpp"
 
-#include <algorithm>
-
 namespace pindrel::run {
 
 Result<PytestCommand> resolve_pytest_argv(const std::optional<std::string>& pindrel_pytest,
@@ -25,10 +23,6 @@ std::vector<std::string> build_pytest_argv(const std::vector<std::string>& words
   argv.insert(argv.end(), node_ids.begin(), node_ids.end());
   argv.insert(argv.end(), pytest_args.begin(), pytest_args.end());
   return argv;
-}
-
-bool env_var_is_set(const Environment& env, std::string_view name) {
-  return std::find(env.git_vars_set.begin(), env.git_vars_set.end(), name) != env.git_vars_set.end();
 }
 
 CommandSpec command_spec_removing_env(std::vector<std::string> names) { return CommandSpec{{}, std::move(names), {}}; }

@@ -2,7 +2,6 @@
 
 // The pytest command line, and the replacement of this process by pytest or by the fallback command.
 
-#include "environment.hpp"
 #include "util/error.hpp"
 #include "util/path_search.hpp"
 #include "util/process.hpp"
@@ -11,7 +10,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,9 +37,6 @@ Result<PytestCommand> resolve_pytest_argv(const std::optional<std::string>& pind
 // The command words, the node ids, then the words after `--`; nothing added, dropped or quoted.
 std::vector<std::string> build_pytest_argv(const std::vector<std::string>& words, std::span<const std::string> node_ids,
                                            const std::vector<std::string>& pytest_args);
-
-// Whether the environment holds `name`, one of the repository-local git variables, with any value.
-bool env_var_is_set(const Environment& env, std::string_view name);
 
 // A `CommandSpec` that removes `names` from the environment and changes nothing else.
 CommandSpec command_spec_removing_env(std::vector<std::string> names);
