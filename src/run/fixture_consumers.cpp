@@ -94,11 +94,6 @@ std::vector<std::filesystem::path> fixture_scope_files(const KnownTestFiles& kno
   return {};
 }
 
-const FixtureDefinition* find_fixture_definition(const KnownTestFiles& known, std::string_view start,
-                                                 std::string_view name) {
-  return find_in_chain(indexes_of(chain_entries(known, start)), 0, name).fixture;
-}
-
 void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& fixture, const std::string& symbol,
                             const ReferenceChain& chain) {
   const std::vector<std::filesystem::path> scope = fixture_scope_files(builder.known, fixture.file);

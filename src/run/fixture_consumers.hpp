@@ -10,7 +10,6 @@
 
 #include <filesystem>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace pindrel::run {
@@ -18,11 +17,6 @@ namespace pindrel::run {
 // The files whose tests can see a fixture defined in `file`: the collectible files under a
 // conftest.py's directory, a collectible file alone, or nothing.
 std::vector<std::filesystem::path> fixture_scope_files(const KnownTestFiles& known, const std::filesystem::path& file);
-
-// The definition a test in `start` gets for the fixture `name`, looking only at built
-// indexes; null when none is visible there.
-const FixtureDefinition* find_fixture_definition(const KnownTestFiles& known, std::string_view start,
-                                                 std::string_view name);
 
 // Adds the node ids of the tests that consume the changed `fixture` as one expansion, or a
 // `no_consumers` entry when there are none.
