@@ -10,8 +10,6 @@
 namespace pindrel::run {
 namespace {
 
-bool is_conftest(const std::filesystem::path& path) { return path.filename() == "conftest.py"; }
-
 // The known entries whose fixtures a test in `start` can see, nearest first: its own file,
 // then the conftest.py of each directory above.
 template <class Known>

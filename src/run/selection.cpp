@@ -10,8 +10,6 @@
 namespace pindrel::run {
 namespace {
 
-bool is_conftest(const std::filesystem::path& path) { return path.filename() == "conftest.py"; }
-
 // The first fixture of the index, in name order, defined by the definition `qualname`.
 const FixtureDefinition* fixture_defined_as(const TestModuleIndex& index, std::string_view qualname) {
   for (const auto& [name, fixture] : index.fixtures) {

@@ -134,6 +134,8 @@ bool is_collectible_test_file(const std::filesystem::path& path) {
   return is_test_file_name(path.native(), ExtensionCase::exact);
 }
 
+bool is_conftest(const std::filesystem::path& path) { return path.filename() == "conftest.py"; }
+
 std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& known, const std::filesystem::path& dir) {
   std::vector<std::filesystem::path> files;
   // A directory's subtree follows the directory itself in component order, in one run.

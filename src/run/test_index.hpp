@@ -69,6 +69,8 @@ KnownTestFiles known_test_files(const impact::SourceCache& cache);
 // Whether pytest collects tests from a file of this name: test_*.py or *_test.py, never conftest.py.
 bool is_collectible_test_file(const std::filesystem::path& path);
 
+bool is_conftest(const std::filesystem::path& path);
+
 // The collectible known files under `dir` (everything for an empty `dir`), in map order.
 std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& known, const std::filesystem::path& dir);
 
