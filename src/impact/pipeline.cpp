@@ -9,7 +9,6 @@
 #include "util/utf8.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <limits>
 #include <ratio>
@@ -29,12 +28,9 @@ constexpr std::uint32_t default_max_depth = 10;
 constexpr std::uint64_t fast_suite_ms = 2000;
 
 Result<changed::ChangedSymbols> read_replayed_changes(const std::filesystem::path& path) {
-  const std::string cannot_read = "cannot read --changed " + display_path(path);
-  auto bytes = read_file_if_present(path);
-  if (!bytes) return std::unexpected(std::move(bytes.error()).context(cannot_read));
-  if (!*bytes) return std::unexpected(Error::from_errno(ENOENT).context(cannot_read));
-  if (!is_valid_utf8(**bytes)) return std::unexpected(Error("stream did not contain valid UTF-8").context(cannot_read));
-  auto changes = changed::parse_changed_symbols(**bytes);
+  auto text = read_text_file(path);
+  if (!text) return std::unexpected(std::move(text.error()).context("cannot read --changed " + display_path(path)));
+  auto changes = changed::parse_changed_symbols(*text);
   if (!changes) {
     return std::unexpected(
         std::move(changes.error()).context("cannot parse " + display_path(path) + " as a changed-symbols report"));

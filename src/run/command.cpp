@@ -16,7 +16,6 @@
 #include "util/utf8.hpp"
 #include "workspace.hpp"
 
-#include <cerrno>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -35,11 +34,9 @@ struct ObtainedImpact {
 
 Result<ObtainedImpact> replay_impact(const std::filesystem::path& path) {
   const std::string shown = display_path(path);
-  auto read = read_file_if_present(path);
-  if (read && !*read) read = std::unexpected(Error::from_errno(ENOENT));
-  if (read && !is_valid_utf8(**read)) read = std::unexpected(Error("stream did not contain valid UTF-8"));
-  if (!read) return std::unexpected(std::move(read.error()).context("cannot read --impact " + shown));
-  auto report = impact::parse_impact_report(**read);
+  auto text = read_text_file(path);
+  if (!text) return std::unexpected(std::move(text.error()).context("cannot read --impact " + shown));
+  auto report = impact::parse_impact_report(*text);
   if (!report) {
     return std::unexpected(std::move(report.error()).context("cannot parse " + shown + " as an impacted-tests report"));
   }

@@ -1,5 +1,7 @@
 #include "util/file_read.hpp"
 
+#include "util/utf8.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +44,14 @@ Result<std::optional<std::string>> read_file_if_present(const std::filesystem::p
   }
   ::close(fd);
   return std::optional<std::string>(std::move(text));
+}
+
+Result<std::string> read_text_file(const std::filesystem::path& path) {
+  auto bytes = read_file_if_present(path);
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  if (!*bytes) return std::unexpected(Error::from_errno(ENOENT));
+  if (!is_valid_utf8(**bytes)) return std::unexpected(Error("stream did not contain valid UTF-8"));
+  return std::move(**bytes);
 }
 
 }  // namespace pindrel
