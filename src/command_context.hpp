@@ -2,9 +2,13 @@
 
 #include "cli/args.hpp"
 #include "environment.hpp"
+#include "exit_outcome.hpp"
+#include "util/error.hpp"
 #include "util/output.hpp"
 
 #include <filesystem>
+#include <string_view>
+#include <utility>
 
 namespace pindrel {
 
@@ -16,5 +20,11 @@ struct CommandContext {
   OutputFormat format;
   Output& out;
 };
+
+// Writes a command's whole report in one piece; a failed write is the command's error.
+inline Result<ExitOutcome> write_report(Output& out, std::string_view text) {
+  if (auto written = out.write(text); !written) return std::unexpected(std::move(written.error()));
+  return ExitOutcome::success;
+}
 
 }  // namespace pindrel

@@ -45,11 +45,6 @@ void prepare_process() {
 
 Terminal is_terminal(int fd) { return ::isatty(fd) == 1 ? Terminal::yes : Terminal::no; }
 
-Result<ExitOutcome> write_report(Output& out, const std::string& text) {
-  if (auto written = out.write(text); !written) return std::unexpected(std::move(written.error()));
-  return ExitOutcome::success;
-}
-
 template <class... Branches>
 struct Visitor : Branches... {
   using Branches::operator()...;

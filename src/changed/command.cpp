@@ -33,9 +33,7 @@ Result<ExitOutcome> changed_symbols_command(const CommandContext& context, const
     text = render_base_line(report->base, report->merge_base);
     render_changed_symbols_text(text, *report);
   }
-  auto written = context.out.write(text);
-  if (!written) return std::unexpected(std::move(written.error()));
-  return ExitOutcome::success;
+  return write_report(context.out, text);
 }
 
 }  // namespace pindrel::changed

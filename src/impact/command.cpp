@@ -22,9 +22,7 @@ Result<ExitOutcome> impacted_tests_command(const CommandContext& context, const 
   const ImpactReport& report = impact->impact_report;
   const std::string text =
       context.format == OutputFormat::json ? render_impact_report_json(report) : render_impact_report_text(report);
-  auto written = context.out.write(text);
-  if (!written) return std::unexpected(std::move(written.error()));
-  return ExitOutcome::success;
+  return write_report(context.out, text);
 }
 
 }  // namespace pindrel::impact

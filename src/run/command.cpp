@@ -172,8 +172,7 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
     }
     complete_plan(plan, ending, *fallback);
     const std::string text = context.format == OutputFormat::json ? dry_run_plan_json(plan) : write_dry_run_text(plan);
-    if (auto written = context.out.write(text); !written) return std::unexpected(std::move(written.error()));
-    return ExitOutcome::success;
+    return write_report(context.out, text);
   }
 
   write_error_line(decision_summary_line(selection, elapsed_ms));
