@@ -58,38 +58,28 @@ Result<Pipe> make_pipe() {
   return p;
 }
 
-// The two spawn records; `status` is the error number of a failed initialisation, or 0.
-class SpawnActions {
+// A spawn record, destroyed when its initialisation succeeded; `status` is the error number
+// of a failed initialisation, or 0.
+template <class Record, int (*init)(Record*), int (*destroy)(Record*)>
+class SpawnRecord {
  public:
-  SpawnActions() : status_(posix_spawn_file_actions_init(&actions_)) {}
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  ~SpawnActions() {
-    if (status_ == 0) posix_spawn_file_actions_destroy(&actions_);
+  SpawnRecord() : status_(init(&record_)) {}
+  SpawnRecord(const SpawnRecord&) = delete;
+  SpawnRecord& operator=(const SpawnRecord&) = delete;
+  ~SpawnRecord() {
+    if (status_ == 0) destroy(&record_);
   }
   int status() const { return status_; }
-  posix_spawn_file_actions_t* get() { return &actions_; }
+  Record* get() { return &record_; }
 
  private:
-  posix_spawn_file_actions_t actions_;
+  Record record_;
   int status_;
 };
 
-class SpawnAttributes {
- public:
-  SpawnAttributes() : status_(posix_spawnattr_init(&attr_)) {}
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  ~SpawnAttributes() {
-    if (status_ == 0) posix_spawnattr_destroy(&attr_);
-  }
-  int status() const { return status_; }
-  posix_spawnattr_t* get() { return &attr_; }
-
- private:
-  posix_spawnattr_t attr_;
-  int status_;
-};
+using SpawnActions =
+    SpawnRecord<posix_spawn_file_actions_t, posix_spawn_file_actions_init, posix_spawn_file_actions_destroy>;
+using SpawnAttributes = SpawnRecord<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
 // Drains both pipes together so that a child filling one of them never blocks.
 Result<void> read_both(int out_fd, int err_fd, std::string& out, std::string& err) {
