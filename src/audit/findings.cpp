@@ -2,7 +2,6 @@
 
 #include "impact/decorator_rules.hpp"
 #include "impact/framework_names.hpp"
-#include "impact/walk_state.hpp"
 #include "json/writer.hpp"
 #include "modpath.hpp"
 #include "qlo/strip_root.hpp"

@@ -17,6 +17,11 @@ constexpr std::array<std::string_view, 19> transparent_names = {
 
 }  // namespace
 
+std::string_view last_name_part(std::string_view dotted) {
+  const auto dot = dotted.rfind('.');
+  return dot == std::string_view::npos ? dotted : dotted.substr(dot + 1);
+}
+
 std::vector<std::string> decorator_names(const pysource::Definition& definition) {
   std::vector<std::string> names;
   names.reserve(definition.decorators.size());
@@ -25,9 +30,7 @@ std::vector<std::string> decorator_names(const pysource::Definition& definition)
 }
 
 bool is_transparent_decorator(std::string_view name) {
-  const auto dot = name.rfind('.');
-  const std::string_view last = dot == std::string_view::npos ? name : name.substr(dot + 1);
-  return std::ranges::find(transparent_names, last) != transparent_names.end();
+  return std::ranges::find(transparent_names, last_name_part(name)) != transparent_names.end();
 }
 
 std::optional<std::string> decorator_registry_root(std::string_view name) {

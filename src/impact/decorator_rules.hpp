@@ -9,6 +9,9 @@
 
 namespace pindrel::impact {
 
+// The text after the last "." of a dotted name; the whole name when it has none.
+std::string_view last_name_part(std::string_view dotted);
+
 // The dotted names of the definition's decorators, top to bottom, without arguments.
 std::vector<std::string> decorator_names(const pysource::Definition& definition);
 

@@ -1,6 +1,7 @@
 #include "impact/follow.hpp"
 
 #include "changed/symbols_from_diff.hpp"
+#include "impact/decorator_rules.hpp"
 #include "impact/enclosing_scope.hpp"
 #include "impact/framework_names.hpp"
 #include "impact/module_seeds.hpp"

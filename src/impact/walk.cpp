@@ -7,6 +7,7 @@
 
 #include "impact/class_fallback.hpp"
 #include "impact/decorator_dispatch.hpp"
+#include "impact/decorator_rules.hpp"
 #include "impact/enclosing_scope.hpp"
 #include "impact/follow.hpp"
 #include "impact/module_seeds.hpp"

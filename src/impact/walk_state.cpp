@@ -42,11 +42,6 @@ const std::optional<std::string>& walk_module_name(WalkState& state, const std::
   return found->second;
 }
 
-std::string_view last_name_part(std::string_view dotted) {
-  const auto dot = dotted.rfind('.');
-  return dot == std::string_view::npos ? dotted : dotted.substr(dot + 1);
-}
-
 std::vector<SymbolQuery> symbol_queries(std::span<const FrontierSymbol> symbols) {
   std::vector<SymbolQuery> queries;
   queries.reserve(symbols.size());

@@ -110,9 +110,6 @@ void record_impacted_test(WalkState& state, const std::filesystem::path& file, s
 // The dotted module name of a repository file, looked up once per file and walk.
 const std::optional<std::string>& walk_module_name(WalkState& state, const std::filesystem::path& file);
 
-// The text after the last "." of a dotted name; the whole name when it has none.
-std::string_view last_name_part(std::string_view dotted);
-
 // The reference queries for a list of symbols.
 std::vector<SymbolQuery> symbol_queries(std::span<const FrontierSymbol> symbols);
 
