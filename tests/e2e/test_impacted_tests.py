@@ -529,6 +529,36 @@ def test_budget_flag_zero_beats_the_configured_budget(pindrel, repo, fake_qlo):
     assert (report["verdict"], report["impacted_tests"]) == ("selected", CHAIN_TESTS)
 
 
+def modify_test_cafe(repo):
+    repo.write(os.fsdecode(b"tests/test_caf\xe9.py"), "def test_cafe():\n    assert False\n")
+
+
+def add_untracked_module(repo):
+    repo.write(os.fsdecode(b"pkg/caf\xe9.py"), "def cafe():\n    return 1\n")
+
+
+def rename_to_utf8(repo):
+    repo.git("mv", os.fsdecode(b"tests/test_caf\xe9.py"), "tests/test_caf\u00e9.py")
+
+
+@pytest.mark.parametrize(
+    "change, errors",
+    [
+        (modify_test_cafe, ['changed path "tests/test_caf\\xE9.py" is not valid UTF-8']),
+        (add_untracked_module, ['changed path "pkg/caf\\xE9.py" is not valid UTF-8']),
+        # Renamed to a valid name, the old side still names a file that cannot be told apart.
+        (rename_to_utf8, ['changed path "tests/test_caf\\xE9.py" is not valid UTF-8']),
+    ],
+    ids=["modified test file", "untracked module", "renamed away"],
+)
+def test_a_changed_path_that_is_not_utf8_answers_run_all(pindrel, repo, fake_qlo, change, errors):
+    commit_demo(repo, extra={os.fsdecode(b"tests/test_caf\xe9.py"): "def test_cafe():\n    assert True\n"})
+    change(repo)
+    report = impacted_json(pindrel, repo, fake_qlo)
+    assert (report["verdict"], report["reason"], report["errors"]) == ("run_all", "index_failed", errors)
+    assert fake_qlo.runs() == []
+
+
 # ---- replay ------------------------------------------------------------------------------
 
 
