@@ -30,7 +30,7 @@ Error exit_error(const GitOutput& output) {
 
 }  // namespace
 
-Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& args) {
+Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& args, GitStdout kept) {
   Command command;
   command.argv.reserve(args.size() + 3);
   command.argv.push_back(git.executable.native());
@@ -46,21 +46,22 @@ Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& 
   GitOutput output;
   output.status = to_text(finished->status);
   // Git's output is nearly always valid; it is then kept as it is rather than copied.
-  output.out = is_valid_utf8(finished->out) ? std::move(finished->out) : lossy_utf8(finished->out);
+  const bool as_is = kept == GitStdout::bytes || is_valid_utf8(finished->out);
+  output.out = as_is ? std::move(finished->out) : lossy_utf8(finished->out);
   output.err = lossy_utf8(finished->err);
   output.success = finished->status.success();
   return output;
 }
 
-Result<std::string> git_stdout(const GitHandle& git, const std::vector<std::string>& args) {
-  auto output = run_git(git, args);
+Result<std::string> git_stdout(const GitHandle& git, const std::vector<std::string>& args, GitStdout kept) {
+  auto output = run_git(git, args, kept);
   if (!output) return std::unexpected(std::move(output.error()));
   if (!output->success) return std::unexpected(exit_error(*output));
   return std::move(output->out);
 }
 
 Result<std::vector<std::string>> list_untracked_files(const GitHandle& git) {
-  auto out = git_stdout(git, {"ls-files", "--others", "--exclude-standard", "-z"});
+  auto out = git_stdout(git, {"ls-files", "--others", "--exclude-standard", "-z"}, GitStdout::bytes);
   if (!out) return std::unexpected(std::move(out.error()).context("could not list untracked files"));
   return split_nul(*out);
 }
@@ -76,13 +77,15 @@ Result<std::vector<std::string>> list_repository_files(const GitHandle& git,
     untracked = std::move(*listed);
   }
   files.reserve(files.size() + untracked->size());
-  for (auto& path : *untracked) files.push_back(std::move(path));
+  for (auto& path : *untracked) files.push_back(is_valid_utf8(path) ? std::move(path) : lossy_utf8(path));
   return files;
 }
 
 Result<std::string> diff_working_tree_text(const GitHandle& git, std::string_view merge_base) {
-  return git_stdout(git, {"diff", "-U0", "--no-color", "--no-ext-diff", "--no-textconv", "-M", "--src-prefix=a/",
-                          "--dst-prefix=b/", std::string(merge_base), "--"});
+  return git_stdout(git,
+                    {"diff", "-U0", "--no-color", "--no-ext-diff", "--no-textconv", "-M", "--src-prefix=a/",
+                     "--dst-prefix=b/", std::string(merge_base), "--"},
+                    GitStdout::bytes);
 }
 
 Result<std::optional<std::string>> show_file_at(const GitHandle& git, std::string_view commit, std::string_view path) {

@@ -19,7 +19,7 @@ struct GitHandle {
 // One finished git process.
 struct GitOutput {
   std::string status;  // "exit status: N", "signal: N (SIGNAME)" or "signal: N (SIGNAME) (core dumped)"
-  std::string out;     // standard output, invalid UTF-8 replaced by U+FFFD
+  std::string out;     // standard output, invalid UTF-8 replaced by U+FFFD unless kept as bytes
   std::string err;     // standard error, decoded the same way
   bool success = false;
 };
@@ -31,23 +31,32 @@ struct BaseRefs {
   friend bool operator==(const BaseRefs&, const BaseRefs&) = default;
 };
 
+// How a git command's standard output is kept: as text, invalid UTF-8 replaced, or as the
+// bytes git wrote, for output whose paths must name files that are not UTF-8.
+enum class GitStdout { text, bytes };
+
 // Runs `git -c core.quotePath=false ARGS...` in the handle's directory with an empty
 // standard input. Fails only when git cannot be started or its output not collected.
-Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& args);
+Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& args,
+                          GitStdout kept = GitStdout::text);
 
 // The untrimmed standard output of a git command whose unsuccessful exit is an error.
-Result<std::string> git_stdout(const GitHandle& git, const std::vector<std::string>& args);
+Result<std::string> git_stdout(const GitHandle& git, const std::vector<std::string>& args,
+                               GitStdout kept = GitStdout::text);
 
-// Untracked files not excluded by git's standard ignore rules, in git's order.
+// Untracked files not excluded by git's standard ignore rules, in git's order, as the bytes
+// git wrote: a path need not be UTF-8.
 Result<std::vector<std::string>> list_untracked_files(const GitHandle& git);
 
 // The tracked files followed by the untracked ones, in git's order, nothing sorted or
-// removed. A given untracked list is taken over instead of listing it again.
+// removed, invalid UTF-8 replaced. A given untracked list is taken over instead of listing it
+// again.
 Result<std::vector<std::string>> list_repository_files(const GitHandle& git,
                                                        std::optional<std::vector<std::string>> untracked);
 
 // The unified diff of the working tree against `merge_base`: no context lines, renames
-// detected, no external diff drivers or text conversion, "a/" and "b/" prefixes.
+// detected, no external diff drivers or text conversion, "a/" and "b/" prefixes. Bytes as
+// git wrote them: paths and source lines need not be UTF-8.
 Result<std::string> diff_working_tree_text(const GitHandle& git, std::string_view merge_base);
 
 // The text of `path` in `commit`; none when git exits unsuccessfully, as it does for a path

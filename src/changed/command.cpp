@@ -20,18 +20,19 @@ Result<ExitOutcome> changed_symbols_command(const CommandContext& context, const
   if (!refs) return std::unexpected(std::move(refs.error()));
   auto untracked = list_untracked_files(workspace->git);
   if (!untracked) return std::unexpected(std::move(untracked.error()));
-  auto report =
+  auto changes =
       changed_symbols_from_diff(workspace->git, workspace->root, workspace->config, *refs, std::move(*untracked));
-  if (!report) return std::unexpected(std::move(report.error()));
+  if (!changes) return std::unexpected(std::move(changes.error()));
+  const ChangedSymbols& report = changes->report;
 
   std::string text;
   if (context.format == OutputFormat::json) {
     json::PrettyWriter writer;
-    write_changed_symbols_json(*report, writer);
+    write_changed_symbols_json(report, writer);
     text = std::move(writer).take();
   } else {
-    text = render_base_line(report->base, report->merge_base);
-    render_changed_symbols_text(text, *report);
+    text = render_base_line(report.base, report.merge_base);
+    render_changed_symbols_text(text, report);
   }
   return write_report(context.out, text);
 }

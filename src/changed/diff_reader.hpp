@@ -36,7 +36,8 @@ struct FileDiff {
 };
 
 // The changed files of the working tree against the merge base: one `git diff`, then each
-// untracked path (taken over) as a wholly new file.
+// untracked path (taken over) as a wholly new file. Paths are the bytes git wrote, which need
+// not be UTF-8.
 Result<std::vector<FileDiff>> diff_working_tree(const GitHandle& git, const BaseRefs& refs,
                                                 std::vector<std::string> untracked);
 

@@ -9,6 +9,7 @@
 #include "glob.hpp"
 #include "modpath.hpp"
 #include "pysource/enclosing.hpp"
+#include "util/utf8.hpp"
 
 #include <algorithm>
 #include <map>
@@ -214,13 +215,28 @@ class ReportBuilder {
   std::set<std::string> errors_;
 };
 
+// Replaces each path that is not UTF-8 by its text, and returns those paths as they were,
+// each once.
+std::vector<std::string> decode_paths(std::vector<FileDiff>& diffs) {
+  std::vector<std::string> undecodable;
+  for (FileDiff& diff : diffs) {
+    for (std::optional<std::string>* path : {&diff.old_path, &diff.new_path}) {
+      if (!*path || is_valid_utf8(**path)) continue;
+      if (std::ranges::find(undecodable, **path) == undecodable.end()) undecodable.push_back(**path);
+      **path = lossy_utf8(**path);
+    }
+  }
+  return undecodable;
+}
+
 }  // namespace
 
-Result<ChangedSymbols> changed_symbols_from_diff(const GitHandle& git, const std::filesystem::path& root,
+Result<WorkingTreeChanges> changed_symbols_from_diff(const GitHandle& git, const std::filesystem::path& root,
                                                  const Config& config, const BaseRefs& refs,
                                                  std::vector<std::string> untracked) {
   auto diffs = diff_working_tree(git, refs, std::move(untracked));
   if (!diffs) return std::unexpected(std::move(diffs.error()));
+  std::vector<std::string> undecodable = decode_paths(*diffs);
   ReportBuilder builder(git, root, config, refs);
   // The texts of a run of sources are read before any of them is outlined: a git process run
   // between two parses leaves the parser's tables out of the processor's caches, which costs more
@@ -241,7 +257,7 @@ Result<ChangedSymbols> changed_symbols_from_diff(const GitHandle& git, const std
       if (!added) return std::unexpected(std::move(added.error()));
     }
   }
-  return std::move(builder).finish();
+  return WorkingTreeChanges{std::move(builder).finish(), std::move(undecodable)};
 }
 
 std::vector<SymbolChange> dedup_symbol_changes(std::vector<SymbolChange> changes) {

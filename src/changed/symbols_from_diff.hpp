@@ -14,10 +14,18 @@
 
 namespace pindrel::changed {
 
-// The changed-symbols report of the working tree against `refs.merge_base`: each changed
-// Python source is outlined on both sides and every changed line becomes the innermost
-// definition holding it, or a module-level change. The untracked paths are taken over.
-Result<ChangedSymbols> changed_symbols_from_diff(const GitHandle& git, const std::filesystem::path& root,
+// The changed-symbols report and the changed paths that are not valid UTF-8, as git wrote
+// them. The report shows such a path with replacement characters, which name no file, so
+// what the file holds is not judged at all.
+struct WorkingTreeChanges {
+  ChangedSymbols report;
+  std::vector<std::string> undecodable_paths;
+};
+
+// The changes of the working tree against `refs.merge_base`: each changed Python source is
+// outlined on both sides and every changed line becomes the innermost definition holding it,
+// or a module-level change. The untracked paths are taken over.
+Result<WorkingTreeChanges> changed_symbols_from_diff(const GitHandle& git, const std::filesystem::path& root,
                                                  const Config& config, const BaseRefs& refs,
                                                  std::vector<std::string> untracked);
 

@@ -49,7 +49,7 @@ WalkOutcome follow_through_class(WalkState& state, const FrontierSymbol& symbol,
     cached = state.class_sites.emplace(std::move(key), std::move(*sites)).first;
   }
   if (cached->second.empty()) return WalkOutcome::completed();
-  return follow_references(state, symbol, std::nullopt, cached->second, next);
+  return follow_class_references(state, symbol, owner->qualname, cached->second, next);
 }
 
 }  // namespace pindrel::impact

@@ -47,15 +47,15 @@ void follow_into_test_file(WalkState& state, const FrontierSymbol& symbol, const
         next);
 }
 
-// An import line outside test files: the symbol is re-exported only under an alias.
-Result<void> follow_import_alias(WalkState& state, const FrontierSymbol& symbol, const ReferenceSite& site,
-                                 std::vector<FrontierSymbol>& next) {
+// An import line outside test files: what it imports (`imported`, the symbol's own name or
+// its class's) is re-exported only under an alias.
+Result<void> follow_import_alias(WalkState& state, const FrontierSymbol& symbol, std::string_view imported,
+                                 const ReferenceSite& site, std::vector<FrontierSymbol>& next) {
   auto source = read_source_cached(state.source_cache, site.file);
   if (!source) return std::unexpected(std::move(source.error()));
   if (*source == nullptr) return {};
   const pysource::SharedOutline outline = cached_outline(**source);
   if (outline == nullptr) return {};
-  const std::string_view imported = last_name_part(symbol.qualname);
   const auto alias = std::ranges::find_if(outline->aliased_imports, [&](const pysource::ImportAlias& candidate) {
     return candidate.line == site.line && candidate.imported_name == imported;
   });
@@ -67,8 +67,9 @@ Result<void> follow_import_alias(WalkState& state, const FrontierSymbol& symbol,
   return {};
 }
 
-WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& symbol, const ReferenceSite& site,
-                                      const EnclosingScope& scope, std::vector<FrontierSymbol>& next) {
+WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& symbol, std::string_view imported,
+                                      const ReferenceSite& site, const EnclosingScope& scope,
+                                      std::vector<FrontierSymbol>& next) {
   if (const auto* definition = std::get_if<InDefinition>(&scope)) {
     const std::optional<std::string>& module = walk_module_name(state, site.file);
     if (!module) return WalkOutcome::completed();
@@ -85,7 +86,7 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
     return WalkOutcome::completed();
   }
   if (std::holds_alternative<ImportScope>(scope)) {
-    auto followed = follow_import_alias(state, symbol, site, next);
+    auto followed = follow_import_alias(state, symbol, imported, site, next);
     if (!followed) return WalkOutcome::stop(RunAllReason::index_failed, followed.error().render());
     return WalkOutcome::completed();
   }
@@ -97,6 +98,23 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
   }
   state.errors.push_back("could not read " + display_path(site.file) + ":" + std::to_string(site.line) +
                          " while walking from `" + symbol.name + "`");
+  return WalkOutcome::completed();
+}
+
+WalkOutcome follow_sites(WalkState& state, const FrontierSymbol& symbol, std::string_view imported,
+                         const std::optional<DefinitionSite>& definition, std::span<const ReferenceSite> sites,
+                         std::vector<FrontierSymbol>& next) {
+  for (const ReferenceSite& site : sites) {
+    if (definition && is_definition_site(site, *definition)) continue;
+    auto scope = enclosing_definition_at(state.source_cache, site.file, site.line);
+    if (!scope) return WalkOutcome::stop(RunAllReason::index_failed, scope.error().render());
+    if (is_test_file(site.file, state.root())) {
+      follow_into_test_file(state, symbol, site, *scope, next);
+      continue;
+    }
+    WalkOutcome outcome = follow_outside_test_files(state, symbol, imported, site, *scope, next);
+    if (!outcome.is_completed()) return outcome;
+  }
   return WalkOutcome::completed();
 }
 
@@ -119,18 +137,12 @@ bool is_definition_site(const ReferenceSite& site, const DefinitionSite& definit
 WalkOutcome follow_references(WalkState& state, const FrontierSymbol& symbol,
                               const std::optional<DefinitionSite>& definition, std::span<const ReferenceSite> sites,
                               std::vector<FrontierSymbol>& next) {
-  for (const ReferenceSite& site : sites) {
-    if (definition && is_definition_site(site, *definition)) continue;
-    auto scope = enclosing_definition_at(state.source_cache, site.file, site.line);
-    if (!scope) return WalkOutcome::stop(RunAllReason::index_failed, scope.error().render());
-    if (is_test_file(site.file, state.root())) {
-      follow_into_test_file(state, symbol, site, *scope, next);
-      continue;
-    }
-    WalkOutcome outcome = follow_outside_test_files(state, symbol, site, *scope, next);
-    if (!outcome.is_completed()) return outcome;
-  }
-  return WalkOutcome::completed();
+  return follow_sites(state, symbol, last_name_part(symbol.qualname), definition, sites, next);
+}
+
+WalkOutcome follow_class_references(WalkState& state, const FrontierSymbol& method, std::string_view class_qualname,
+                                    std::span<const ReferenceSite> sites, std::vector<FrontierSymbol>& next) {
+  return follow_sites(state, method, last_name_part(class_qualname), std::nullopt, sites, next);
 }
 
 }  // namespace pindrel::impact

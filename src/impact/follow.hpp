@@ -27,6 +27,12 @@ WalkOutcome follow_references(WalkState& state, const FrontierSymbol& symbol,
                               const std::optional<DefinitionSite>& definition, std::span<const ReferenceSite> sites,
                               std::vector<FrontierSymbol>& next);
 
+// Follows the sites of the class `class_qualname` as references to its method `method`: an
+// import line that aliases the class queues the alias, and every other site is classified as
+// above, with the method as the symbol that reached it.
+WalkOutcome follow_class_references(WalkState& state, const FrontierSymbol& method, std::string_view class_qualname,
+                                    std::span<const ReferenceSite> sites, std::vector<FrontierSymbol>& next);
+
 // The `ignore-decorators` entry that the first matching decorator name matches: the whole
 // name, or a part of it that follows a ".".
 std::optional<std::string> ignoring_entry_for(std::span<const std::string> decorator_names,

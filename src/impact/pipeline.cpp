@@ -13,6 +13,7 @@
 #include <limits>
 #include <ratio>
 #include <set>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -39,7 +40,7 @@ Result<changed::ChangedSymbols> read_replayed_changes(const std::filesystem::pat
 }
 
 // The changes of the working tree against the merge-base, with the untracked files they used.
-Result<std::pair<changed::ChangedSymbols, std::vector<std::string>>> working_tree_changes(
+Result<std::pair<changed::WorkingTreeChanges, std::vector<std::string>>> working_tree_changes(
     const Workspace& workspace, const std::optional<std::string>& base) {
   auto untracked = list_untracked_files(workspace.git);
   if (!untracked) return std::unexpected(std::move(untracked.error()));
@@ -48,6 +49,15 @@ Result<std::pair<changed::ChangedSymbols, std::vector<std::string>>> working_tre
   auto changes = changed::changed_symbols_from_diff(workspace.git, workspace.root, workspace.config, *refs, *untracked);
   if (!changes) return std::unexpected(std::move(changes.error()));
   return std::make_pair(std::move(*changes), std::move(*untracked));
+}
+
+// A path that is not UTF-8 is known to the report only with replacement characters, which
+// name no file: nothing about it can be judged.
+std::vector<std::string> undecodable_path_errors(std::span<const std::string> paths) {
+  std::vector<std::string> errors;
+  errors.reserve(paths.size());
+  for (const std::string& path : paths) errors.push_back("changed path " + debug_quoted(path) + " is not valid UTF-8");
+  return errors;
 }
 
 std::optional<RunAllReason> early_reason(const changed::ChangedSymbols& changes, const Config& config,
@@ -169,6 +179,7 @@ Result<ImpactResult> compute_impact(const Workspace& workspace, const Environmen
   const WalkLimits limits = settle_walk_limits(budgets, workspace.config, clock.now());
 
   changed::ChangedSymbols changes;
+  std::vector<std::string> undecodable_paths;
   std::optional<std::vector<std::string>> untracked;  // reused for the listing when git gave the changes
   if (changed) {
     auto replayed = read_replayed_changes(*changed);
@@ -177,7 +188,8 @@ Result<ImpactResult> compute_impact(const Workspace& workspace, const Environmen
   } else {
     auto computed = working_tree_changes(workspace, base);
     if (!computed) return std::unexpected(std::move(computed.error()));
-    changes = std::move(computed->first);
+    changes = std::move(computed->first.report);
+    undecodable_paths = std::move(computed->first.undecodable_paths);
     untracked = std::move(computed->second);
   }
 
@@ -185,6 +197,9 @@ Result<ImpactResult> compute_impact(const Workspace& workspace, const Environmen
     ImpactReport report = run_all_report(changes, reason, std::move(errors));
     return ImpactResult{std::move(report), std::nullopt, std::move(changes)};
   };
+  if (!undecodable_paths.empty()) {
+    return decided(RunAllReason::index_failed, undecodable_path_errors(undecodable_paths));
+  }
   if (auto reason = early_reason(changes, workspace.config, check_fast_suite)) return decided(*reason, {});
   // The tool is looked for even when there is nothing to walk, before any listing.
   auto client = resolve_qlo(workspace.root, env);

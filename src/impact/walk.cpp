@@ -1,9 +1,9 @@
 #include "impact/walk.hpp"
 
 // A level's symbols go to the reference source in one question, so the cost of a walk is its
-// depth, not its width. A symbol whose references add nothing new is a dead end; since Python
-// reaches many functions without naming them, a dead end is tried through its registering
-// decorators and, for a method, through its class before it is given up.
+// depth, not its width. Since Python reaches many functions without naming them, a symbol
+// whose references add nothing new (a dead end) is tried through its registering decorators,
+// and every method, dead end or not, is also followed through its class.
 
 #include "impact/class_fallback.hpp"
 #include "impact/decorator_dispatch.hpp"
@@ -54,7 +54,7 @@ std::optional<WalkOutcome> spent_budget(const WalkState& state) {
 }
 
 // A symbol whose references added nothing: a test itself when it lives in a test file, and
-// otherwise perhaps reached through a registering decorator or its class.
+// otherwise perhaps reached through a registering decorator.
 WalkOutcome handle_dead_end(WalkState& state, const FrontierSymbol& symbol, std::vector<FrontierSymbol>& next) {
   if (is_test_file(symbol.file, state.root())) {
     const auto entry = state.visited.find(symbol.name);
@@ -66,9 +66,7 @@ WalkOutcome handle_dead_end(WalkState& state, const FrontierSymbol& symbol, std:
   if (!scope) return WalkOutcome::stop(RunAllReason::index_failed, scope.error().render());
   const auto* definition = std::get_if<InDefinition>(&*scope);
   if (definition == nullptr) return WalkOutcome::completed();
-  WalkOutcome outcome = dispatch_decorators(state, symbol, definition->decorator_names, next);
-  if (!outcome.is_completed()) return outcome;
-  return follow_through_class(state, symbol, next);
+  return dispatch_decorators(state, symbol, definition->decorator_names, next);
 }
 
 // One level: one question for all its symbols, then each answer followed in order.
@@ -92,8 +90,12 @@ WalkOutcome walk_level(WalkState& state, const std::vector<FrontierSymbol>& fron
     WalkOutcome outcome =
         follow_references(state, symbol, DefinitionSite{symbol.file, symbol.line}, answer.sites, next);
     if (!outcome.is_completed()) return outcome;
-    if (next.size() != queued || state.impacted_tests.size() != recorded) continue;
-    outcome = handle_dead_end(state, symbol, next);
+    if (next.size() == queued && state.impacted_tests.size() == recorded) {
+      outcome = handle_dead_end(state, symbol, next);
+      if (!outcome.is_completed()) return outcome;
+    }
+    // A method's own sites miss the calls made on receivers that cannot be typed.
+    outcome = follow_through_class(state, symbol, next);
     if (!outcome.is_completed()) return outcome;
   }
   return WalkOutcome::completed();

@@ -88,7 +88,7 @@ struct WalkState {
   std::uint64_t qlo_calls = 0;
   // Sites of a registry object, per (dead end's file, registry root); filled once each.
   std::map<std::pair<std::filesystem::path, std::string>, std::vector<ReferenceSite>> decorator_sites;
-  // Sites of a class, per (file, class qualname), for dead-end methods; filled once each.
+  // Sites of a class, per (file, class qualname), for the methods walked; filled once each.
   std::map<std::pair<std::filesystem::path, std::string>, std::vector<ReferenceSite>> class_sites;
   std::uint32_t max_depth_reached = 0;
   bool decorator_dispatch = false;  // a registering decorator led nowhere

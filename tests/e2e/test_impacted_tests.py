@@ -255,7 +255,7 @@ def test_text_shows_tests_fixtures_and_conftests_with_their_chains(pindrel, demo
         "  tests/smoke/conftest.py  (every test file in its subtree)\n"
         "    ← pkg.cart:Cart.total ← pkg.prices:gross ← pkg.prices:net\n"
         "\n"
-        "4 symbol(s) visited, 4 qlo call(s), N ms\n"
+        "4 symbol(s) visited, 5 qlo call(s), N ms\n"
     )
 
 
@@ -272,10 +272,11 @@ def test_json_report_and_one_refs_run_per_level(pindrel, demo, fake_qlo):
     assert report["base"] == "main"
     assert report["merge_base"] == demo.git("merge-base", "HEAD", "main").strip()
     assert report["impacted_tests"] == CHAIN_TESTS
-    assert report["stats"] == stats(1, 4, 3, 4)
+    # Cart.total is also followed through its class, which the scenario leaves unreferenced.
+    assert report["stats"] == stats(1, 4, 3, 5)
     for key in ("test_files_changed", "ignored_symbols", "ignored_paths", "errors"):
         assert report[key] == [], key
-    assert refs_targets(fake_qlo) == [[NET], [GROSS], [CART_TOTAL], [TOTAL_OF]]
+    assert refs_targets(fake_qlo) == [[NET], [GROSS], [CART_TOTAL], [CART], [TOTAL_OF]]
     assert {run["cwd"] for run in fake_qlo.runs()} == {str(demo.root)}
 
 
@@ -284,7 +285,8 @@ def test_a_module_level_change_seeds_the_module_and_its_top_level_definitions(pi
     fake_qlo.set({"refs": {"targets": chain_answers(demo.root)}})
     report = impacted_json(pindrel, demo, fake_qlo)
     # Both top-level functions are asked about in one run; net's only user is gross, a seed too.
-    assert refs_targets(fake_qlo) == [[GROSS, NET], [CART_TOTAL], [TOTAL_OF]]
+    # The method Cart.total is followed through its class as well.
+    assert refs_targets(fake_qlo) == [[GROSS, NET], [CART_TOTAL], [CART], [TOTAL_OF]]
     assert report["verdict"] == "selected"
     assert [(t["file"], t["symbol"], t["origin"]) for t in report["impacted_tests"]] == [
         ("tests/conftest.py", "tests.conftest:cart_total", "pkg.prices:gross"),
@@ -294,7 +296,7 @@ def test_a_module_level_change_seeds_the_module_and_its_top_level_definitions(pi
         # Imported by the test file: the module scan records it before any query.
         ("tests/test_prices.py", None, "pkg.prices"),
     ]
-    assert report["stats"] == stats(3, 5, 2, 3)
+    assert report["stats"] == stats(3, 5, 2, 4)
 
 
 def test_ignored_decorator_stops_the_walk_and_is_listed(pindrel, repo, fake_qlo):
@@ -527,6 +529,36 @@ def test_budget_flag_zero_beats_the_configured_budget(pindrel, repo, fake_qlo):
     assert (report["verdict"], report["impacted_tests"]) == ("selected", CHAIN_TESTS)
 
 
+def modify_test_cafe(repo):
+    repo.write(os.fsdecode(b"tests/test_caf\xe9.py"), "def test_cafe():\n    assert False\n")
+
+
+def add_untracked_module(repo):
+    repo.write(os.fsdecode(b"pkg/caf\xe9.py"), "def cafe():\n    return 1\n")
+
+
+def rename_to_utf8(repo):
+    repo.git("mv", os.fsdecode(b"tests/test_caf\xe9.py"), "tests/test_caf\u00e9.py")
+
+
+@pytest.mark.parametrize(
+    "change, errors",
+    [
+        (modify_test_cafe, ['changed path "tests/test_caf\\xE9.py" is not valid UTF-8']),
+        (add_untracked_module, ['changed path "pkg/caf\\xE9.py" is not valid UTF-8']),
+        # Renamed to a valid name, the old side still names a file that cannot be told apart.
+        (rename_to_utf8, ['changed path "tests/test_caf\\xE9.py" is not valid UTF-8']),
+    ],
+    ids=["modified test file", "untracked module", "renamed away"],
+)
+def test_a_changed_path_that_is_not_utf8_answers_run_all(pindrel, repo, fake_qlo, change, errors):
+    commit_demo(repo, extra={os.fsdecode(b"tests/test_caf\xe9.py"): "def test_cafe():\n    assert True\n"})
+    change(repo)
+    report = impacted_json(pindrel, repo, fake_qlo)
+    assert (report["verdict"], report["reason"], report["errors"]) == ("run_all", "index_failed", errors)
+    assert fake_qlo.runs() == []
+
+
 # ---- replay ------------------------------------------------------------------------------
 
 
@@ -600,6 +632,156 @@ def test_a_method_nothing_names_is_reached_through_its_class(pindrel, demo, fake
     assert refs_targets(fake_qlo) == [[CART_INIT], [CART]]
 
 
+# A library whose methods the reference tool sees only where a test names them: Option(...)
+# in pkg/parser.py builds options, and render calls flag on options it cannot type.
+# Positions: Option 1:7, Option.__init__ 2:9, Option.flag 5:9 in pkg/options.py; build 4:5 in
+# pkg/parser.py.
+OPTIONS_PROJECT = {
+    "pyproject.toml": src(
+        """
+        [project]
+        name = "opts"
+
+        [tool.pytest.ini_options]
+        pythonpath = ["."]
+        addopts = "-p no:cacheprovider"
+
+        [tool.pindrel]
+        pytest-command = ["/usr/bin/python3", "-m", "pytest"]
+        """
+    ),
+    "pkg/__init__.py": "",
+    "pkg/options.py": src(
+        """
+        class Option:
+            def __init__(self, name):
+                self.name = name
+
+            def flag(self):
+                return "--" + self.name
+        """
+    ),
+    "pkg/parser.py": src(
+        """
+        from pkg.options import Option
+
+
+        def build(names):
+            return [Option(n) for n in names]
+
+
+        def render(options):
+            return " ".join(o.flag() for o in options)
+        """
+    ),
+    "tests/test_options.py": src(
+        """
+        from pkg.options import Option
+
+
+        def test_flag():
+            assert Option("x").flag() == "--x"
+        """
+    ),
+    "tests/test_parser.py": src(
+        """
+        from pkg.parser import build, render
+
+
+        def test_render():
+            assert render(build(["a", "b"])) == "--a --b"
+        """
+    ),
+    "tests/test_misc.py": "def test_unrelated():\n    assert True\n",
+}
+
+OPTION = "pkg/options.py:1:7"
+OPTION_INIT = "pkg/options.py:2:9"
+OPTION_FLAG = "pkg/options.py:5:9"
+BUILD = "pkg/parser.py:4:5"
+# What a reference tool answers: each method only where a test calls it on a typed value.
+OPTIONS_ANSWERS = {
+    OPTION_INIT: answer(tests=[("tests/test_options.py", 5)]),
+    OPTION_FLAG: answer(tests=[("tests/test_options.py", 5)]),
+    OPTION: answer(
+        ("pkg/options.py", 1), ("pkg/parser.py", 1), ("pkg/parser.py", 5),
+        tests=[("tests/test_options.py", 1), ("tests/test_options.py", 5)],
+    ),
+    BUILD: answer(tests=[("tests/test_parser.py", 1), ("tests/test_parser.py", 5)]),
+}
+
+
+@pytest.mark.parametrize(
+    "old, new, method, target",
+    [
+        ("self.name = name\n", "self.name = name.upper()\n", "Option.__init__", OPTION_INIT),
+        ('return "--" + self.name', 'return "-" + self.name', "Option.flag", OPTION_FLAG),
+    ],
+    ids=["built through the class", "called on an untyped receiver"],
+)
+def test_a_method_with_test_references_is_also_reached_through_its_class(pindrel, repo, fake_qlo, old, new, method, target):
+    for rel, text in OPTIONS_PROJECT.items():
+        repo.write(rel, text)
+    repo.commit("options project")
+    edit(repo, "pkg/options.py", old, new)
+    fake_qlo.set({"refs": {"targets": OPTIONS_ANSWERS}})
+
+    report = impacted_json(pindrel, repo, fake_qlo)
+    origin = f"pkg.options:{method}"
+    assert (report["verdict"], report["reason"]) == ("selected", None)
+    assert report["impacted_tests"] == [
+        entry("tests/test_options.py", "tests.test_options:test_flag", [], origin),
+        entry("tests/test_parser.py", "tests.test_parser:test_render", ["pkg.parser:build"], origin),
+    ]
+    assert refs_targets(fake_qlo) == [[target], [OPTION], [BUILD]]
+    assert report["stats"] == stats(1, 2, 1, 3)
+
+    # Both selected tests fail under pytest; the unrelated file is not run.
+    r = pindrel("run", "--", "-q", cwd=repo.path, env=fake_qlo.env, stderr=subprocess.STDOUT)
+    assert r.status == 1, r
+    assert "2 failed" in r.out and "test_misc" not in r.out and "passed" not in r.out, r
+
+
+def test_a_method_of_a_class_reexported_under_an_alias_reaches_the_alias_users(pindrel, repo, fake_qlo):
+    for rel, text in {
+        "pyproject.toml": '[project]\nname = "shapes"\n',
+        "pkg/__init__.py": "from pkg.shapes import Square as Sq\n",
+        "pkg/shapes.py": src(
+            """
+            class Square:
+                def __init__(self, side):
+                    self.side = side
+
+                def __eq__(self, other):
+                    return self.side == other.side
+            """
+        ),
+        "pkg/geo.py": "from pkg import Sq\n\n\ndef same(a, b):\n    return Sq(a) == Sq(b)\n",
+        "tests/test_geo.py": "from pkg.geo import same\n\n\ndef test_same():\n    assert same(2, 2)\n",
+        "tests/test_misc.py": "def test_unrelated():\n    assert True\n",
+    }.items():
+        repo.write(rel, text)
+    repo.commit("shapes project")
+    edit(repo, "pkg/shapes.py", "self.side == other.side", "self.side is other")
+    fake_qlo.set(
+        {
+            "refs": {
+                "targets": {
+                    "pkg/shapes.py:1:7": answer(("pkg/shapes.py", 1), ("pkg/__init__.py", 1)),
+                    "pkg/__init__.py:1:34": answer(("pkg/geo.py", 1), ("pkg/geo.py", 5)),
+                    "pkg/geo.py:4:5": answer(tests=[("tests/test_geo.py", 1), ("tests/test_geo.py", 5)]),
+                }
+            }
+        }
+    )
+    report = impacted_json(pindrel, repo, fake_qlo)
+    assert (report["verdict"], report["reason"]) == ("selected", None)
+    assert report["impacted_tests"] == [
+        entry("tests/test_geo.py", "tests.test_geo:test_same", ["pkg.geo:same", "pkg:Sq"], "pkg.shapes:Square.__eq__")
+    ]
+    assert refs_targets(fake_qlo) == [["pkg/shapes.py:5:9"], ["pkg/shapes.py:1:7"], ["pkg/__init__.py:1:34"], ["pkg/geo.py:4:5"]]
+
+
 # ---- the README's example ---------------------------------------------------------------
 
 
@@ -625,5 +807,5 @@ def test_the_bundled_example_selects_the_tests_its_change_reaches(pindrel):
         "  tests/test_pricing.py::test_discounted\n"
         "    ← shop.pricing:discounted\n"
         "\n"
-        "2 symbol(s) visited, 2 qlo call(s), N ms\n"
+        "2 symbol(s) visited, 3 qlo call(s), N ms\n"
     ) in out

@@ -188,6 +188,24 @@ def test_run_all_runs_the_whole_suite_with_the_words_after_dashes(pindrel, demo,
     assert "2 passed, 1 deselected" in r.out
 
 
+def test_a_changed_file_whose_name_is_not_utf8_runs_the_whole_suite(pindrel, repo, fake_qlo):
+    broken = os.fsdecode(b"tests/test_caf\xe9.py")
+    make_demo(repo, extra={broken: "def test_cafe():\n    assert True\n"})
+    set_net(repo, "amount")  # the only change is the file below
+    repo.write(broken, "def test_cafe():\n    assert False\n")
+
+    r = run(pindrel, repo, fake_qlo, "--dry-run", "--", "-q")
+    assert (r.status, r.err) == (0, ""), r
+    assert r.out.startswith(
+        "decision: run_all\npindrel: full suite — the working tree could not be read\n"
+    ), r.out
+
+    r = run(pindrel, repo, fake_qlo, "--", "-q", "-k", "not env")
+    assert (r.status, r.err) == (1, "pindrel: full suite — the working tree could not be read\n"), r
+    assert "1 failed, 2 passed" in r.out, r
+    assert fake_qlo.runs() == []
+
+
 def test_nothing_impacted_runs_nothing_not_even_the_fallback(pindrel, repo, fake_qlo, tmp_path):
     make_demo(repo, 'fallback-command = ["scripts/fallback.sh"]\n')
     fake_qlo.set({"refs": {"targets": {}}})

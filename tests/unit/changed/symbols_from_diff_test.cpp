@@ -68,16 +68,38 @@ TEST(SymbolsFromDiff, DamagedHunkCountIsBoundByTheFile) {
                            "def f():\n    return 1\n\nclass C:\n    def m(self):\n        pass\n");
   const GitHandle git{root.path() / "git", root.path()};
 
-  auto report = changed_symbols_from_diff(git, root.path(), Config{}, BaseRefs{"main", "0123abc"}, {});
-  ASSERT_TRUE(report) << report.error().render();
+  auto changes = changed_symbols_from_diff(git, root.path(), Config{}, BaseRefs{"main", "0123abc"}, {});
+  ASSERT_TRUE(changes) << changes.error().render();
+  const ChangedSymbols& report = changes->report;
   using pysource::DefinitionKind;
   const std::vector<SymbolChange> want = {
       {"m:C", "m.py", DefinitionKind::class_, 4, 7, ChangeKind::added, std::nullopt},
       {"m:C.m", "m.py", DefinitionKind::method, 5, 9, ChangeKind::added, std::nullopt},
       {"m:f", "m.py", DefinitionKind::function, 1, 5, ChangeKind::modified, std::nullopt},
   };
-  EXPECT_EQ(report->changed_symbols, want);
-  EXPECT_EQ(report->module_level_changes, (std::vector<ModuleChange>{{"m", "m.py"}}));
+  EXPECT_EQ(report.changed_symbols, want);
+  EXPECT_EQ(report.module_level_changes, (std::vector<ModuleChange>{{"m", "m.py"}}));
+}
+
+// A path that is not UTF-8 stands in the report as text, and is handed back as git wrote it,
+// once however many sides name it.
+TEST(SymbolsFromDiff, PathsThatAreNotUtf8AreHandedBackAsTheyWere) {
+  test_support::ScratchDir root;
+  test_support::write_file(root.path() / "git",
+                           "#!/bin/sh\n"
+                           "case \"$3\" in\n"
+                           "  diff) printf 'diff --git a/t/test_\\351.py b/t/test_\\351.py\\n"
+                           "--- a/t/test_\\351.py\\n+++ b/t/test_\\351.py\\n@@ -1 +1 @@\\n-\\351\\n+x\\n' ;;\n"
+                           "esac\n",
+                           test_support::FileMode::executable);
+  const GitHandle git{root.path() / "git", root.path()};
+
+  auto changes =
+      changed_symbols_from_diff(git, root.path(), Config{}, BaseRefs{"main", "0123abc"}, {"new\xff.txt", "ok.txt"});
+  ASSERT_TRUE(changes) << changes.error().render();
+  EXPECT_EQ(changes->undecodable_paths, (std::vector<std::string>{"t/test_\xe9.py", "new\xff.txt"}));
+  EXPECT_EQ(changes->report.test_files_changed, std::vector<std::string>{"t/test_\xEF\xBF\xBD.py"});
+  EXPECT_EQ(changes->report.non_python_changes, (std::vector<std::string>{"new\xEF\xBF\xBD.txt", "ok.txt"}));
 }
 
 }  // namespace

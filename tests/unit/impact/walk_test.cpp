@@ -255,6 +255,89 @@ class TestCart:
   EXPECT_TRUE(state().errors.empty());
 }
 
+TEST_F(Walk, MethodWithItsOwnSitesIsStillFollowedThroughItsClass) {
+  write("pkg/__init__.py", "");
+  write("pkg/opts.py", R"(def norm(v):
+    return v
+
+class Option:
+    def __init__(self, v):
+        self.v = norm(v)
+)");
+  write("pkg/cli.py", R"(from pkg.opts import Option
+
+def build(v):
+    return Option(v)
+)");
+  write("tests/test_opts.py", R"(from pkg.opts import Option
+from pkg.cli import build
+
+def test_direct():
+    assert Option(1).v == 1
+
+def test_build():
+    assert build(1).v == 1
+)");
+  // The tool names __init__ only where a test builds an Option; the library's own Option(v)
+  // is a site of the class alone.
+  references_.answers = {
+      {"pkg.opts:norm", sites({"pkg/opts.py:6"})},
+      {"pkg.opts:Option.__init__", sites({"tests/test_opts.py:5"})},
+      {"pkg.opts:Option",
+       sites({"pkg/opts.py:4", "pkg/cli.py:1", "pkg/cli.py:4", "tests/test_opts.py:1", "tests/test_opts.py:5"})},
+      {"pkg.cli:build", sites({"tests/test_opts.py:8"})},
+  };
+
+  EXPECT_TRUE(walk({changed_seed("pkg.opts:norm", "pkg/opts.py", 1)}).is_completed());
+
+  // The class is asked about after the method's own level, before the level it feeds.
+  EXPECT_EQ(references_.questions,
+            (Questions{{"pkg.opts:norm pkg/opts.py:1:5"},
+                       {"pkg.opts:Option.__init__ pkg/opts.py:5:9"},
+                       {"pkg.opts:Option pkg/opts.py:4:7"},
+                       {"pkg.cli:build pkg/cli.py:3:5"}}));
+  EXPECT_EQ(tests(),
+            (Lines{"tests/test_opts.py tests.test_opts:test_build test pkg.opts:norm <pkg.cli:build "
+                   "<pkg.opts:Option.__init__",
+                   "tests/test_opts.py tests.test_opts:test_direct test pkg.opts:norm <pkg.opts:Option.__init__"}));
+  EXPECT_EQ(state().qlo_calls, 4u);
+  EXPECT_EQ(state().max_depth_reached, 2u);
+}
+
+TEST_F(Walk, ImportLineThatAliasesTheClassQueuesTheAliasForTheMethod) {
+  write("pkg/__init__.py", "from pkg.shapes import Square as Sq\nfrom pkg.shapes import Square\n");
+  write("pkg/shapes.py", R"(class Square:
+    def __eq__(self, other):
+        return True
+)");
+  write("pkg/geo.py", R"(from pkg import Sq
+
+def same():
+    return Sq(2) == Sq(2)
+)");
+  write("tests/test_geo.py", R"(from pkg.geo import same
+
+def test_same():
+    assert same()
+)");
+  references_.answers = {
+      {"pkg.shapes:Square", sites({"pkg/shapes.py:1", "pkg/__init__.py:1", "pkg/__init__.py:2"})},
+      {"pkg:Sq", sites({"pkg/geo.py:1", "pkg/geo.py:4"})},
+      {"pkg.geo:same", sites({"tests/test_geo.py:4"})},
+  };
+
+  EXPECT_TRUE(walk({changed_seed("pkg.shapes:Square.__eq__", "pkg/shapes.py", 2, 9)}).is_completed());
+
+  // The alias is judged against the class's name, not the method's; the plain import adds nothing.
+  EXPECT_EQ(references_.questions, (Questions{{"pkg.shapes:Square.__eq__ pkg/shapes.py:2:9"},
+                                              {"pkg.shapes:Square pkg/shapes.py:1:7"},
+                                              {"pkg:Sq pkg/__init__.py:1:34"},
+                                              {"pkg.geo:same pkg/geo.py:3:5"}}));
+  EXPECT_EQ(state().visited.at("pkg:Sq").parent, "pkg.shapes:Square.__eq__");
+  EXPECT_EQ(tests(), Lines{"tests/test_geo.py tests.test_geo:test_same test pkg.shapes:Square.__eq__ "
+                           "<pkg.geo:same <pkg:Sq"});
+}
+
 TEST_F(Walk, DeletedSeedWalksWhatStillUsesItsName) {
   write("pkg/__init__.py", "");
   write("pkg/b.py", "def user():\n    return gone()\n");
