@@ -54,14 +54,19 @@ WalkOutcome seed_module_change(WalkState& state, std::string_view module) {
   return seed_import_time_changes(state, modules);
 }
 
-WalkOutcome seed_modules_importing_deleted(WalkState& state, const FrontierSymbol& deleted,
-                                           std::span<const ReferenceSite> sites) {
+WalkOutcome follow_imports_of_deleted(WalkState& state, const FrontierSymbol& deleted,
+                                      std::span<const ReferenceSite> sites) {
+  // Only a top-level name can be imported.
+  if (deleted.qualname.find('.') != std::string::npos) return WalkOutcome::completed();
   std::vector<std::string> importers;
   for (const ReferenceSite& site : sites) {
-    if (is_test_file(site.file, state.root())) continue;
     auto scope = enclosing_definition_at(state.source_cache, site.file, site.line);
     if (!scope) return WalkOutcome::stop(RunAllReason::index_failed, scope.error().render());
     if (!std::holds_alternative<ImportScope>(*scope)) continue;
+    if (is_test_file(site.file, state.root())) {
+      record_impacted_test(state, site.file, std::nullopt, TestKind::test, deleted.name);
+      continue;
+    }
     const std::optional<std::string>& module = walk_module_name(state, site.file);
     if (!module) continue;
     mark_visited(state, *module, deleted.name);

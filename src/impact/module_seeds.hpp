@@ -18,9 +18,10 @@ WalkOutcome seed_import_time_changes(WalkState& state, std::span<const std::stri
 // The same for one module.
 WalkOutcome seed_module_change(WalkState& state, std::string_view module);
 
-// The modules outside test files whose import lines are among the sites of a deleted
-// symbol's word search: they fail at import now, so they are changed at import time.
-WalkOutcome seed_modules_importing_deleted(WalkState& state, const FrontierSymbol& deleted,
-                                           std::span<const ReferenceSite> sites);
+// The import lines among the sites of a deleted top-level name's word search: they fail at
+// import now, so a test file holding one is recorded as a whole file, and a module outside
+// test files holding one is changed at import time.
+WalkOutcome follow_imports_of_deleted(WalkState& state, const FrontierSymbol& deleted,
+                                      std::span<const ReferenceSite> sites);
 
 }  // namespace pindrel::impact

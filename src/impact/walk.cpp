@@ -29,12 +29,12 @@ WalkOutcome enter_seeds(WalkState& state, std::span<const Seed> seeds, std::vect
       case SeedKind::changed: frontier.push_back(seed); break;
       case SeedKind::deleted: {
         // The definitions that still use a deleted name are walked from the first level, and
-        // the modules that still import it fail at import.
+        // the files that still import it fail at import.
         auto hits = grep_word_in_files(state.source_cache, last_name_part(seed.qualname));
         if (!hits) return WalkOutcome::stop(RunAllReason::index_failed, hits.error().render());
         WalkOutcome outcome = follow_references(state, seed, std::nullopt, *hits, frontier);
         if (!outcome.is_completed()) return outcome;
-        outcome = seed_modules_importing_deleted(state, seed, *hits);
+        outcome = follow_imports_of_deleted(state, seed, *hits);
         if (!outcome.is_completed()) return outcome;
         break;
       }

@@ -64,9 +64,9 @@ TEST_F(ModuleScan, ImportersAreFollowedTransitivelyEachOnce) {
   EXPECT_EQ(tests().size(), 3u);
 }
 
-// Only an import line of the deleted name makes its module fail at import; a use inside a
-// function is walked as before, and a test file's import line records nothing by itself.
-TEST_F(ModuleScan, ModulesStillImportingADeletedNameFailAtImport) {
+// An import line of the deleted name fails at import: its test file runs whole, and its
+// module is changed at import time; a use inside a function is walked as before.
+TEST_F(ModuleScan, FilesStillImportingADeletedNameFailAtImport) {
   write("pkg/__init__.py", "");
   write("pkg/core.py", "def other():\n    pass\n");
   write("pkg/api.py", "from pkg.core import helper, other\n");
@@ -76,14 +76,29 @@ TEST_F(ModuleScan, ModulesStillImportingADeletedNameFailAtImport) {
   write("tests/test_app.py", "import pkg.app\n");
   write("tests/test_api2.py", "from pkg.api2 import x\n");
   write("tests/test_use.py", "import pkg.use\n");
-  write("tests/test_core.py", "from pkg.core import other, helper\n");
+  write("tests/test_core.py", "from pkg.core import other, helper\n\ndef test_other():\n    other()\n");
   const Seed deleted{{"pkg.core:helper", "helper", "pkg/core.py", 4, 5}, SeedKind::deleted};
 
   EXPECT_TRUE(walk({deleted}).is_completed());
 
   EXPECT_EQ(references_.questions, (Questions{{"pkg.use:f pkg/use.py:1:5"}}));
   EXPECT_EQ(tests(), (Lines{"tests/test_api2.py - test pkg.core:helper <pkg.api2",
-                            "tests/test_app.py - test pkg.core:helper <pkg.app <pkg.api"}));
+                            "tests/test_app.py - test pkg.core:helper <pkg.app <pkg.api",
+                            "tests/test_core.py - test pkg.core:helper"}));
+}
+
+// A method cannot be imported: a line importing a name like it is not its import.
+TEST_F(ModuleScan, ImportLinesDoNotImportADeletedMethod) {
+  write("pkg/__init__.py", "");
+  write("pkg/api.py", "from pkg.other import helper\n");
+  write("tests/test_api.py", "import pkg.api\n");
+  write("tests/test_other.py", "from pkg.other import helper\n");
+  const Seed deleted{{"pkg.core:Box.helper", "Box.helper", "pkg/core.py", 4, 9}, SeedKind::deleted};
+
+  EXPECT_TRUE(walk({deleted}).is_completed());
+
+  EXPECT_EQ(tests(), Lines{});
+  EXPECT_TRUE(state().import_time_modules.empty());
 }
 
 TEST_F(ModuleScan, UnreadableTestFileStopsTheWalk) {
