@@ -91,10 +91,11 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
     return WalkOutcome::completed();
   }
   if (std::holds_alternative<ModuleLevelScope>(scope)) {
-    // The module runs the symbol at import time: the tests that import the module reach it.
+    // The module runs the symbol at import time, and so does every module that imports it.
     const std::optional<std::string>& module = walk_module_name(state, site.file);
-    if (!module || !mark_visited(state, *module, symbol.name)) return WalkOutcome::completed();
-    return seed_module_change(state, std::string(*module));
+    if (!module) return WalkOutcome::completed();
+    mark_visited(state, *module, symbol.name);
+    return seed_module_change(state, *module);
   }
   state.errors.push_back("could not read " + display_path(site.file) + ":" + std::to_string(site.line) +
                          " while walking from `" + symbol.name + "`");

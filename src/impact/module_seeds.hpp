@@ -2,17 +2,26 @@
 
 #include "impact/walk_state.hpp"
 
+#include <span>
+#include <string>
 #include <string_view>
 
 namespace pindrel::impact {
 
-// Records as whole files the test files that import `module` or a submodule of it, reached
-// through the module. Modules that import it are not followed.
+// Modules changed at import time, each already entered in `visited`: every module outside
+// test files that imports one of them is changed at import time too, transitively, and is
+// entered as reached through the module it imports; every test file that imports any of
+// them is recorded as a whole file, reached through that module. Each module is scanned
+// once per walk, through an index of the repository's import lines built at the first scan.
+WalkOutcome seed_import_time_changes(WalkState& state, std::span<const std::string> modules);
+
+// The same for one module.
 WalkOutcome seed_module_change(WalkState& state, std::string_view module);
 
-// Whether one line of a file, trimmed, imports the module: `import` of it or a submodule, or
-// `from` it, a submodule or its parent package naming it. `prefix` is "{module}.".
-bool line_imports_module(std::string_view line, std::string_view module, std::string_view prefix,
-                         std::string_view parent, std::string_view last_part);
+// The import lines among the sites of a deleted top-level name's word search: they fail at
+// import now, so a test file holding one is recorded as a whole file, and a module outside
+// test files holding one is changed at import time.
+WalkOutcome follow_imports_of_deleted(WalkState& state, const FrontierSymbol& deleted,
+                                      std::span<const ReferenceSite> sites);
 
 }  // namespace pindrel::impact

@@ -28,10 +28,13 @@ WalkOutcome enter_seeds(WalkState& state, std::span<const Seed> seeds, std::vect
     switch (seed.kind) {
       case SeedKind::changed: frontier.push_back(seed); break;
       case SeedKind::deleted: {
-        // The definitions that still use a deleted name are walked from the first level.
+        // The definitions that still use a deleted name are walked from the first level, and
+        // the files that still import it fail at import.
         auto hits = grep_word_in_files(state.source_cache, last_name_part(seed.qualname));
         if (!hits) return WalkOutcome::stop(RunAllReason::index_failed, hits.error().render());
         WalkOutcome outcome = follow_references(state, seed, std::nullopt, *hits, frontier);
+        if (!outcome.is_completed()) return outcome;
+        outcome = follow_imports_of_deleted(state, seed, *hits);
         if (!outcome.is_completed()) return outcome;
         break;
       }

@@ -6,6 +6,7 @@
 
 #include "config.hpp"
 #include "impact/impact_report.hpp"
+#include "impact/import_index.hpp"
 #include "impact/source_cache.hpp"
 #include "qlo/reference_source.hpp"
 #include "util/clock.hpp"
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -94,6 +96,9 @@ struct WalkState {
   bool decorator_dispatch = false;  // a registering decorator led nowhere
   // Module names by file, so that the `__init__.py` probes of a file run once per walk.
   std::unordered_map<std::filesystem::path, std::optional<std::string>> module_names;
+  // The modules found changed at import time, each scanned for its importers once.
+  std::set<std::string> import_time_modules;
+  std::optional<ImportIndex> import_index;  // built at the first module scan
 
   const std::filesystem::path& root() const { return source_cache.root; }
 };

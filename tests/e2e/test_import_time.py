@@ -1,0 +1,155 @@
+"""Changes that break a module when it is imported reach every test that imports it, directly
+or through other modules, with real pytest and the stand-in reference tool."""
+
+import json
+import textwrap
+
+import pytest
+
+
+def src(text: str) -> str:
+    return textwrap.dedent(text).lstrip("\n")
+
+
+PROJECT = {
+    "pyproject.toml": src(
+        """
+        [project]
+        name = "shop"
+
+        [tool.pytest.ini_options]
+        pythonpath = ["."]
+        addopts = "-p no:cacheprovider"
+
+        [tool.pindrel]
+        pytest-command = ["/usr/bin/python3", "-m", "pytest"]
+        """
+    ),
+    "pkg/__init__.py": "",
+    "pkg/consts.py": "RATE = 2\n",
+    "pkg/shop.py": src(
+        """
+        from pkg.consts import RATE
+
+
+        def price(amount):
+            return amount * RATE
+        """
+    ),
+    "pkg/core.py": src(
+        """
+        LIMIT = 10
+
+
+        def helper():
+            return 1
+
+
+        def other():
+            return 2
+        """
+    ),
+    "pkg/api.py": src(
+        """
+        from pkg.core import helper, other
+
+
+        def serve():
+            return other()
+        """
+    ),
+    "pkg/tests/__init__.py": "",
+    "pkg/tests/test_limit.py": src(
+        """
+        from ..core import LIMIT
+
+
+        def test_limit():
+            assert LIMIT == 10
+        """
+    ),
+    "tests/test_shop.py": src(
+        """
+        from pkg.shop import price
+
+
+        def test_price():
+            assert price(3) == 6
+        """
+    ),
+    "tests/test_api.py": src(
+        """
+        from pkg.api import serve
+
+
+        def test_serve():
+            assert serve() == 2
+        """
+    ),
+    "tests/test_other.py": "def test_other():\n    assert True\n",
+}
+
+
+def edit(repo, rel, old, new):
+    path = repo.path / rel
+    text = path.read_text()
+    assert old in text, (rel, old)
+    path.write_text(text.replace(old, new, 1))
+
+
+# Each case: the change, the test files selected, and the one of them that breaks.
+CASES = {
+    # The test imports only pkg.shop, which imports the constant at import time.
+    "constant_used_through_another_module": (
+        lambda repo: edit(repo, "pkg/consts.py", "RATE = 2", "RATE = 3"),
+        ["tests/test_shop.py"],
+        "tests/test_shop.py",
+    ),
+    # The test imports the constant with a relative import from a package of tests; pkg/api.py
+    # imports the module too, so its test runs as well.
+    "relative_import_in_a_test_package": (
+        lambda repo: edit(repo, "pkg/core.py", "LIMIT = 10", "LIMIT = 5"),
+        ["pkg/tests/test_limit.py", "tests/test_api.py"],
+        "pkg/tests/test_limit.py",
+    ),
+    # pkg/api.py still imports the deleted function, so importing it fails.
+    "deleted_function_still_imported": (
+        lambda repo: edit(repo, "pkg/core.py", "def helper():\n    return 1\n\n\n", ""),
+        ["tests/test_api.py"],
+        "tests/test_api.py",
+    ),
+}
+
+
+@pytest.fixture
+def shop(repo, fake_qlo):
+    for rel, text in PROJECT.items():
+        repo.write(rel, text)
+    repo.commit("shop")
+    # Whatever the tool is asked, nothing references it: only the import lines reach the tests.
+    fake_qlo.set({"refs": {"targets": {}}})
+    return repo
+
+
+@pytest.mark.parametrize("change, selected, broken", CASES.values(), ids=CASES.keys())
+def test_the_broken_test_file_is_selected_and_fails(pindrel, shop, fake_qlo, change, selected, broken):
+    change(shop)
+    r = pindrel("run", "--dry-run", "--format", "json", cwd=shop.path, env=fake_qlo.env)
+    assert (r.status, r.err) == (0, ""), r
+    plan = json.loads(r.out)
+    assert (plan["verdict"], plan["decision"]) == ("selected", "selected")
+    assert [node["node_id"] for node in plan["node_ids"]] == selected
+
+    r = pindrel("run", "--", "-q", cwd=shop.path, env=fake_qlo.env)
+    assert r.status != 0, r
+    assert broken in r.out and "test_other" not in r.out, r
+
+
+def test_the_chain_shows_the_importing_modules(pindrel, shop, fake_qlo):
+    edit(shop, "pkg/consts.py", "RATE = 2", "RATE = 3")
+    r = pindrel("impacted-tests", "--format", "json", cwd=shop.path, env=fake_qlo.env)
+    assert (r.status, r.err) == (0, ""), r
+    report = json.loads(r.out)
+    assert report["impacted_tests"] == [
+        {"file": "tests/test_shop.py", "symbol": None, "via": ["pkg.shop"], "origin": "pkg.consts", "kind": "test"}
+    ]
