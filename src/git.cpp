@@ -45,7 +45,7 @@ Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& 
   }
   GitOutput output;
   output.status = to_text(finished->status);
-  // Git's output is nearly always valid; it is then kept as it is rather than copied.
+  // Output kept as bytes, or valid already (nearly always), is moved rather than copied.
   const bool as_is = kept == GitStdout::bytes || is_valid_utf8(finished->out);
   output.out = as_is ? std::move(finished->out) : lossy_utf8(finished->out);
   output.err = lossy_utf8(finished->err);
