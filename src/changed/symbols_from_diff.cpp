@@ -1,7 +1,8 @@
 // Turns the diff into the changed-symbols report. Each changed line of each side maps to
 // the innermost definition holding it; the symbols touched on either side are then judged
 // by whether their qualified name exists on each side under the same module name, so a
-// moved file reports its old names deleted and its new names added.
+// moved file reports its old names deleted and its new names added. A changed line that runs
+// at import time, outside any definition or in one's header, is also a module-level change.
 #include "changed/symbols_from_diff.hpp"
 
 #include "changed/diff_reader.hpp"
@@ -44,6 +45,13 @@ class QualnameIndex {
   const std::optional<FileVersion>& version_;
   std::unordered_map<std::string_view, const Definition*> first_;
 };
+
+// A definition's decorators, defaults, annotations and bases, and the statements of a class
+// body outside its methods, run when the module is imported; only a function's body waits
+// for a call. `line` lies in the definition and in none inside it.
+bool runs_at_import(const Definition& definition, std::uint32_t line) {
+  return definition.kind == pysource::DefinitionKind::class_ || line <= definition.header_end_line;
+}
 
 struct SourceTexts {
   Result<std::optional<std::string>> merge_base;
@@ -166,15 +174,15 @@ class ReportBuilder {
       const std::uint64_t last = std::min<std::uint64_t>(span.last, known + 1);
       for (std::uint64_t at = span.first; at <= last; ++at) {
         const auto line = static_cast<std::uint32_t>(at);
-        if (const Definition* definition = enclosing.at(line)) {
-          if (definition == previous) continue;
+        const Definition* definition = enclosing.at(line);
+        if (definition != nullptr && definition != previous) {
           previous = definition;
           // A symbol touched on both sides ends with its working-tree definition.
           touched.insert_or_assign(version->module + ":" + definition->qualname, Touch{definition, &*version});
-          continue;
         }
+        if (module_changed || (definition != nullptr && !runs_at_import(*definition, line))) continue;
         const bool blank = line >= 1 && line <= version->blank_lines.size() && version->blank_lines[line - 1];
-        if (!blank && !module_changed) {
+        if (!blank) {
           module_changes_.emplace(version->module, version->path);
           module_changed = true;
         }

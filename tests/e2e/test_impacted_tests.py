@@ -341,12 +341,17 @@ def test_a_deleted_function_is_found_by_its_name(pindrel, repo, fake_qlo):
         },
     )
     repo.write("pkg/prices.py", PROJECT["pkg/prices.py"])
-    # No query: the word search finds the test that still calls it.
+    # The word search finds the test that still calls it, without a query. The def line that
+    # went away also changed the module at import time, so the module and its two functions
+    # are seeds too, and every test file importing it runs whole, the word search's entry
+    # included.
+    fake_qlo.set({"refs": {"default": {"json": [{"symbol": "net"}, {"symbol": "gross"}]}}})
     report = impacted_json(pindrel, repo, fake_qlo)
     assert report["impacted_tests"] == [
-        entry("tests/test_legacy.py", "tests.test_legacy:test_legacy", [], "pkg.prices:legacy")
+        entry("tests/test_legacy.py", None, [], "pkg.prices"),
+        entry("tests/test_prices.py", None, [], "pkg.prices"),
     ]
-    assert report["stats"] == stats(1, 1, 0, 0)
+    assert (report["verdict"], report["stats"]) == ("selected", stats(4, 4, 0, 1))
 
 
 # ---- run_all: every reason -------------------------------------------------------------
