@@ -1,7 +1,8 @@
 // Turns the diff into the changed-symbols report. Each changed line of each side maps to
 // the innermost definition holding it; the symbols touched on either side are then judged
 // by whether their qualified name exists on each side under the same module name, so a
-// moved file reports its old names deleted and its new names added.
+// moved file reports its old names deleted and its new names added. A changed line that runs
+// at import time, outside any definition or in one's header, is also a module-level change.
 #include "changed/symbols_from_diff.hpp"
 
 #include "changed/diff_reader.hpp"
@@ -46,6 +47,15 @@ class QualnameIndex {
   std::unordered_map<std::string_view, const Definition*> first_;
 };
 
+// A definition's decorators, defaults, annotations and bases, and the statements of a class
+// body outside its methods, run when the module is imported; only a function's body waits
+// for a call. `line` lies in the definition and in none inside it.
+bool runs_at_import(const Definition& definition, std::uint32_t line) {
+  return definition.kind == pysource::DefinitionKind::class_ || line <= definition.header_end_line;
+}
+
+std::string_view file_name_of(std::string_view path) { return path.substr(path.rfind('/') + 1); }
+
 struct SourceTexts {
   Result<std::optional<std::string>> merge_base;
   Result<std::optional<std::string>> working_tree;
@@ -80,7 +90,8 @@ class ReportBuilder {
       }
       return true;
     }
-    if (is_test_file(path, root_)) {
+    // A conftest.py anywhere, the top-level one included, reaches every test below it.
+    if (is_test_file(path, root_) || file_name_of(path) == "conftest.py") {
       test_files_.insert(path);
       return true;
     }
@@ -120,11 +131,14 @@ class ReportBuilder {
       new_lines = all_lines(*new_version);
     }
 
-    std::map<std::string, Touch> touched;
-    touch_lines(*old_version, old_lines, touched);
-    touch_lines(*new_version, new_lines, touched);
-    if (touched.empty()) return {};
     const QualnameIndex old_index(*old_version), new_index(*new_version);
+    // A plain definition gone from a module that stays only unbinds its name: the word search for
+    // the name finds whoever still imports it, so its lines change nothing at import time.
+    const bool same_module = *old_version && *new_version && (*old_version)->module == (*new_version)->module;
+    std::map<std::string, Touch> touched;
+    touch_lines(*old_version, old_lines, touched, same_module ? &new_index : nullptr);
+    touch_lines(*new_version, new_lines, touched, nullptr);
+    if (touched.empty()) return {};
     for (const auto& [symbol, touch] : touched) report_symbol(symbol, touch, old_index, new_index, *new_version);
     return {};
   }
@@ -150,8 +164,10 @@ class ReportBuilder {
                        [&](const auto& pattern) { return glob_match_segments(pattern, segments); });
   }
 
+  // `survivors`, when given, holds the other side's definitions: a line of an undecorated
+  // definition missing there is no module-level change.
   void touch_lines(const std::optional<FileVersion>& version, const std::vector<LineSpan>& spans,
-                   std::map<std::string, Touch>& touched) {
+                   std::map<std::string, Touch>& touched, const QualnameIndex* survivors) {
     if (!version) return;
     // Past the text and every definition's end, a line lies in no definition and counts as not
     // blank: the first such line stands for the rest, however many a damaged hunk header claims.
@@ -167,15 +183,19 @@ class ReportBuilder {
       const std::uint64_t last = std::min<std::uint64_t>(span.last, known + 1);
       for (std::uint64_t at = span.first; at <= last; ++at) {
         const auto line = static_cast<std::uint32_t>(at);
-        if (const Definition* definition = enclosing.at(line)) {
-          if (definition == previous) continue;
+        const Definition* definition = enclosing.at(line);
+        if (definition != nullptr && definition != previous) {
           previous = definition;
           // A symbol touched on both sides ends with its working-tree definition.
           touched.insert_or_assign(version->module + ":" + definition->qualname, Touch{definition, &*version});
+        }
+        if (module_changed || (definition != nullptr && !runs_at_import(*definition, line))) continue;
+        if (definition != nullptr && survivors != nullptr && definition->decorators.empty() &&
+            survivors->find(version->module, definition->qualname) == nullptr) {
           continue;
         }
         const bool blank = line >= 1 && line <= version->blank_lines.size() && version->blank_lines[line - 1];
-        if (!blank && !module_changed) {
+        if (!blank) {
           module_changes_.emplace(version->module, version->path);
           module_changed = true;
         }

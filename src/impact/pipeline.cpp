@@ -3,6 +3,7 @@
 #include "changed/changed_symbols_json.hpp"
 #include "changed/symbols_from_diff.hpp"
 #include "git.hpp"
+#include "impact/test_support.hpp"
 #include "impact/walk.hpp"
 #include "qlo/client.hpp"
 #include "util/file_read.hpp"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <limits>
 #include <ratio>
 #include <set>
@@ -129,6 +131,8 @@ Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::
                        SeedKind::changed});
     }
   }
+  // A changed support module breaks what imports it; the test-file rule kept it out of the symbols.
+  std::ranges::move(support_file_seeds(cache.root, changes.test_files_changed), std::back_inserter(seeds));
   std::ranges::stable_sort(seeds, {}, &Seed::name);
   const auto repeats = std::ranges::unique(seeds, {}, &Seed::name);
   seeds.erase(repeats.begin(), repeats.end());
@@ -149,6 +153,7 @@ ImpactResult walk_impact(const std::filesystem::path& root, const Config& config
   WalkState state(references, cache, config, limits, clock);
   const Clock::Instant walk_start = clock.now();
   WalkOutcome outcome = walk_references(state, *seeds);
+  if (outcome.is_completed()) outcome = reach_through_support_files(state);
 
   ImpactReport& report = result.impact_report;
   report = report_of_changes(result.changes);

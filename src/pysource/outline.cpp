@@ -57,7 +57,7 @@ struct Grammar {
            import_from_statement = symbol("import_from_statement"),
            future_import_statement = symbol("future_import_statement"), aliased_import = symbol("aliased_import"),
            dotted_name = symbol("dotted_name"), expression_statement = symbol("expression_statement"),
-           assignment = symbol("assignment");
+           assignment = symbol("assignment"), colon = symbol(":", Named::no);
   TSFieldId name = field("name"), definition = field("definition"), body = field("body"),
             parameters = field("parameters"), superclasses = field("superclasses"), arguments = field("arguments"),
             function = field("function"), object = field("object"), attribute_field = field("attribute"),
@@ -78,8 +78,10 @@ struct Grammar {
   }
 
  private:
-  TSSymbol symbol(std::string_view kind) const {
-    return ts_language_symbol_for_name(language, kind.data(), static_cast<std::uint32_t>(kind.size()), true);
+  enum class Named { no, yes };
+  TSSymbol symbol(std::string_view kind, Named named = Named::yes) const {
+    return ts_language_symbol_for_name(language, kind.data(), static_cast<std::uint32_t>(kind.size()),
+                                       named == Named::yes);
   }
   TSFieldId field(std::string_view field_name) const {
     return ts_language_field_id_for_name(language, field_name.data(), static_cast<std::uint32_t>(field_name.size()));
@@ -317,6 +319,7 @@ class OutlineBuilder {
     built.superclass_names = superclass_names(field(definition, g_.superclasses));
     built.start_line = one_based(ts_node_start_point(outer).row);
     built.end_line = one_based(ts_node_end_point(definition).row);
+    built.header_end_line = header_end_line(definition, built.end_line);
     built.line = one_based(name_start.row);
     built.column = one_based(name_start.column);
     built.kind = is_class ? DefinitionKind::class_ : scopes_[static_cast<std::size_t>(scope)].function_kind;
@@ -329,6 +332,20 @@ class OutlineBuilder {
     built.qualname = std::move(qualname);
     outline_.definitions.push_back(std::move(built));
     return body_scope;
+  }
+
+  // The line of the definition's own colon, the one before its body; a colon inside the
+  // parameters or the bases belongs to a child node. Without one, the whole span counts.
+  std::uint32_t header_end_line(TSNode definition, std::uint32_t end_line) {
+    Cursors::Lease lease(cursors_, definition);
+    TSTreeCursor* cursor = lease.get();
+    std::uint32_t line = end_line;
+    if (!ts_tree_cursor_goto_first_child(cursor)) return line;
+    do {
+      TSNode child = ts_tree_cursor_current_node(cursor);
+      if (is(child, g_.colon)) line = one_based(ts_node_start_point(child).row);
+    } while (ts_tree_cursor_goto_next_sibling(cursor));
+    return line;
   }
 
   std::vector<std::string> parameter_names(TSNode parameters) {

@@ -53,6 +53,8 @@ struct Definition {
   std::vector<std::string> superclass_names;
   std::uint32_t start_line = 0;  // the first decorator's line when decorated
   std::uint32_t end_line = 0;    // the line where the last token ends
+  // The line of the colon that opens the body: from `start_line` to here runs at definition time.
+  std::uint32_t header_end_line = 0;
   std::uint32_t line = 0;        // position of the name
   std::uint32_t column = 0;
   DefinitionKind kind = DefinitionKind::function;

@@ -69,6 +69,10 @@ def test_a_change_reports_the_innermost_definition(pindrel, repo):
         "changed symbols (2)\n"
         "  modified  class     pkg.mod:Greeter        pkg/mod.py\n"
         "  modified  method    pkg.mod:Greeter.hello  pkg/mod.py\n"
+        # The class attribute runs when the module is imported.
+        "\n"
+        "module-level changes (1)\n"
+        "  pkg.mod  pkg/mod.py\n"
     )
 
 
@@ -92,23 +96,25 @@ NESTED = src(
 )
 
 
+# A class body's own statements run at import time, so they change the module as well;
+# a method's body does not.
 @pytest.mark.parametrize(
-    "old, new, expected",
+    "old, new, expected, at_import",
     [
-        ("return 3", "return 30", [("modified", "method", "mod:Outer.Inner.deep")]),
-        ("value = 2", "value = 20", [("modified", "class", "mod:Outer.Inner")]),
-        ("attr = 1", "attr = 10", [("modified", "class", "mod:Outer")]),
-        ("return 4", "return 40", [("modified", "method", "mod:Outer.method")]),
-        ("x = 5", "x = 50", []),
+        ("return 3", "return 30", [("modified", "method", "mod:Outer.Inner.deep")], False),
+        ("value = 2", "value = 20", [("modified", "class", "mod:Outer.Inner")], True),
+        ("attr = 1", "attr = 10", [("modified", "class", "mod:Outer")], True),
+        ("return 4", "return 40", [("modified", "method", "mod:Outer.method")], False),
+        ("x = 5", "x = 50", [], True),
     ],
 )
-def test_a_changed_line_belongs_to_its_innermost_definition(pindrel, repo, old, new, expected):
+def test_a_changed_line_belongs_to_its_innermost_definition(pindrel, repo, old, new, expected, at_import):
     repo.write("mod.py", NESTED)
     repo.commit()
     repo.write("mod.py", NESTED.replace(old, new))
     report = changed_json(pindrel, repo)
     assert [(c, k, s) for c, k, s, _ in symbols(report)] == expected
-    assert report["module_level_changes"] == ([] if expected else [{"module": "mod", "file": "mod.py"}])
+    assert report["module_level_changes"] == ([{"module": "mod", "file": "mod.py"}] if at_import else [])
 
 
 def test_added_deleted_and_renamed_in_place(pindrel, repo):
@@ -154,6 +160,10 @@ def test_added_deleted_and_renamed_in_place(pindrel, repo):
         "  deleted   function  mod:gone      mod.py\n"
         "  added     function  mod:new_name  mod.py\n"
         "  deleted   function  mod:old_name  mod.py\n"
+        # The def lines that came and went run at import time.
+        "\n"
+        "module-level changes (1)\n"
+        "  mod  mod.py\n"
     )
 
 
@@ -175,7 +185,8 @@ def test_a_decorator_line_belongs_to_the_decorated_definition(pindrel, repo):
     assert report["changed_symbols"] == [
         {"symbol": "mod:cached", "file": "mod.py", "kind": "function", "line": 5, "column": 5, "change": "modified"}
     ]
-    assert report["module_level_changes"] == []
+    # The decorator runs at import time.
+    assert report["module_level_changes"] == [{"module": "mod", "file": "mod.py"}]
 
 
 @pytest.mark.parametrize(
@@ -331,7 +342,8 @@ def test_a_deleted_file_reports_its_old_positions(pindrel, repo):
             "change": "deleted",
         },
     ]
-    assert report["module_level_changes"] == []
+    # The class body and the def lines ran when the module was imported: its importers break.
+    assert report["module_level_changes"] == [{"module": "pkg.mod", "file": "pkg/mod.py"}]
 
 
 def test_committed_changes_since_the_merge_base_count_and_changes_on_the_base_do_not(pindrel, repo):

@@ -345,7 +345,7 @@ def test_a_deleted_function_is_found_by_its_name(pindrel, repo, fake_qlo):
     )
     repo.write("pkg/prices.py", PROJECT["pkg/prices.py"])
     # No query: the word search finds the test file that still imports it, which now fails at
-    # import as a whole.
+    # import as a whole. The module itself runs at import as before.
     report = impacted_json(pindrel, repo, fake_qlo)
     assert report["impacted_tests"] == [entry("tests/test_legacy.py", None, [], "pkg.prices:legacy")]
     assert report["stats"] == stats(1, 1, 0, 0)

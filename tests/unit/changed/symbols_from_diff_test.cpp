@@ -102,5 +102,85 @@ TEST(SymbolsFromDiff, PathsThatAreNotUtf8AreHandedBackAsTheyWere) {
   EXPECT_EQ(changes->report.non_python_changes, (std::vector<std::string>{"new\xEF\xBF\xBD.txt", "ok.txt"}));
 }
 
+constexpr std::string_view shop_source = R"(import functools
+
+
+@functools.lru_cache(maxsize=32)
+def price(amount: int, rate=2) -> int:
+    total = amount * rate
+    return total
+
+
+def fee(
+    amount,
+    rate=1,
+):
+    return amount * rate
+
+
+class Shop(Base):
+    currency = "EUR"
+
+    def buy(self, item):
+        return item
+)";
+
+// A changed header line (decorators, parameters with their defaults and annotations, bases)
+// or a class body's own statement runs when the module is imported, so it changes the module
+// besides the symbol; a line inside a function's body, or a plain definition deleted, changes
+// only the symbol.
+TEST(SymbolsFromDiff, HeaderAndClassBodyChangesAreModuleLevelChanges) {
+  struct Case {
+    std::string_view name;
+    std::string_view old_text;
+    std::string_view new_text;
+    std::vector<std::string> symbols;
+    bool module_level;
+  };
+  const Case cases[] = {
+      {"decorator argument", "maxsize=32", "maxsize=\"32\"", {"shop:price"}, true},
+      {"annotation", "amount: int", "amount: Decimal", {"shop:price"}, true},
+      {"default value", "rate=2", "rate=3", {"shop:price"}, true},
+      {"return annotation", "-> int", "-> float", {"shop:price"}, true},
+      {"parameter of a signature over several lines", "rate=1,", "rate=10,", {"shop:fee"}, true},
+      {"base class", "Shop(Base)", "Shop(Other)", {"shop:Shop"}, true},
+      {"class-body statement", "\"EUR\"", "\"USD\"", {"shop:Shop"}, true},
+      {"method header", "buy(self, item)", "buy(self, item, count=1)", {"shop:Shop.buy"}, true},
+      {"added function", "\n\nclass Shop", "\n\ndef to_money(x: Decimal):\n    return x\n\n\nclass Shop",
+       {"shop:to_money"}, true},
+      {"deleted decorated function", "@functools.lru_cache(maxsize=32)\ndef price(amount: int, rate=2) -> int:\n"
+       "    total = amount * rate\n    return total\n", "", {"shop:price"}, true},
+      // Its importers are found by the deleted name; the module otherwise runs as before.
+      {"deleted plain function", "def fee(\n    amount,\n    rate=1,\n):\n    return amount * rate\n", "",
+       {"shop:fee"}, false},
+      {"deleted method", "\n    def buy(self, item):\n        return item\n", "\n", {"shop:Shop.buy"}, false},
+      {"function body", "total = amount * rate", "total = rate * amount", {"shop:price"}, false},
+      {"body of a signature over several lines", "return amount * rate", "return rate * amount", {"shop:fee"},
+       false},
+      {"method body", "return item", "return [item]", {"shop:Shop.buy"}, false},
+  };
+  test_support::ScratchRepo repo;
+  repo.write("shop.py", shop_source);
+  const std::string base = repo.commit("shop");
+  const GitHandle git{"git", repo.path()};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string changed(shop_source);
+    const auto at = changed.find(c.old_text);
+    ASSERT_NE(at, std::string::npos);
+    changed.replace(at, c.old_text.size(), c.new_text);
+    repo.write("shop.py", changed);
+    auto changes = changed_symbols_from_diff(git, repo.path(), Config{}, BaseRefs{"main", base}, {});
+    ASSERT_TRUE(changes) << changes.error().render();
+    const ChangedSymbols& report = changes->report;
+    std::vector<std::string> symbols;
+    for (const SymbolChange& symbol : report.changed_symbols) symbols.push_back(symbol.symbol);
+    EXPECT_EQ(symbols, c.symbols);
+    const std::vector<ModuleChange> module_level =
+        c.module_level ? std::vector<ModuleChange>{{"shop", "shop.py"}} : std::vector<ModuleChange>{};
+    EXPECT_EQ(report.module_level_changes, module_level);
+  }
+}
+
 }  // namespace
 }  // namespace pindrel::changed

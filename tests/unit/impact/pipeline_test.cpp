@@ -93,6 +93,25 @@ if os.name:
   EXPECT_EQ(*seeds, expected);
 }
 
+// A changed support file is a module under each name a test may import it by; a changed test
+// file or conftest.py is left to the selection.
+TEST_F(Seeds, ChangedSupportFilesAreModuleSeeds) {
+  write("tests/helpers.py", "def make():\n    return 1\n");
+  ChangedSymbols changes;
+  changes.test_files_changed = {"tests/conftest.py", "tests/gone.py", "tests/helpers.py", "tests/test_a.py"};
+
+  auto seeds = seeds_from_changes(state().source_cache, changes);
+  ASSERT_TRUE(seeds) << seeds.error().render();
+  // A deleted helper breaks its importers too.
+  const std::vector<Seed> expected = {
+      {{"gone", "gone", "tests/gone.py", 0, 0}, SeedKind::module},
+      {{"helpers", "helpers", "tests/helpers.py", 0, 0}, SeedKind::module},
+      {{"tests.gone", "tests.gone", "tests/gone.py", 0, 0}, SeedKind::module},
+      {{"tests.helpers", "tests.helpers", "tests/helpers.py", 0, 0}, SeedKind::module},
+  };
+  EXPECT_EQ(*seeds, expected);
+}
+
 TEST(DedupImpactedTests, WholeFileEntriesHideTheSymbolsOfTheirFile) {
   const ImpactedTest whole{"tests/test_a.py", std::nullopt, {}, "o", TestKind::test};
   const ImpactedTest in_whole{"tests/test_a.py", "tests.test_a:test_x", {}, "o", TestKind::test};

@@ -213,6 +213,31 @@ TEST(Outline, SuperclassNames) {
   }
 }
 
+// The header runs to the colon of the definition itself, not to one inside a lambda default,
+// an annotation's slice or a base's call.
+TEST(Outline, HeaderEndsAtTheColonThatOpensTheBody) {
+  struct Case {
+    std::string_view source;
+    std::vector<std::uint32_t> header_ends;  // one per definition, in outline order
+  };
+  const Case cases[] = {
+      {"def f(): return 1\n", {1}},
+      {"@cache(maxsize=1)\n@other\ndef f(\n    key=lambda x: x,\n    rows: dict[str, int] = {1: 2},\n) -> list[int]:\n"
+       "    return []\n",
+       {6}},
+      {"class C(\n    make(lambda: 1),\n    metaclass=M,\n):\n    x: int = 1\n\n    def m(self,\n          y=2):\n"
+       "        pass\n",
+       {4, 8}},
+      {"async def g(a: \"A\"):\n\n    await a\n", {1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    std::vector<std::uint32_t> ends;
+    for (const Definition& definition : outline_of(c.source).definitions) ends.push_back(definition.header_end_line);
+    EXPECT_EQ(ends, c.header_ends);
+  }
+}
+
 TEST(Outline, ImportRangesCoverEveryImportStatement) {
   Outline outline = outline_of(R"(from __future__ import annotations
 import os

@@ -1,0 +1,76 @@
+#include "impact/test_support.hpp"
+
+#include "impact/module_seeds.hpp"
+#include "modpath.hpp"
+
+#include <set>
+#include <system_error>
+#include <utility>
+
+namespace pindrel::impact {
+
+bool is_test_support_file(const std::filesystem::path& path, const std::filesystem::path& root) {
+  return has_py_extension(path.native(), ExtensionCase::exact) && path.filename() != "conftest.py" &&
+         !is_test_file_name(path.native(), ExtensionCase::exact) && is_test_file(path, root);
+}
+
+std::vector<std::string> support_module_names(const std::filesystem::path& root, const std::filesystem::path& path) {
+  std::vector<std::string> names;
+  std::optional<std::string> module = module_name_for_path(root, path);
+  if (!module) return names;
+  names.push_back(std::move(*module));
+  std::error_code ec;
+  if (std::filesystem::exists(root / path.parent_path() / "__init__.py", ec)) return names;
+  for (auto dot = names.front().find('.'); dot != std::string::npos; dot = names.front().find('.', dot + 1)) {
+    names.push_back(names.front().substr(dot + 1));
+  }
+  return names;
+}
+
+std::vector<Seed> support_file_seeds(const std::filesystem::path& root, std::span<const std::string> test_files) {
+  std::vector<Seed> seeds;
+  for (const std::string& file : test_files) {
+    if (!is_test_support_file(file, root)) continue;
+    for (std::string& name : support_module_names(root, file)) {
+      seeds.push_back({{name, name, file, 0, 0}, SeedKind::module});
+    }
+  }
+  return seeds;
+}
+
+WalkOutcome reach_through_support_files(WalkState& state) {
+  std::set<std::string> handled;
+  while (true) {
+    // Each support file newly found, with the walked name it was reached through.
+    std::vector<std::pair<std::string, std::string>> reached;
+    for (auto it = state.impacted_tests.begin(); it != state.impacted_tests.end();) {
+      const ImpactedTest& test = it->second;
+      std::vector<std::string> names;
+      if (test.kind == TestKind::test && is_test_support_file(test.file, state.root())) {
+        names = support_module_names(state.root(), test.file);
+      }
+      if (names.empty()) {
+        ++it;
+        continue;
+      }
+      std::string through = test.via.empty() ? test.origin : test.via.front();
+      if (test.symbol) {
+        // The test itself joins the chain of what its file's importers are reached through.
+        mark_visited(state, *test.symbol, through);
+        through = *test.symbol;
+      }
+      if (handled.insert(test.file).second) reached.emplace_back(test.file, std::move(through));
+      it = state.impacted_tests.erase(it);
+    }
+    if (reached.empty()) return WalkOutcome::completed();
+    for (const auto& [file, through] : reached) {
+      for (const std::string& name : support_module_names(state.root(), file)) {
+        if (!mark_visited(state, name, through)) continue;
+        WalkOutcome outcome = seed_module_change(state, name);
+        if (!outcome.is_completed()) return outcome;
+      }
+    }
+  }
+}
+
+}  // namespace pindrel::impact

@@ -1,0 +1,65 @@
+#include "impact/test_support.hpp"
+#include "walk_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+namespace pindrel::impact {
+namespace {
+
+using test_support::changed_seed;
+using test_support::sites;
+using Lines = std::vector<std::string>;
+
+TEST(TestSupport, SupportFilesAreTestFilesThatPytestDoesNotCollect) {
+  const std::pair<std::string_view, bool> cases[] = {
+      {"tests/helpers.py", true},  {"tests/unit/base.py", true}, {"test/__init__.py", true},
+      {"tests/test_a.py", false},  {"tests/a_test.py", false},   {"tests/conftest.py", false},
+      {"conftest.py", false},      {"pkg/helpers.py", false},    {"tests/data.json", false},
+      {"tests/notes.PY", false},   {"test_top.py", false},
+  };
+  for (const auto& [path, support] : cases) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(is_test_support_file(path, "/repo"), support);
+  }
+}
+
+TEST(TestSupport, ModuleNamesAddTheTailsOutsideAPackage) {
+  pindrel::test_support::ScratchDir root;
+  pindrel::test_support::write_file(root.path() / "tests/unit/helpers.py", "");
+  pindrel::test_support::write_file(root.path() / "suite/__init__.py", "");
+  pindrel::test_support::write_file(root.path() / "suite/helpers.py", "");
+  EXPECT_EQ(support_module_names(root.path(), "tests/unit/helpers.py"),
+            (Lines{"tests.unit.helpers", "unit.helpers", "helpers"}));
+  // Inside a package pytest imports it by its package name alone.
+  EXPECT_EQ(support_module_names(root.path(), "suite/helpers.py"), Lines{"suite.helpers"});
+}
+
+class SupportWalk : public test_support::WalkFixture {};
+
+// A test reached in tests/base.py runs in the files that import base (one through another
+// support file, which imports base back), not in base itself; a fixture there stays.
+TEST_F(SupportWalk, TestsReachedInSupportFilesGiveWayToTheirImporters) {
+  write("pkg/__init__.py", "");
+  write("pkg/calc.py", "def add(a, b):\n    return a + b\n");
+  write("tests/base.py",
+        "from pkg.calc import add\nimport mixins\n\n\nclass AddContract:\n    def test_add_contract(self):\n"
+        "        assert add(1, 2) == 3\n");
+  write("tests/mixins.py", "from tests.base import AddContract\n");
+  write("tests/fixtures.py", "import pytest\n\n\n@pytest.fixture\ndef three():\n    return add(1, 2)\n");
+  write("tests/test_impl.py", "from base import AddContract\n\n\nclass TestImpl(AddContract):\n    pass\n");
+  write("tests/test_mixed.py", "from mixins import AddContract\n");
+  write("tests/test_other.py", "def test_other():\n    pass\n");
+  references_.answers["pkg.calc:add"] = sites({"tests/base.py:7", "tests/fixtures.py:6"});
+
+  ASSERT_TRUE(walk({changed_seed("pkg.calc:add", "pkg/calc.py", 1)}).is_completed());
+  ASSERT_TRUE(reach_through_support_files(state()).is_completed());
+  EXPECT_EQ(tests(), (Lines{
+                         "tests/fixtures.py tests.fixtures:three fixture pkg.calc:add",
+                         "tests/test_impl.py - test pkg.calc:add <base <tests.base:AddContract.test_add_contract",
+                         "tests/test_mixed.py - test pkg.calc:add <mixins <tests.base "
+                         "<tests.base:AddContract.test_add_contract",
+                     }));
+}
+
+}  // namespace
+}  // namespace pindrel::impact
