@@ -141,14 +141,14 @@ Result<Fd> unnamed_file_holding(std::string_view bytes, const std::filesystem::p
 }
 
 // Our environment as the new program gets it, as `NAME=VALUE` entries.
-std::vector<std::string> changed_environment(const ProcessChanges& changes) {
+std::vector<std::string> changed_environment(const std::vector<std::string>& removals,
+                                             const std::vector<std::pair<std::string, std::string>>& settings) {
   auto name_of = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
-  const auto& removals = changes.env_removals;
   std::vector<std::string> entries;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     if (std::find(removals.begin(), removals.end(), name_of(*entry)) == removals.end()) entries.emplace_back(*entry);
   }
-  for (const auto& [name, value] : changes.env_settings) {
+  for (const auto& [name, value] : settings) {
     std::erase_if(entries, [&](const std::string& entry) { return name_of(entry) == name; });
     entries.push_back(name + "=" + value);
   }
@@ -192,7 +192,7 @@ std::string to_text(const ExitStatus& status) {
   return text;
 }
 
-Result<Finished> run_captured(const Command& command) {
+Result<Finished> run_captured(const Command& command, const CaptureOptions& options) {
   if (command.argv.empty()) return std::unexpected(Error::from_errno(EINVAL));
   auto out_pipe = make_pipe();
   if (!out_pipe) return std::unexpected(std::move(out_pipe.error()));
@@ -220,9 +220,17 @@ Result<Finished> run_captured(const Command& command) {
   std::vector<char*> argv;
   for (const auto& arg : command.argv) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+  std::vector<std::string> environment;
+  std::vector<char*> envp;
+  if (!options.env_settings.empty()) {
+    environment = changed_environment({}, options.env_settings);
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+  }
 
   pid_t pid = 0;
-  rc = ::posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ);
+  rc = ::posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(),
+                      envp.empty() ? environ : envp.data());
   if (rc != 0) return std::unexpected(Error::from_errno(rc));
   out_pipe->write.reset();
   err_pipe->write.reset();
@@ -266,7 +274,7 @@ Error exec_replacing(const Flushed&, const Command& command, const ProcessChange
   for (std::size_t i = 0; i < words.size(); ++i) shown += (i == 0 ? "" : " ") + words[i];
   auto failed = [&](Error cause) { return std::move(cause).context("failed to exec `" + shown + "`"); };
 
-  std::vector<std::string> environment = changed_environment(changes);
+  std::vector<std::string> environment = changed_environment(changes.env_removals, changes.env_settings);
   auto holds_nul = [](std::string_view text) { return text.find('\0') != std::string_view::npos; };
   if (std::any_of(command.argv.begin(), command.argv.end(), holds_nul) ||
       std::any_of(environment.begin(), environment.end(), holds_nul) || holds_nul(command.cwd.native())) {

@@ -49,9 +49,14 @@ struct Finished {
   std::string err;
 };
 
+// What a captured run changes beyond its argv and directory.
+struct CaptureOptions {
+  std::vector<std::pair<std::string, std::string>> env_settings;  // set in the child's environment, in order
+};
+
 // Starts the command with an empty standard input, captures both outputs whole and
 // waits for it. Fails only when the process cannot be started (the system's reason).
-Result<Finished> run_captured(const Command& command);
+Result<Finished> run_captured(const Command& command, const CaptureOptions& options = {});
 
 // How the program that replaces this process differs from it, beyond its argv and directory.
 struct ProcessChanges {
