@@ -33,7 +33,8 @@ Error exit_error(const GitOutput& output) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> git_environment_settings(const std::optional<std::string>& config_count) {
+std::vector<std::pair<std::string, std::string>> git_environment_settings(
+    const std::optional<std::string>& config_count) {
   std::vector<std::pair<std::string, std::string>> settings{{"GIT_OPTIONAL_LOCKS", "0"}};
   // `git diff` refreshes the index's stat data under the index lock whatever GIT_OPTIONAL_LOCKS
   // says, unless diff.autoRefreshIndex is off. The setting goes after those the environment
@@ -60,7 +61,9 @@ Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& 
   command.argv.push_back("core.quotePath=false");
   command.argv.insert(command.argv.end(), args.begin(), args.end());
   command.cwd = git.directory;
-  auto finished = run_captured(command, CaptureOptions{git_environment_settings(git.config_count)});
+  CaptureOptions options;
+  options.env_settings = git_environment_settings(git.config_count);
+  auto finished = run_captured(command, options);
   if (!finished) {
     return std::unexpected(
         std::move(finished.error()).context("failed to spawn `" + display_path(git.executable) + "`"));

@@ -39,7 +39,8 @@ struct BaseRefs {
 
 // What every git process gets in its environment, so that it takes none of the locks a
 // read-only run can do without; `config_count` is the GIT_CONFIG_COUNT that is extended.
-std::vector<std::pair<std::string, std::string>> git_environment_settings(const std::optional<std::string>& config_count);
+std::vector<std::pair<std::string, std::string>> git_environment_settings(
+    const std::optional<std::string>& config_count);
 
 // Runs `git -c core.quotePath=false ARGS...` in the handle's directory with an empty
 // standard input and `git_environment_settings`. Fails only when git cannot be started or its

@@ -115,8 +115,9 @@ Result<ExitOutcome> run_doctor(const CommandContext& context) {
   // tool starts in the root, so a relative path is taken from there.
   if (context.env.pindrel_qlo && context.env.pindrel_qlo->find('/') != std::string::npos) {
     if (auto usable = check_executable_file(root / client->path); !usable) {
-      return std::unexpected(std::move(usable.error())
-                                 .context("PINDREL_QLO `" + display_path(client->path) + "` is not an executable file"));
+      return std::unexpected(
+          std::move(usable.error())
+              .context("PINDREL_QLO `" + display_path(client->path) + "` is not an executable file"));
     }
   }
   if (auto written = out.write("workspace: " + display_path(root) + "\n"); !written) {
