@@ -153,7 +153,10 @@ bool ends_before(pid_t pid, Instant deadline) {
   // A kernel without pidfds: the child is looked at every few milliseconds.
   while (true) {
     siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return true;
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+      if (errno == EINTR) continue;
+      return true;  // nothing left to wait for; the wait itself reports why
+    }
     if (info.si_pid == pid) return true;
     if (reached(deadline)) return false;
     const timespec pause{0, 2'000'000};
@@ -295,8 +298,8 @@ Result<Finished> run_captured(const Command& command, const CaptureOptions& opti
   out_pipe->read.reset();
   err_pipe->read.reset();
   if (options.deadline) {
-    // A run that ends early for any reason leaves nothing of its group behind, so the wait below
-    // is short.
+    // A run that does not end on its own in time, or whose reading failed, takes its whole group
+    // with it, so the wait below is short.
     const bool on_time = drained && *drained == Drained::to_the_end && ends_before(pid, *options.deadline);
     if (!on_time) {
       ::kill(-pid, SIGKILL);
