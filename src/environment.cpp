@@ -16,6 +16,7 @@ Environment Environment::from_process() {
   for (std::string_view name : repository_local_git_vars) {
     if (env_value(std::string(name).c_str())) env.git_vars_set.emplace_back(name);
   }
+  env.git_config_count = env_value("GIT_CONFIG_COUNT");
   env.clicolor_force = env_value("CLICOLOR_FORCE");
   env.clicolor = env_value("CLICOLOR");
   env.term = env_value("TERM");

@@ -20,6 +20,7 @@ struct Environment {
   std::optional<std::string> no_color;
   // Those of `repository_local_git_vars` that are set, whatever their value, in that table's order.
   std::vector<std::string> git_vars_set;
+  std::optional<std::string> git_config_count;  // GIT_CONFIG_COUNT, which the settings pindrel gives git extend
   std::optional<std::string> clicolor_force;  // CLICOLOR_FORCE, CLICOLOR, TERM and CI: colour of help and usage errors
   std::optional<std::string> clicolor;
   std::optional<std::string> term;

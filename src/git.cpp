@@ -4,6 +4,9 @@
 #include "util/utf8.hpp"
 
 #include <array>
+#include <charconv>
+#include <cstdint>
+#include <limits>
 #include <string_view>
 #include <utility>
 
@@ -30,6 +33,26 @@ Error exit_error(const GitOutput& output) {
 
 }  // namespace
 
+std::vector<std::pair<std::string, std::string>> git_environment_settings(
+    const std::optional<std::string>& config_count) {
+  std::vector<std::pair<std::string, std::string>> settings{{"GIT_OPTIONAL_LOCKS", "0"}};
+  // `git diff` refreshes the index's stat data under the index lock whatever GIT_OPTIONAL_LOCKS
+  // says, unless diff.autoRefreshIndex is off. The setting goes after those the environment
+  // already passes; a count that git would refuse is left for git to report.
+  std::uint64_t count = 0;
+  if (config_count && !config_count->empty()) {
+    const char* first = config_count->data();
+    const char* last = first + config_count->size();
+    const auto [end, ec] = std::from_chars(first, last, count);
+    if (ec != std::errc() || end != last || count == std::numeric_limits<std::uint64_t>::max()) return settings;
+  }
+  const std::string index = std::to_string(count);
+  settings.emplace_back("GIT_CONFIG_COUNT", std::to_string(count + 1));
+  settings.emplace_back("GIT_CONFIG_KEY_" + index, "diff.autoRefreshIndex");
+  settings.emplace_back("GIT_CONFIG_VALUE_" + index, "false");
+  return settings;
+}
+
 Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& args, GitStdout kept) {
   Command command;
   command.argv.reserve(args.size() + 3);
@@ -38,7 +61,9 @@ Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& 
   command.argv.push_back("core.quotePath=false");
   command.argv.insert(command.argv.end(), args.begin(), args.end());
   command.cwd = git.directory;
-  auto finished = run_captured(command);
+  CaptureOptions options;
+  options.env_settings = git_environment_settings(git.config_count);
+  auto finished = run_captured(command, options);
   if (!finished) {
     return std::unexpected(
         std::move(finished.error()).context("failed to spawn `" + display_path(git.executable) + "`"));

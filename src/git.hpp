@@ -6,14 +6,20 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pindrel {
 
 // What every git command needs: the program and the directory it runs in.
 struct GitHandle {
+  GitHandle() = default;
+  GitHandle(std::filesystem::path program, std::filesystem::path dir, std::optional<std::string> count = std::nullopt)
+      : executable(std::move(program)), directory(std::move(dir)), config_count(std::move(count)) {}
+
   std::filesystem::path executable;  // PINDREL_GIT unchanged, or the PATH lookup's result
   std::filesystem::path directory;
+  std::optional<std::string> config_count;  // GIT_CONFIG_COUNT as pindrel found it
 };
 
 // One finished git process.
@@ -35,8 +41,14 @@ struct BaseRefs {
 // bytes git wrote, for output whose paths must name files that are not UTF-8.
 enum class GitStdout { text, bytes };
 
+// What every git process gets in its environment, so that it takes none of the locks a
+// read-only run can do without; `config_count` is the GIT_CONFIG_COUNT that is extended.
+std::vector<std::pair<std::string, std::string>> git_environment_settings(
+    const std::optional<std::string>& config_count);
+
 // Runs `git -c core.quotePath=false ARGS...` in the handle's directory with an empty
-// standard input. Fails only when git cannot be started or its output not collected.
+// standard input and `git_environment_settings`. Fails only when git cannot be started or its
+// output not collected.
 Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& args,
                           GitStdout kept = GitStdout::text);
 

@@ -43,6 +43,12 @@ void prepare_process() {
   ::signal(SIGPIPE, SIG_IGN);
 }
 
+// The one error line; the exit status that goes with it is 2.
+int report_failure(const Error& error) {
+  (void)write_all(2, "pindrel: " + error.render() + "\n");
+  return 2;
+}
+
 Terminal is_terminal(int fd) { return ::isatty(fd) == 1 ? Terminal::yes : Terminal::no; }
 
 template <class... Branches>
@@ -90,7 +96,8 @@ int main(int argc, char** argv) {
   auto parsed = parse_command_line(
       args, CliColors{.out = choose_color(env, is_terminal(1)), .err = choose_color(env, is_terminal(2))});
   if (auto* answered = std::get_if<CliExit>(&parsed)) {
-    (void)write_all(1, answered->out);
+    // Help and version text is the whole answer: one that cannot be written is a failure.
+    if (auto written = write_all(1, answered->out); !written) return report_failure(written.error());
     (void)write_all(2, answered->err);
     return answered->status;
   }
@@ -103,12 +110,7 @@ int main(int argc, char** argv) {
     // still goes out, after the error line.
     Output out(1);
     auto outcome = run_cli(cli, env, out);
-    if (outcome) {
-      status = static_cast<int>(*outcome);
-    } else {
-      (void)write_all(2, "pindrel: " + outcome.error().render() + "\n");
-      status = 2;
-    }
+    status = outcome ? static_cast<int>(*outcome) : report_failure(outcome.error());
   }
   return status;
 }

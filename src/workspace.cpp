@@ -24,7 +24,7 @@ Result<Workspace> open_project(const std::filesystem::path& workspace_root, cons
     executable = std::move(*found);
   }
 
-  auto top = git_stdout(GitHandle{executable, workspace_root}, {"rev-parse", "--show-toplevel"});
+  auto top = git_stdout(GitHandle{executable, workspace_root, env.git_config_count}, {"rev-parse", "--show-toplevel"});
   if (!top) {
     return std::unexpected(
         std::move(top.error()).context(display_path(workspace_root) + " is not inside a git repository"));
@@ -36,7 +36,7 @@ Result<Workspace> open_project(const std::filesystem::path& workspace_root, cons
 
   auto config = load_config(root);
   if (!config) return std::unexpected(std::move(config.error()));
-  return Workspace{std::move(*config), GitHandle{std::move(executable), root}, root};
+  return Workspace{std::move(*config), GitHandle{std::move(executable), root, env.git_config_count}, root};
 }
 
 }  // namespace pindrel

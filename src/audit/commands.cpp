@@ -6,6 +6,7 @@
 #include "pysource/outline.hpp"
 #include "qlo/client.hpp"
 #include "util/file_read.hpp"
+#include "util/path_search.hpp"
 #include "util/utf8.hpp"
 
 #include <string>
@@ -110,6 +111,15 @@ Result<ExitOutcome> run_doctor(const CommandContext& context) {
   Output& out = context.out;
   auto client = resolve_qlo(root, context.env);
   if (!client) return std::unexpected(std::move(client.error()));
+  // A bare name is looked up when the tool starts; a path must already name the program. The
+  // tool starts in the root, so a relative path is taken from there.
+  if (context.env.pindrel_qlo && context.env.pindrel_qlo->find('/') != std::string::npos) {
+    if (auto usable = check_executable_file(root / client->path); !usable) {
+      return std::unexpected(
+          std::move(usable.error())
+              .context("PINDREL_QLO `" + display_path(client->path) + "` is not an executable file"));
+    }
+  }
   if (auto written = out.write("workspace: " + display_path(root) + "\n"); !written) {
     return std::unexpected(std::move(written.error()));
   }

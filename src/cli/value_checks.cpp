@@ -67,7 +67,8 @@ std::optional<std::uint64_t> parse_decimal(std::string_view text, std::uint64_t 
   for (const char c : text) {
     if (c < '0' || c > '9') return std::nullopt;
     const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (max - digit) / 10) return std::nullopt;
+    // `max - digit` would wrap for a digit above the limit, which never fits anyway.
+    if (digit > max || value > (max - digit) / 10) return std::nullopt;
     value = value * 10 + digit;
   }
   return value;

@@ -68,7 +68,7 @@ std::expected<std::vector<ReferenceSite>, WalkOutcome> query_sites_except_defini
                                                                                      const FrontierSymbol& target) {
   ++state.qlo_calls;
   auto answers = state.references.references(symbol_queries(std::span(&target, 1)));
-  if (!answers) return std::unexpected(WalkOutcome::stop(RunAllReason::refs_failed, answers.error().render()));
+  if (!answers) return std::unexpected(failed_query_stop(state, answers.error()));
   return references_except_definition(*answers, target.name, {target.file, target.line});
 }
 

@@ -212,7 +212,7 @@ Result<ImpactResult> compute_impact(const Workspace& workspace, const Environmen
   auto files = list_repository_files(workspace.git, std::move(untracked));
   if (!files) return decided(RunAllReason::index_failed, {files.error().render()});
 
-  QloReferenceSource references(std::move(*client), workspace.root);
+  QloReferenceSource references(std::move(*client), workspace.root, limits.deadline);
   return walk_impact(workspace.root, workspace.config, std::move(changes), std::move(*files), limits, references,
                      clock);
 }

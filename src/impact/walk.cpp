@@ -77,7 +77,7 @@ WalkOutcome walk_level(WalkState& state, const std::vector<FrontierSymbol>& fron
                        std::vector<FrontierSymbol>& next) {
   ++state.qlo_calls;
   auto answers = state.references.references(symbol_queries(frontier));
-  if (!answers) return WalkOutcome::stop(RunAllReason::refs_failed, answers.error().render());
+  if (!answers) return failed_query_stop(state, answers.error());
 
   // Several symbols of one name answer as the last of them.
   std::unordered_map<std::string_view, const FrontierSymbol*> by_name;

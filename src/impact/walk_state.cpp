@@ -42,6 +42,12 @@ const std::optional<std::string>& walk_module_name(WalkState& state, const std::
   return found->second;
 }
 
+WalkOutcome failed_query_stop(const WalkState& state, const Error& error) {
+  if (state.limits.deadline && state.clock.now() >= *state.limits.deadline)
+    return WalkOutcome::stop(RunAllReason::budget);
+  return WalkOutcome::stop(RunAllReason::refs_failed, error.render());
+}
+
 std::vector<SymbolQuery> symbol_queries(std::span<const FrontierSymbol> symbols) {
   std::vector<SymbolQuery> queries;
   queries.reserve(symbols.size());

@@ -115,6 +115,10 @@ void record_impacted_test(WalkState& state, const std::filesystem::path& file, s
 // The dotted module name of a repository file, looked up once per file and walk.
 const std::optional<std::string>& walk_module_name(WalkState& state, const std::filesystem::path& file);
 
+// How a failed reference query stops the walk: with `budget` once the deadline has passed, since
+// the deadline ends a query that is still running; else with `refs_failed` and the error.
+WalkOutcome failed_query_stop(const WalkState& state, const Error& error);
+
 // The reference queries for a list of symbols.
 std::vector<SymbolQuery> symbol_queries(std::span<const FrontierSymbol> symbols);
 

@@ -23,13 +23,16 @@ std::string qlo_refs_target(const std::filesystem::path& file, std::uint32_t lin
   return display_path(file) + ":" + std::to_string(line) + ":" + std::to_string(column);
 }
 
-Result<std::vector<ReferencesResult>> run_qlo_refs(const QloClient& client, std::span<const std::string> targets) {
+Result<std::vector<ReferencesResult>> run_qlo_refs(const QloClient& client, std::span<const std::string> targets,
+                                                   std::optional<std::chrono::steady_clock::time_point> deadline) {
   if (targets.empty()) return std::vector<ReferencesResult>{};
   Command command{{client.path.native(), "--format", "json", "refs"}, client.root};
   command.argv.insert(command.argv.end(), targets.begin(), targets.end());
   command.argv.insert(command.argv.end(), {"--tests", "--references-limit", "0"});
+  CaptureOptions options;
+  options.deadline = deadline;
   auto answers = [&]() -> Result<std::vector<ReferencesResult>> {
-    auto stdout_text = check_qlo_output(client.path, run_captured(command));
+    auto stdout_text = check_qlo_output(client.path, run_captured(command, options));
     if (!stdout_text) return std::unexpected(std::move(stdout_text.error()));
     return parse_qlo_refs_output(*stdout_text, targets.size());
   }();
@@ -41,13 +44,13 @@ Result<std::vector<ReferencesResult>> run_qlo_refs(const QloClient& client, std:
   return answers;
 }
 
-Result<std::vector<SymbolReferences>> resolve_references_batch(const QloClient& client,
-                                                               const std::filesystem::path& root,
-                                                               std::span<const SymbolQuery> symbols) {
+Result<std::vector<SymbolReferences>> resolve_references_batch(
+    const QloClient& client, const std::filesystem::path& root, std::span<const SymbolQuery> symbols,
+    std::optional<std::chrono::steady_clock::time_point> deadline) {
   std::vector<std::string> targets;
   targets.reserve(symbols.size());
   for (const SymbolQuery& symbol : symbols) targets.push_back(qlo_refs_target(symbol.file, symbol.line, symbol.column));
-  auto answers = run_qlo_refs(client, targets);
+  auto answers = run_qlo_refs(client, targets, deadline);
   if (!answers) return std::unexpected(std::move(answers.error()));
   std::vector<SymbolReferences> resolved;
   resolved.reserve(symbols.size());
@@ -78,6 +81,8 @@ std::optional<Error> qlo_output_utf8_error(std::string_view bytes) {
 
 Result<std::string> check_qlo_output(const std::filesystem::path& path, const Result<Finished>& outcome) {
   if (!outcome) return std::unexpected(outcome.error().context("failed to spawn `" + display_path(path) + "`"));
+  if (outcome->out_of_time)
+    return std::unexpected(Error("`" + display_path(path) + "` was still running at the deadline"));
   if (!outcome->status.success()) {
     return std::unexpected(Error("`" + display_path(path) + "` exited with " + to_text(outcome->status) + ": " +
                                  std::string(trim_white_space(lossy_utf8(outcome->err)))));

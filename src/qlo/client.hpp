@@ -4,6 +4,7 @@
 #include "util/error.hpp"
 #include "util/process.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -94,10 +95,14 @@ Result<QloClient> resolve_qlo(const std::filesystem::path& root, const Environme
 std::string qlo_refs_target(const std::filesystem::path& file, std::uint32_t line, std::uint32_t column);
 
 // One `qlo refs` run for all targets, one answer per target in the tool's order; no targets
-// start no process. A failure names every target.
-Result<std::vector<ReferencesResult>> run_qlo_refs(const QloClient& client, std::span<const std::string> targets);
+// start no process. A failure names every target. A run still going at the deadline is ended
+// there, with its process group, and fails.
+Result<std::vector<ReferencesResult>> run_qlo_refs(
+    const QloClient& client, std::span<const std::string> targets,
+    std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
 
-// The checks every run shares: it started, exited 0 and printed UTF-8. The standard output.
+// The checks every run shares: it started, ended before any deadline, exited 0 and printed
+// UTF-8. The standard output.
 Result<std::string> check_qlo_output(const std::filesystem::path& path, const Result<Finished>& outcome);
 
 // The error for standard output that is not UTF-8, or none when it is.
@@ -115,9 +120,9 @@ Result<std::vector<ReferencesResult>> parse_qlo_refs_output(std::string_view std
 
 // One walk level in one run: a `SymbolReferences` per query, in order, with `root` taken off
 // the front of answer paths that lie under it.
-Result<std::vector<SymbolReferences>> resolve_references_batch(const QloClient& client,
-                                                               const std::filesystem::path& root,
-                                                               std::span<const SymbolQuery> symbols);
+Result<std::vector<SymbolReferences>> resolve_references_batch(
+    const QloClient& client, const std::filesystem::path& root, std::span<const SymbolQuery> symbols,
+    std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
 
 // The JSON array that `qlo list` prints; nothing but JSON white space may follow it.
 Result<std::vector<DocumentSymbol>> parse_document_symbols(std::string_view text);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <system_error>
 #include <vector>
@@ -32,12 +33,15 @@ std::optional<std::filesystem::path> expand_tilde(std::string_view entry, const 
   return entry.empty() ? *home : *home / entry;
 }
 
-bool is_executable_file(const std::filesystem::path& candidate) {
-  struct stat info {};
-  return ::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(candidate.c_str(), X_OK) == 0;
-}
-
 }  // namespace
+
+Result<void> check_executable_file(const std::filesystem::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::unexpected(Error::from_errno(errno));
+  if (!S_ISREG(info.st_mode)) return std::unexpected(Error("not a regular file"));
+  if (::access(path.c_str(), X_OK) != 0) return std::unexpected(Error::from_errno(errno));
+  return {};
+}
 
 std::optional<std::string> env_value(const char* name) {
   const char* value = std::getenv(name);
@@ -66,7 +70,7 @@ Result<std::filesystem::path> find_on_path(std::string_view name, const PathSear
       // Programs are started in another directory (the repository top level), where a
       // relative candidate would name another file, or none.
       if (candidate.is_relative() && !search.current_dir.empty()) candidate = search.current_dir / candidate;
-      if (candidate.is_absolute() && is_executable_file(candidate)) return candidate;
+      if (candidate.is_absolute() && check_executable_file(candidate)) return candidate;
     }
     if (colon == std::string_view::npos) break;
     rest.remove_prefix(colon + 1);

@@ -7,11 +7,14 @@
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <utility>
 
 extern char** environ;
@@ -81,16 +84,40 @@ using SpawnActions =
     SpawnRecord<posix_spawn_file_actions_t, posix_spawn_file_actions_init, posix_spawn_file_actions_destroy>;
 using SpawnAttributes = SpawnRecord<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
+using Instant = std::chrono::steady_clock::time_point;
+
+// The milliseconds left until `deadline`, rounded up so that a wait never ends before it; -1,
+// waiting without end, when there is none.
+int poll_timeout(const std::optional<Instant>& deadline) {
+  if (!deadline) return -1;
+  const auto left = *deadline - std::chrono::steady_clock::now();
+  if (left <= left.zero()) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<int>(std::min<decltype(ms)>(ms, std::numeric_limits<int>::max()));
+}
+
+bool reached(const std::optional<Instant>& deadline) {
+  return deadline && std::chrono::steady_clock::now() >= *deadline;
+}
+
+enum class Drained { to_the_end, at_deadline };
+
 // Drains both pipes together so that a child filling one of them never blocks.
-Result<void> read_both(int out_fd, int err_fd, std::string& out, std::string& err) {
+Result<Drained> read_both(int out_fd, int err_fd, std::string& out, std::string& err,
+                          const std::optional<Instant>& deadline) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open = 2;
   char buffer[65536];
   while (open > 0) {
-    if (::poll(fds, 2, -1) < 0) {
+    const int ready = ::poll(fds, 2, poll_timeout(deadline));
+    if (ready < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(Error::from_errno(errno));
+    }
+    if (ready == 0) {
+      if (reached(deadline)) return Drained::at_deadline;
+      continue;
     }
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -107,7 +134,34 @@ Result<void> read_both(int out_fd, int err_fd, std::string& out, std::string& er
       }
     }
   }
-  return {};
+  return Drained::to_the_end;
+}
+
+// Whether the child ends before `deadline`; it stays unreaped, so its process group stays
+// its own until it is waited for.
+bool ends_before(pid_t pid, Instant deadline) {
+  Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  if (pidfd.get() >= 0) {
+    pollfd fd{pidfd.get(), POLLIN, 0};
+    while (true) {
+      const int ready = ::poll(&fd, 1, poll_timeout(deadline));
+      if (ready > 0) return true;
+      if (ready == 0 && reached(deadline)) return false;
+      if (ready < 0 && errno != EINTR) break;
+    }
+  }
+  // A kernel without pidfds: the child is looked at every few milliseconds.
+  while (true) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+      if (errno == EINTR) continue;
+      return true;  // nothing left to wait for; the wait itself reports why
+    }
+    if (info.si_pid == pid) return true;
+    if (reached(deadline)) return false;
+    const timespec pause{0, 2'000'000};
+    ::nanosleep(&pause, nullptr);
+  }
 }
 
 // A failed wait is an error, never an exit status that could read as success.
@@ -141,14 +195,14 @@ Result<Fd> unnamed_file_holding(std::string_view bytes, const std::filesystem::p
 }
 
 // Our environment as the new program gets it, as `NAME=VALUE` entries.
-std::vector<std::string> changed_environment(const ProcessChanges& changes) {
+std::vector<std::string> changed_environment(const std::vector<std::string>& removals,
+                                             const std::vector<std::pair<std::string, std::string>>& settings) {
   auto name_of = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
-  const auto& removals = changes.env_removals;
   std::vector<std::string> entries;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     if (std::find(removals.begin(), removals.end(), name_of(*entry)) == removals.end()) entries.emplace_back(*entry);
   }
-  for (const auto& [name, value] : changes.env_settings) {
+  for (const auto& [name, value] : settings) {
     std::erase_if(entries, [&](const std::string& entry) { return name_of(entry) == name; });
     entries.push_back(name + "=" + value);
   }
@@ -192,7 +246,7 @@ std::string to_text(const ExitStatus& status) {
   return text;
 }
 
-Result<Finished> run_captured(const Command& command) {
+Result<Finished> run_captured(const Command& command, const CaptureOptions& options) {
   if (command.argv.empty()) return std::unexpected(Error::from_errno(EINVAL));
   auto out_pipe = make_pipe();
   if (!out_pipe) return std::unexpected(std::move(out_pipe.error()));
@@ -214,23 +268,44 @@ Result<Finished> run_captured(const Command& command) {
   sigaddset(&defaults, SIGPIPE);
   if (rc == 0) rc = attributes.status();
   if (rc == 0) rc = posix_spawnattr_setsigdefault(attributes.get(), &defaults);
-  if (rc == 0) rc = posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF);
+  short flags = POSIX_SPAWN_SETSIGDEF;
+  // A group of its own, so that at the deadline whatever the child started goes with it.
+  if (options.deadline) flags |= POSIX_SPAWN_SETPGROUP;
+  if (rc == 0 && options.deadline) rc = posix_spawnattr_setpgroup(attributes.get(), 0);
+  if (rc == 0) rc = posix_spawnattr_setflags(attributes.get(), flags);
   if (rc != 0) return std::unexpected(Error::from_errno(rc));
 
   std::vector<char*> argv;
   for (const auto& arg : command.argv) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+  std::vector<std::string> environment;
+  std::vector<char*> envp;
+  if (!options.env_settings.empty()) {
+    environment = changed_environment({}, options.env_settings);
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+  }
 
   pid_t pid = 0;
-  rc = ::posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ);
+  rc =
+      ::posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), envp.empty() ? environ : envp.data());
   if (rc != 0) return std::unexpected(Error::from_errno(rc));
   out_pipe->write.reset();
   err_pipe->write.reset();
 
-  Finished finished{ExitStatus::exited(0), {}, {}};
-  auto drained = read_both(out_pipe->read.get(), err_pipe->read.get(), finished.out, finished.err);
+  Finished finished(ExitStatus::exited(0), {}, {});
+  auto drained = read_both(out_pipe->read.get(), err_pipe->read.get(), finished.out, finished.err, options.deadline);
   out_pipe->read.reset();
   err_pipe->read.reset();
+  if (options.deadline) {
+    // A run that does not end on its own in time, or whose reading failed, takes its whole group
+    // with it, so the wait below is short.
+    const bool on_time = drained && *drained == Drained::to_the_end && ends_before(pid, *options.deadline);
+    if (!on_time) {
+      ::kill(-pid, SIGKILL);
+      finished.out_of_time = drained.has_value();
+    }
+  }
   auto status = wait_for(pid);
   if (!drained) return std::unexpected(std::move(drained.error()));
   if (!status) return std::unexpected(std::move(status.error()));
@@ -266,7 +341,7 @@ Error exec_replacing(const Flushed&, const Command& command, const ProcessChange
   for (std::size_t i = 0; i < words.size(); ++i) shown += (i == 0 ? "" : " ") + words[i];
   auto failed = [&](Error cause) { return std::move(cause).context("failed to exec `" + shown + "`"); };
 
-  std::vector<std::string> environment = changed_environment(changes);
+  std::vector<std::string> environment = changed_environment(changes.env_removals, changes.env_settings);
   auto holds_nul = [](std::string_view text) { return text.find('\0') != std::string_view::npos; };
   if (std::any_of(command.argv.begin(), command.argv.end(), holds_nul) ||
       std::any_of(environment.begin(), environment.end(), holds_nul) || holds_nul(command.cwd.native())) {

@@ -3,6 +3,7 @@
 #include "util/error.hpp"
 #include "util/output.hpp"
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -44,14 +45,28 @@ struct Command {
 };
 
 struct Finished {
+  Finished(ExitStatus exit_status, std::string out_bytes, std::string err_bytes, bool stopped_at_deadline = false)
+      : status(exit_status), out(std::move(out_bytes)), err(std::move(err_bytes)), out_of_time(stopped_at_deadline) {}
+
   ExitStatus status;
   std::string out;
   std::string err;
+  bool out_of_time = false;  // the deadline came first: `out` and `err` hold what arrived before it
+};
+
+// What a captured run changes beyond its argv and directory.
+struct CaptureOptions {
+  std::vector<std::pair<std::string, std::string>> env_settings;  // set in the child's environment, in order
+  // None: the run takes as long as the child does. Else the child starts in a process group of its
+  // own, and a run still going at the deadline (the child running, or anything holding its pipes)
+  // ends there: the whole group is killed and reading stops.
+  std::optional<std::chrono::steady_clock::time_point> deadline;
 };
 
 // Starts the command with an empty standard input, captures both outputs whole and
-// waits for it. Fails only when the process cannot be started (the system's reason).
-Result<Finished> run_captured(const Command& command);
+// waits for it, also after the deadline. Fails only when the process cannot be started
+// (the system's reason).
+Result<Finished> run_captured(const Command& command, const CaptureOptions& options = {});
 
 // How the program that replaces this process differs from it, beyond its argv and directory.
 struct ProcessChanges {

@@ -789,6 +789,35 @@ def test_git_runs_once_per_question_and_shows_each_old_python_file_once(pindrel,
     ]
 
 
+# ---- the repository is left as it was ---------------------------------------------------
+
+
+@pytest.mark.parametrize("inherited_settings", [False, True])
+def test_the_index_is_left_alone_when_its_stat_data_is_stale(pindrel, repo, tmp_path, inherited_settings):
+    repo.write("pkg/a.py", "def f():\n    return 1\n")
+    repo.write("pkg/b.py", "def g():\n    return 2\n")
+    repo.commit()
+    repo.write("pkg/b.py", "def g():\n    return 3\n")
+    repo.write("pkg/skipped.py", "def h():\n    return 4\n")
+    index = repo.path / ".git" / "index"
+    # a.py keeps its content but not the stat data the index holds for it: git diff would refresh it.
+    later = index.stat().st_mtime_ns + 5_000_000_000
+    os.utime(repo.path / "pkg" / "a.py", ns=(later, later))
+    before = (index.read_bytes(), index.stat().st_mtime_ns)
+    env = None
+    if inherited_settings:
+        # Settings the caller passes to git through the environment still hold.
+        excludes = tmp_path / "excludes"
+        excludes.write_text("skipped.py\n")
+        env = {"GIT_CONFIG_COUNT": "1", "GIT_CONFIG_KEY_0": "core.excludesFile", "GIT_CONFIG_VALUE_0": str(excludes)}
+    r = pindrel("changed-symbols", cwd=repo.path, env=env)
+    assert (r.status, r.err) == (0, ""), r
+    assert "pkg.b:g" in r.out
+    assert ("pkg.skipped:h" in r.out) != inherited_settings
+    assert (index.read_bytes(), index.stat().st_mtime_ns) == before
+    assert not (repo.path / ".git" / "index.lock").exists()
+
+
 # ---- writing the report ---------------------------------------------------------------
 
 

@@ -21,11 +21,44 @@ def test_prints_root_and_tool_without_running_it(pindrel, workspace, fake_qlo, f
     assert fake_qlo.runs() == []
 
 
-@pytest.mark.parametrize("value", ["", "/no/such/qlo", "qlo-by-name"])
-def test_pindrel_qlo_is_shown_unchecked(pindrel, workspace, value):
+@pytest.mark.parametrize("value", ["", "qlo-by-name"])
+def test_pindrel_qlo_bare_name_is_shown_unchecked(pindrel, workspace, value):
     result = pindrel("doctor", cwd=workspace, env={"PINDREL_QLO": value})
     assert (result.status, result.err) == (0, "")
     assert result.out == f"workspace: {workspace}\nqlo:       {value}\n"
+
+
+@pytest.mark.parametrize(
+    "value, reason",
+    [
+        ("/no/such/qlo", "No such file or directory (os error 2)"),
+        ("{tmp}/a-directory", "not a regular file"),
+        ("{tmp}/not-executable", "Permission denied (os error 13)"),
+        # The tool starts in the workspace root, so a relative path is taken from there,
+        # not from the current directory that holds pkg/bin/qlo.
+        ("bin/qlo", "No such file or directory (os error 2)"),
+    ],
+)
+def test_pindrel_qlo_path_that_is_no_executable_file_fails(pindrel, workspace, tmp_path, value, reason):
+    (tmp_path / "a-directory").mkdir()
+    (tmp_path / "not-executable").write_text("#!/bin/sh\n")
+    (tmp_path / "not-executable").chmod(0o644)
+    (workspace / "pkg" / "bin").mkdir()
+    (workspace / "pkg" / "bin" / "qlo").write_text("#!/bin/sh\n")
+    (workspace / "pkg" / "bin" / "qlo").chmod(0o755)
+    value = value.format(tmp=tmp_path)
+    result = pindrel("doctor", cwd=workspace / "pkg", env={"PINDREL_QLO": value, "PATH": "/nonexistent"})
+    assert (result.status, result.out) == (2, "")
+    assert result.err == f"pindrel: PINDREL_QLO `{value}` is not an executable file: {reason}\n"
+
+
+def test_pindrel_qlo_relative_path_from_the_workspace_root(pindrel, workspace, fake_qlo):
+    (workspace / "tools").mkdir()
+    (workspace / "tools" / "qlo").symlink_to(fake_qlo.executable)
+    result = pindrel("doctor", cwd=workspace / "pkg", env={**fake_qlo.env, "PINDREL_QLO": "tools/qlo"})
+    assert (result.status, result.err) == (0, "")
+    assert result.out == f"workspace: {workspace}\nqlo:       tools/qlo\n"
+    assert fake_qlo.runs() == []
 
 
 def test_tool_found_on_path(pindrel, workspace, tmp_path):

@@ -6,6 +6,7 @@ import re
 import shutil
 import subprocess
 import textwrap
+import time
 from pathlib import Path
 
 import pytest
@@ -518,6 +519,45 @@ def test_refs_failure_text_lists_the_error(pindrel, demo, fake_qlo):
         "\n"
         "1 symbol(s) visited, 1 qlo call(s), N ms\n"
     )
+
+
+@pytest.mark.parametrize(
+    "script",
+    [
+        'echo $$ > "$0.pid"\nexec sleep 60\n',
+        # The tool answers nothing and exits, but what it left behind holds its output open.
+        'sleep 60 &\necho $! > "$0.pid"\n',
+    ],
+    ids=["hangs", "leaves a child holding its output"],
+)
+def test_budget_ends_a_reference_tool_that_does_not_finish(pindrel, demo, tmp_path, script):
+    change_net(demo)
+    tool = tmp_path / "slow-qlo"
+    tool.write_text("#!/bin/sh\n" + script)
+    tool.chmod(0o755)
+    started = time.monotonic()
+    r = pindrel("impacted-tests", "--format", "json", "--budget-ms", "500", cwd=demo.path, env={"PINDREL_QLO": str(tool)})
+    took = time.monotonic() - started
+    assert (r.status, r.err) == (0, ""), r
+    report = json.loads(r.out)
+    assert (report["verdict"], report["reason"], report["errors"]) == ("run_all", "budget", [])
+    assert report["stats"]["qlo_calls"] == 1
+    assert took < 30, took
+    # The process the tool left running went with it.
+    pid = int((tmp_path / "slow-qlo.pid").read_text())
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline and process_is_running(pid):
+        time.sleep(0.05)
+    assert not process_is_running(pid)
+
+
+def process_is_running(pid):
+    """Whether `pid` runs; a process that has ended but waits to be reaped by init does not."""
+    try:
+        fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    except (FileNotFoundError, ProcessLookupError):
+        return False
+    return fields[0] != "Z"
 
 
 def test_budget_flag_zero_beats_the_configured_budget(pindrel, repo, fake_qlo):

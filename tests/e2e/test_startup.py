@@ -2,6 +2,8 @@
 
 import os
 
+import pytest
+
 
 def test_version(pindrel, tmp_path):
     r = pindrel("--version", cwd=tmp_path)
@@ -48,3 +50,10 @@ def test_closed_pipe_on_standard_output_is_an_error_not_a_signal(pindrel, tmp_pa
     finally:
         os.close(write_end)
     assert (r.status, r.err) == (2, "pindrel: Broken pipe (os error 32)\n")
+
+
+@pytest.mark.parametrize("args", [["--version"], ["--help"], ["-h"], ["help", "run"]])
+def test_help_or_version_that_cannot_be_written_exits_2(pindrel, tmp_path, args):
+    with open("/dev/full", "wb") as full:
+        r = pindrel(*args, cwd=tmp_path, stdout=full)
+    assert (r.status, r.err) == (2, "pindrel: No space left on device (os error 28)\n")

@@ -80,6 +80,44 @@ TEST(Git, RepositoryListingKeepsAPathGitPrintsMoreThanOnce) {
   EXPECT_EQ(*all, (std::vector<std::string>{"f.txt", "f.txt", "f.txt"}));  // the three conflict stages
 }
 
+// git reads settings from GIT_CONFIG_KEY_<n> for every n below GIT_CONFIG_COUNT; ours go after the caller's.
+TEST(Git, EveryProcessTakesNoOptionalLockAndKeepsTheCallersSettings) {
+  using Settings = std::vector<std::pair<std::string, std::string>>;
+  const Settings none_inherited = {{"GIT_OPTIONAL_LOCKS", "0"},
+                                   {"GIT_CONFIG_COUNT", "1"},
+                                   {"GIT_CONFIG_KEY_0", "diff.autoRefreshIndex"},
+                                   {"GIT_CONFIG_VALUE_0", "false"}};
+  struct Case {
+    std::optional<std::string> inherited;
+    Settings settings;
+  };
+  const Case cases[] = {
+      {std::nullopt, none_inherited},
+      {"", none_inherited},
+      {"0", none_inherited},
+      {"2",
+       {{"GIT_OPTIONAL_LOCKS", "0"},
+        {"GIT_CONFIG_COUNT", "3"},
+        {"GIT_CONFIG_KEY_2", "diff.autoRefreshIndex"},
+        {"GIT_CONFIG_VALUE_2", "false"}}},
+      // Counts git refuses: git reports them as it would without pindrel.
+      {"x", {{"GIT_OPTIONAL_LOCKS", "0"}}},
+      {"-1", {{"GIT_OPTIONAL_LOCKS", "0"}}},
+      {"18446744073709551615", {{"GIT_OPTIONAL_LOCKS", "0"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.inherited.value_or("unset"));
+    EXPECT_EQ(git_environment_settings(c.inherited), c.settings);
+  }
+
+  ScratchDir dir;
+  const GitHandle git(fake_git(dir, "echo \"$* $GIT_OPTIONAL_LOCKS $GIT_CONFIG_COUNT $GIT_CONFIG_KEY_1\"").executable,
+                      dir.path(), "1");
+  auto shown = git_stdout(git, {"status"});
+  ASSERT_TRUE(shown) << shown.error().render();
+  EXPECT_EQ(*shown, "-c core.quotePath=false status 0 2 diff.autoRefreshIndex\n");
+}
+
 TEST(Git, EveryCommandStartsWithTheQuotePathOverrideAndAGivenListSavesAProcess) {
   ScratchDir dir;
   const auto log = dir.path() / "log";

@@ -383,6 +383,21 @@ TEST_F(WalkStops, FailedQuestionStopsWithItsError) {
   EXPECT_EQ(outcome.message, "could not resolve references for pkg/a.py:1:5: exited");
 }
 
+TEST_F(WalkStops, QuestionThatFailsAfterTheDeadlineIsTheBudgetsStop) {
+  // The real source ends a run that is still going at the deadline, and the run then fails.
+  limits_.deadline = clock_.instant + std::chrono::milliseconds(5);
+  references_.failure = Error("`qlo` was still running at the deadline");
+  references_.on_question = [&] { clock_.instant += std::chrono::milliseconds(5); };
+  const WalkOutcome outcome = walk_f();
+  EXPECT_EQ(reason(outcome), "budget");
+  EXPECT_EQ(outcome.message, std::nullopt);
+
+  state_.reset();
+  limits_.deadline = clock_.instant + std::chrono::milliseconds(5);
+  references_.on_question = [&] { clock_.instant += std::chrono::milliseconds(4); };
+  EXPECT_EQ(reason(walk_f()), "refs_failed");
+}
+
 TEST_F(WalkStops, UnreadableSiteStopsWithTheReadError) {
   std::filesystem::create_directories(root() / "pkg/dir.py");
   references_.answers = {{"pkg.a:f", sites({"pkg/dir.py:1"})}};

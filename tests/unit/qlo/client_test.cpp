@@ -54,6 +54,8 @@ TEST(CheckQloOutput, FailuresInOrder) {
   const Case cases[] = {
       {"not started", std::unexpected(Error::from_errno(ENOENT)),
        "failed to spawn `/bin/q\xEF\xBF\xBD`: No such file or directory (os error 2)"},
+      {"stopped at the deadline", Finished{ExitStatus::killed_by(9), "[]", "", true},
+       "`/bin/q\xEF\xBF\xBD` was still running at the deadline"},
       {"exit code with trimmed stderr", Finished{ExitStatus::exited(3), "[]", "\n  boom \xFF\n\n"},
        "`/bin/q\xEF\xBF\xBD` exited with exit status: 3: boom \xEF\xBF\xBD"},
       {"exit code 1 without stderr", Finished{ExitStatus::exited(1), "", ""},

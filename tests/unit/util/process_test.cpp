@@ -6,9 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 namespace pindrel {
 namespace {
@@ -67,6 +71,59 @@ TEST(RunCaptured, MissingProgramIsTheSystemReason) {
   auto bare = run_captured({{"surely-no-such-program-on-path"}, {}});
   ASSERT_FALSE(bare);
   EXPECT_EQ(bare.error().render(), "No such file or directory (os error 2)");
+}
+
+// A deadline a moment away; the bounds the tests check are far wider, so that a busy machine
+// does not fail them.
+CaptureOptions deadline_in(std::chrono::milliseconds wait) {
+  CaptureOptions options;
+  options.deadline = std::chrono::steady_clock::now() + wait;
+  return options;
+}
+
+// Whether `pid` is gone or only waits to be reaped by whoever inherited it.
+bool has_ended(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const auto paren = text.rfind(')');
+  return text.empty() || (paren != std::string::npos && text.substr(paren + 2, 1) == "Z");
+}
+
+TEST(RunCaptured, TheDeadlineEndsTheWholeProcessGroupAndTheReading) {
+  struct Case {
+    std::string_view name;
+    std::string script;  // prints the process id of what it leaves behind first
+  };
+  const Case cases[] = {
+      {"a child that hangs", "echo $$; sleep 30"},
+      {"a grandchild that holds the output pipe", "sleep 30 & echo $!"},
+      {"a child that closed its pipes", "echo $$; exec >&- 2>&-; sleep 30"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto start = std::chrono::steady_clock::now();
+    auto done = run_captured({{"/bin/sh", "-c", c.script}, {}}, deadline_in(std::chrono::milliseconds(300)));
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(done) << done.error().render();
+    EXPECT_TRUE(done->out_of_time);
+    EXPECT_LT(took, std::chrono::seconds(10));
+    const pid_t left = static_cast<pid_t>(std::stol(done->out));
+    for (int i = 0; i < 100 && !has_ended(left); ++i) ::usleep(20000);
+    EXPECT_TRUE(has_ended(left)) << left;
+  }
+}
+
+TEST(RunCaptured, ARunThatEndsBeforeTheDeadlineIsLeftAsItIs) {
+  // What the child leaves running without its pipes, such as a daemon, is not the run's.
+  auto done = run_captured({{"/bin/sh", "-c", "sleep 30 >/dev/null 2>&1 & echo $!; echo oops >&2; exit 3"}, {}},
+                           deadline_in(std::chrono::seconds(60)));
+  ASSERT_TRUE(done) << done.error().render();
+  EXPECT_FALSE(done->out_of_time);
+  EXPECT_EQ(to_text(done->status), "exit status: 3");
+  EXPECT_EQ(done->err, "oops\n");
+  const pid_t daemon = static_cast<pid_t>(std::stol(done->out));
+  EXPECT_FALSE(has_ended(daemon));
+  ::kill(daemon, SIGKILL);
 }
 
 // Runs exec_replacing in a child process whose SIGPIPE is ignored, as pindrel's own is; returns
