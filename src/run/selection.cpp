@@ -65,7 +65,7 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
     return selection;
   }
 
-  SelectionBuilder builder{cache, known_test_files(cache, settings.pytest), {}, {}, {}, settings.pytest};
+  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}, settings.pytest};
   for (const impact::ImpactedTest& test : report.impacted_tests) select_impacted_test(builder, test);
   for (const std::string& path : report.test_files_changed) select_test_file(builder, path, {});
   if (settings.doctest_modules) {

@@ -134,12 +134,10 @@ int compare_path_components(std::string_view a, std::string_view b) {
   }
 }
 
-KnownTestFiles known_test_files(const impact::SourceCache& cache, const PytestSettings& settings) {
+KnownTestFiles known_test_files(const impact::SourceCache& cache) {
   KnownTestFiles known;
   for (const auto& path : cache.python_files) {
-    // Without python_files every collectible name is a test file name already.
-    const bool collected = settings.python_files && is_collectible_test_file(path, settings);
-    if (collected || is_test_file(path, cache.root)) known.try_emplace(path.native());
+    if (is_test_file(path, cache.root)) known.try_emplace(path.native());
   }
   return known;
 }

@@ -67,8 +67,10 @@ struct PathComponentLess {
 // Every test file of the repository by its listed path, with its index built on first need.
 using KnownTestFiles = std::map<std::string, TestModuleIndex, PathComponentLess>;
 
-// The cache's Python files that are test files or that pytest collects, every index unbuilt.
-KnownTestFiles known_test_files(const impact::SourceCache& cache, const PytestSettings& settings);
+// The cache's Python files that are test files, every index unbuilt. A file that python_files
+// makes collectible outside them stays out: the walk does not see it as a test file either, and
+// with testpaths pytest may not collect it at all.
+KnownTestFiles known_test_files(const impact::SourceCache& cache);
 
 bool is_conftest(const std::filesystem::path& path);
 
