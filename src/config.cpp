@@ -1,12 +1,14 @@
 #include "config.hpp"
 
 #include "glob.hpp"
+#include "pytest_ini.hpp"
 #include "util/file_read.hpp"
 #include "util/utf8.hpp"
 
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -206,6 +208,90 @@ Converted<Config> to_document_config(const toml::table& document) {
   return to_config(*pindrel);
 }
 
+// The key's place among the settings `run` reads; none for every other key.
+std::vector<std::string>* pytest_setting(PytestSettings& settings, std::string_view key) {
+  if (key == "python_files") return &settings.python_files.emplace();
+  if (key == "python_classes") return &settings.python_classes.emplace();
+  if (key == "python_functions") return &settings.python_functions.emplace();
+  if (key == "usefixtures") return &settings.usefixtures;
+  if (key == "addopts") return &settings.addopts;
+  return nullptr;
+}
+
+// A list setting: an array of strings as it stands, or a string split into words.
+Converted<std::vector<std::string>> to_pytest_words(const toml::node& node) {
+  if (const auto* text = node.as_string()) {
+    auto words = split_shell_words(text->get());
+    if (!words) return std::unexpected(Refusal{node.source(), words.error().message()});
+    return std::move(*words);
+  }
+  if (node.is_array()) return to_strings(node);
+  return std::unexpected(invalid_type(node, "a string or a sequence"));
+}
+
+// `[tool.pytest.ini_options]`; none when the document has no such table.
+Converted<std::optional<PytestSettings>> to_pytest_settings(const toml::table& document) {
+  const toml::table* table = &document;
+  for (const std::string_view key : {"tool", "pytest", "ini_options"}) {
+    const toml::node* node = table->get(key);
+    if (node == nullptr) return std::nullopt;
+    table = node->as_table();
+    if (table == nullptr) return std::unexpected(invalid_type(*node, "a table"));
+  }
+  PytestSettings settings;
+  for (const auto& [key, value] : in_file_order(*table)) {
+    std::vector<std::string>* setting = pytest_setting(settings, key->str());
+    if (setting == nullptr) continue;
+    auto words = to_pytest_words(*value);
+    if (!words) return std::unexpected(std::move(words.error()));
+    *setting = std::move(*words);
+  }
+  return settings;
+}
+
+Result<PytestSettings> ini_pytest_settings(const IniSection& section) {
+  PytestSettings settings;
+  for (const auto& [key, value] : section) {
+    std::vector<std::string>* setting = pytest_setting(settings, key);
+    if (setting == nullptr) continue;
+    auto words = split_shell_words(value);
+    if (!words) return std::unexpected(std::move(words.error()).context("`" + key + "`"));
+    *setting = std::move(*words);
+  }
+  return settings;
+}
+
+Error toml_error(std::string_view text, const Refusal& refusal, const std::string& shown) {
+  return Error(render_toml_error(text, refusal.where, refusal.message)).context("cannot parse " + shown);
+}
+
+// The text of `path` when it is a regular file; none when there is no such file.
+Result<std::optional<std::string>> read_text_if_file(const std::filesystem::path& path, const std::string& shown) {
+  std::error_code ignored;
+  if (!std::filesystem::is_regular_file(path, ignored)) return std::nullopt;
+  auto read = read_file_if_present(path);
+  if (!read) return std::unexpected(std::move(read.error()).context("cannot read " + shown));
+  if (*read && !is_valid_utf8(**read)) {
+    return std::unexpected(Error("stream did not contain valid UTF-8").context("cannot read " + shown));
+  }
+  return std::move(*read);
+}
+
+// A file pytest may take its settings from, and the section that makes it do so.
+struct PytestConfigFile {
+  std::string_view name;
+  std::string_view section;  // empty for pyproject.toml's table
+  bool always;               // taken even without the section
+};
+
+constexpr std::array<PytestConfigFile, 5> pytest_config_files = {{
+    {"pytest.ini", "pytest", true},
+    {".pytest.ini", "pytest", false},
+    {"pyproject.toml", "", false},
+    {"tox.ini", "pytest", false},
+    {"setup.cfg", "tool:pytest", false},
+}};
+
 }  // namespace
 
 Result<Config> load_config(const std::filesystem::path& root) {
@@ -227,10 +313,7 @@ Result<Config> load_config(const std::filesystem::path& root) {
   } catch (const toml::parse_error& e) {
     config = std::unexpected(Refusal{e.source(), std::string(e.description())});
   }
-  if (!config) {
-    return std::unexpected(
-        Error(render_toml_error(text, config.error().where, config.error().message)).context("cannot parse " + shown));
-  }
+  if (!config) return std::unexpected(toml_error(text, config.error(), shown));
 
   for (const auto& pattern : config->ignore_paths) {
     auto valid = validate_ignore_pattern(pattern);
@@ -239,6 +322,40 @@ Result<Config> load_config(const std::filesystem::path& root) {
     }
   }
   return std::move(*config);
+}
+
+Result<PytestSettings> load_pytest_settings(const std::filesystem::path& root) {
+  for (const PytestConfigFile& candidate : pytest_config_files) {
+    const std::filesystem::path path = root / candidate.name;
+    const std::string shown = display_path(path);
+    auto read = read_text_if_file(path, shown);
+    if (!read) return std::unexpected(std::move(read.error()));
+    if (!*read) continue;
+    const std::string& text = **read;
+
+    if (candidate.section.empty()) {
+      Converted<std::optional<PytestSettings>> settings;
+      try {
+        settings = to_pytest_settings(toml::parse(text));
+      } catch (const toml::parse_error& e) {
+        settings = std::unexpected(Refusal{e.source(), std::string(e.description())});
+      }
+      if (!settings) return std::unexpected(toml_error(text, settings.error(), shown));
+      if (*settings) return std::move(**settings);
+      continue;
+    }
+
+    auto sections = parse_ini(text);
+    if (!sections) return std::unexpected(std::move(sections.error()).context("cannot parse " + shown));
+    const auto section = sections->find(candidate.section);
+    if (section != sections->end()) {
+      auto settings = ini_pytest_settings(section->second);
+      if (!settings) return std::unexpected(std::move(settings.error()).context("cannot parse " + shown));
+      return settings;
+    }
+    if (candidate.always) return PytestSettings{};
+  }
+  return PytestSettings{};
 }
 
 }  // namespace pindrel

@@ -25,6 +25,21 @@ struct Config {
   friend bool operator==(const Config&, const Config&) = default;
 };
 
+// What `run` reads of the project's pytest configuration; list values hold one word each.
+struct PytestSettings {
+  std::optional<std::vector<std::string>> python_files;      // globs; none keeps pytest's own rule
+  std::optional<std::vector<std::string>> python_classes;    // prefixes or globs; none keeps "Test"
+  std::optional<std::vector<std::string>> python_functions;  // prefixes or globs; none keeps "test"
+  std::vector<std::string> usefixtures;
+  std::vector<std::string> addopts;
+  friend bool operator==(const PytestSettings&, const PytestSettings&) = default;
+};
+
+// Reads the settings from the file pytest would take at `root`, the first of: pytest.ini,
+// .pytest.ini with [pytest], pyproject.toml with [tool.pytest.ini_options], tox.ini with
+// [pytest], setup.cfg with [tool:pytest]. No such file gives the defaults.
+Result<PytestSettings> load_pytest_settings(const std::filesystem::path& root);
+
 // Reads and checks `[tool.pindrel]` of `root`/pyproject.toml; no file gives the defaults.
 Result<Config> load_config(const std::filesystem::path& root);
 

@@ -108,7 +108,8 @@ WalkLimits settle_walk_limits(const BudgetFlags& budgets, const Config& config, 
   return limits;
 }
 
-Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::ChangedSymbols& changes) {
+Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::ChangedSymbols& changes,
+                                             const PytestSettings& pytest) {
   std::vector<Seed> seeds;
   for (const changed::SymbolChange& change : changes.changed_symbols) {
     if (change.symbol.find(':') == std::string::npos) continue;
@@ -132,7 +133,7 @@ Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::
     }
   }
   // A changed support module breaks what imports it; the test-file rule kept it out of the symbols.
-  std::ranges::move(support_file_seeds(cache.root, changes.test_files_changed), std::back_inserter(seeds));
+  std::ranges::move(support_file_seeds(cache.root, changes.test_files_changed, pytest), std::back_inserter(seeds));
   std::ranges::stable_sort(seeds, {}, &Seed::name);
   const auto repeats = std::ranges::unique(seeds, {}, &Seed::name);
   seeds.erase(repeats.begin(), repeats.end());
@@ -141,16 +142,17 @@ Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::
 
 ImpactResult walk_impact(const std::filesystem::path& root, const Config& config, changed::ChangedSymbols changes,
                          std::vector<std::string> repository_files, const WalkLimits& limits,
-                         ReferenceSource& references, const Clock& clock) {
+                         ReferenceSource& references, const Clock& clock, const PytestSettings& pytest) {
   SourceCache cache = new_source_cache(root, repository_files);
   ImpactResult result{{}, std::move(repository_files), std::move(changes)};
-  auto seeds = seeds_from_changes(cache, result.changes);
+  auto seeds = seeds_from_changes(cache, result.changes, pytest);
   if (!seeds) {
     result.impact_report = run_all_report(result.changes, RunAllReason::index_failed, {seeds.error().render()});
     return result;
   }
 
   WalkState state(references, cache, config, limits, clock);
+  state.pytest = pytest;
   const Clock::Instant walk_start = clock.now();
   WalkOutcome outcome = walk_references(state, *seeds);
   if (outcome.is_completed()) outcome = reach_through_support_files(state);
@@ -179,7 +181,8 @@ ImpactResult walk_impact(const std::filesystem::path& root, const Config& config
 Result<ImpactResult> compute_impact(const Workspace& workspace, const Environment& env,
                                     const std::optional<std::string>& base,
                                     const std::optional<std::filesystem::path>& changed, const BudgetFlags& budgets,
-                                    FastSuiteCheck check_fast_suite, const Clock& clock) {
+                                    FastSuiteCheck check_fast_suite, const Clock& clock,
+                                    const PytestSettings& pytest) {
   // The deadline counts from here, so git and the outlines spend the budget too.
   const WalkLimits limits = settle_walk_limits(budgets, workspace.config, clock.now());
 
@@ -214,7 +217,7 @@ Result<ImpactResult> compute_impact(const Workspace& workspace, const Environmen
 
   QloReferenceSource references(std::move(*client), workspace.root, limits.deadline);
   return walk_impact(workspace.root, workspace.config, std::move(changes), std::move(*files), limits, references,
-                     clock);
+                     clock, pytest);
 }
 
 ImpactReport run_all_report(const changed::ChangedSymbols& changes, RunAllReason reason,

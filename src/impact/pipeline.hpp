@@ -31,10 +31,12 @@ struct ImpactResult {
 };
 
 // The impact of the working tree's changes (or of the changed-symbols report at `changed`).
+// `pytest` gives the collection rules that tell test support files from test files.
 Result<ImpactResult> compute_impact(const Workspace& workspace, const Environment& env,
                                     const std::optional<std::string>& base,
                                     const std::optional<std::filesystem::path>& changed, const BudgetFlags& budgets,
-                                    FastSuiteCheck check_fast_suite, const Clock& clock);
+                                    FastSuiteCheck check_fast_suite, const Clock& clock,
+                                    const PytestSettings& pytest);
 
 // Each limit from the flag, else the configuration, else the default; a budget of 0, or one
 // that ends beyond the clock's range, sets no deadline.
@@ -43,12 +45,13 @@ WalkLimits settle_walk_limits(const BudgetFlags& budgets, const Config& config, 
 // The seeds of the changes, sorted by name with repeats dropped; module changes are read
 // through the cache for their top-level definitions, and a changed test support file is a
 // module seed under each of its names. A read error is returned.
-Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::ChangedSymbols& changes);
+Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::ChangedSymbols& changes,
+                                             const PytestSettings& pytest = {});
 
 // The listed part of the pipeline: seeds, walk, verdict and report, over the listed files.
 ImpactResult walk_impact(const std::filesystem::path& root, const Config& config, changed::ChangedSymbols changes,
                          std::vector<std::string> repository_files, const WalkLimits& limits,
-                         ReferenceSource& references, const Clock& clock);
+                         ReferenceSource& references, const Clock& clock, const PytestSettings& pytest = {});
 
 // A `run_all` report decided without walking: the changes' base and paths, no tests, counters 0.
 ImpactReport run_all_report(const changed::ChangedSymbols& changes, RunAllReason reason,

@@ -1,5 +1,6 @@
 #include "impact/test_support.hpp"
 
+#include "pytest_collection.hpp"
 #include "impact/module_seeds.hpp"
 #include "modpath.hpp"
 
@@ -9,9 +10,10 @@
 
 namespace pindrel::impact {
 
-bool is_test_support_file(const std::filesystem::path& path, const std::filesystem::path& root) {
+bool is_test_support_file(const std::filesystem::path& path, const std::filesystem::path& root,
+                          const PytestSettings& pytest) {
   return has_py_extension(path.native(), ExtensionCase::exact) && path.filename() != "conftest.py" &&
-         !is_test_file_name(path.native(), ExtensionCase::exact) && is_test_file(path, root);
+         !is_collectible_test_file(path, pytest) && is_test_file(path, root);
 }
 
 std::vector<std::string> support_module_names(const std::filesystem::path& root, const std::filesystem::path& path) {
@@ -27,10 +29,11 @@ std::vector<std::string> support_module_names(const std::filesystem::path& root,
   return names;
 }
 
-std::vector<Seed> support_file_seeds(const std::filesystem::path& root, std::span<const std::string> test_files) {
+std::vector<Seed> support_file_seeds(const std::filesystem::path& root, std::span<const std::string> test_files,
+                                     const PytestSettings& pytest) {
   std::vector<Seed> seeds;
   for (const std::string& file : test_files) {
-    if (!is_test_support_file(file, root)) continue;
+    if (!is_test_support_file(file, root, pytest)) continue;
     for (std::string& name : support_module_names(root, file)) {
       seeds.push_back({{name, name, file, 0, 0}, SeedKind::module});
     }
@@ -46,7 +49,7 @@ WalkOutcome reach_through_support_files(WalkState& state) {
     for (auto it = state.impacted_tests.begin(); it != state.impacted_tests.end();) {
       const ImpactedTest& test = it->second;
       std::vector<std::string> names;
-      if (test.kind == TestKind::test && is_test_support_file(test.file, state.root())) {
+      if (test.kind == TestKind::test && is_test_support_file(test.file, state.root(), state.pytest)) {
         names = support_module_names(state.root(), test.file);
       }
       if (names.empty()) {

@@ -13,8 +13,10 @@
 
 namespace pindrel::impact {
 
-// A Python file of the test-file rule that pytest does not collect; a conftest.py is none.
-bool is_test_support_file(const std::filesystem::path& path, const std::filesystem::path& root);
+// A Python file of the test-file rule that pytest, by `pytest`'s collection rules, does not
+// collect; a conftest.py is none.
+bool is_test_support_file(const std::filesystem::path& path, const std::filesystem::path& root,
+                          const PytestSettings& pytest);
 
 // The names a test file may import a support file by: its module name and, when its directory
 // is no package, each shorter dotted tail of it, since pytest puts the directories of such
@@ -22,7 +24,8 @@ bool is_test_support_file(const std::filesystem::path& path, const std::filesyst
 std::vector<std::string> support_module_names(const std::filesystem::path& root, const std::filesystem::path& path);
 
 // A module seed under each name of every changed support file among `test_files`.
-std::vector<Seed> support_file_seeds(const std::filesystem::path& root, std::span<const std::string> test_files);
+std::vector<Seed> support_file_seeds(const std::filesystem::path& root, std::span<const std::string> test_files,
+                                     const PytestSettings& pytest);
 
 // After the walk: every support file that holds a reached test, or was reached whole, gives way
 // to the test files that import it, recorded whole through its module names; what they reach

@@ -82,6 +82,7 @@ struct WalkState {
   ReferenceSource& references;
   SourceCache& source_cache;  // also holds the root every path is relative to
   const Config& config;       // for `ignore-decorators`
+  PytestSettings pytest;      // which files of the test directories pytest collects
   WalkLimits limits;
   const Clock& clock;
   std::map<std::string, VisitedEntry> visited;

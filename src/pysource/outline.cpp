@@ -57,11 +57,12 @@ struct Grammar {
            import_from_statement = symbol("import_from_statement"),
            future_import_statement = symbol("future_import_statement"), aliased_import = symbol("aliased_import"),
            dotted_name = symbol("dotted_name"), expression_statement = symbol("expression_statement"),
-           assignment = symbol("assignment"), colon = symbol(":", Named::no);
+           assignment = symbol("assignment"), augmented_assignment = symbol("augmented_assignment"),
+           list = symbol("list"), tuple = symbol("tuple"), comment = symbol("comment"), colon = symbol(":", Named::no);
   TSFieldId name = field("name"), definition = field("definition"), body = field("body"),
             parameters = field("parameters"), superclasses = field("superclasses"), arguments = field("arguments"),
             function = field("function"), object = field("object"), attribute_field = field("attribute"),
-            value = field("value"), alias = field("alias"), left = field("left");
+            value = field("value"), alias = field("alias"), left = field("left"), right = field("right");
 
   bool is_definition(TSSymbol kind) const {
     return kind == function_definition || kind == class_definition || kind == decorated_definition;
@@ -269,6 +270,9 @@ class OutlineBuilder {
       inner.decorated = node;
     }
 
+    // Statements of the module and of class bodies, not of functions, can set pytestmark.
+    if (inner.scope >= 0 && kind == g_.expression_statement) read_mark_assignments(node, inner.scope);
+
     if (outer.imports) {
       if (g_.is_import(kind)) {
         outline_.import_ranges.push_back(
@@ -417,6 +421,11 @@ class OutlineBuilder {
   std::optional<Decorator> read_decorator(TSNode node) {
     TSNode expression = ts_node_named_child(node, 0);
     if (ts_node_is_null(expression)) return std::nullopt;
+    return decorator_of(expression);
+  }
+
+  // The expression read as a decorator: its dotted name and, for a call, the arguments.
+  std::optional<Decorator> decorator_of(TSNode expression) {
     std::optional<std::string> name = dotted_name_of(expression);
     if (!name) return std::nullopt;
     Decorator decorator{std::move(*name), {}, {}};
@@ -456,6 +465,39 @@ class OutlineBuilder {
     if (interpolated || contents > 1) return {LiteralValue::NotLiteral{}};
     if (contents == 0) return {LiteralValue::Text{}};
     return {LiteralValue::Text{std::string(text(content))}};
+  }
+
+  void read_mark_assignments(TSNode statement, std::ptrdiff_t scope) {
+    for_each_named_child(statement, [&](TSNode child) {
+      if (!is(child, g_.assignment) && !is(child, g_.augmented_assignment)) return;
+      TSNode left = field(child, g_.left);
+      if (ts_node_is_null(left) || !is(left, g_.identifier) || text(left) != "pytestmark") return;
+      std::string_view prefix = scopes_[static_cast<std::size_t>(scope)].prefix;
+      if (prefix.ends_with('.')) prefix.remove_suffix(1);
+      MarkAssignment assignment{std::string(prefix), {}, false};
+      TSNode value = field(child, g_.right);
+      const auto add_mark = [&](TSNode mark) {
+        std::optional<Decorator> read;
+        if (is(mark, g_.call) || is(mark, g_.attribute)) read = decorator_of(mark);
+        // Only what is spelt as a mark can be read as one; a name may hold anything.
+        const bool spelt_as_mark = read && (read->decorator_name.starts_with("mark.") ||
+                                            read->decorator_name.find(".mark.") != std::string::npos);
+        if (spelt_as_mark)
+          assignment.marks.push_back(std::move(*read));
+        else
+          assignment.unreadable = true;
+      };
+      if (ts_node_is_null(value)) {
+        assignment.unreadable = true;
+      } else if (is(value, g_.list) || is(value, g_.tuple)) {
+        for_each_named_child(value, [&](TSNode element) {
+          if (!is(element, g_.comment)) add_mark(element);
+        });
+      } else {
+        add_mark(value);
+      }
+      outline_.mark_assignments.push_back(std::move(assignment));
+    });
   }
 
   void add_alias(TSNode node) {

@@ -84,13 +84,22 @@ struct ModuleLevelName {
   friend bool operator==(const ModuleLevelName&, const ModuleLevelName&) = default;
 };
 
+// A `pytestmark = ...` (or `+=`) at module level or in a class body.
+struct MarkAssignment {
+  std::string scope;             // the enclosing class's qualified name; empty at module level
+  std::vector<Decorator> marks;  // each mark of the value, read as a decorator is
+  bool unreadable = false;       // the value is not a mark, nor a list or tuple of marks
+  friend bool operator==(const MarkAssignment&, const MarkAssignment&) = default;
+};
+
 // The outline of one Python source.
 struct Outline {
-  std::vector<Definition> definitions;        // by start_line, then end_line; a class before its methods
-  std::vector<LineRange> import_ranges;       // every import statement, function bodies included
-  std::vector<ImportAlias> aliased_imports;   // document order, function bodies included
-  std::vector<ModuleLevelName> module_names;  // document order; a name bound twice is listed twice
-  bool has_error = false;                     // the syntax tree holds an error or a missing node
+  std::vector<Definition> definitions;           // by start_line, then end_line; a class before its methods
+  std::vector<LineRange> import_ranges;          // every import statement, function bodies included
+  std::vector<ImportAlias> aliased_imports;      // document order, function bodies included
+  std::vector<ModuleLevelName> module_names;     // document order; a name bound twice is listed twice
+  std::vector<MarkAssignment> mark_assignments;  // document order
+  bool has_error = false;                        // the syntax tree holds an error or a missing node
   friend bool operator==(const Outline&, const Outline&) = default;
 };
 

@@ -44,10 +44,10 @@ Result<ObtainedImpact> replay_impact(const std::filesystem::path& path) {
 }
 
 Result<ObtainedImpact> obtain_impact(const Workspace& workspace, const Environment& env, const RunArgs& args,
-                                     const Clock& clock) {
+                                     const Clock& clock, const PytestSettings& pytest) {
   if (args.impact) return replay_impact(*args.impact);
-  auto computed =
-      impact::compute_impact(workspace, env, args.base, std::nullopt, args.budgets, impact::FastSuiteCheck::on, clock);
+  auto computed = impact::compute_impact(workspace, env, args.base, std::nullopt, args.budgets,
+                                         impact::FastSuiteCheck::on, clock, pytest);
   if (!computed) return std::unexpected(std::move(computed.error()));
   return ObtainedImpact{std::move(computed->impact_report), std::move(computed->changes),
                         std::move(computed->repository_files)};
@@ -63,6 +63,15 @@ std::vector<std::string> files_to_select_from(ObtainedImpact& impact, const GitH
   impact.report.verdict = impact::Verdict::run_all;
   impact.report.reason = impact::RunAllReason::index_failed;
   return {};
+}
+
+// The changed definitions and modules of a computed report, with their files.
+std::vector<ChangedDefinition> changed_definitions(const ObtainedImpact& impact) {
+  std::vector<ChangedDefinition> changed;
+  if (!impact.changes) return changed;
+  for (const auto& symbol : impact.changes->changed_symbols) changed.push_back({symbol.symbol, symbol.file});
+  for (const auto& module : impact.changes->module_level_changes) changed.push_back({module.module, module.file});
+  return changed;
 }
 
 std::uint64_t elapsed_ms_since(Clock::Instant start, const Clock& clock) {
@@ -146,12 +155,17 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
   // Settled before any report, so that a broken setting fails every run at once.
   auto fallback = settle_fallback_command(args.fallback_command, config.fallback_command, root, env);
   if (!fallback) return std::unexpected(std::move(fallback.error()));
+  auto pytest_settings = load_pytest_settings(root);
+  if (!pytest_settings) return std::unexpected(std::move(pytest_settings.error()));
 
-  auto impact = obtain_impact(*workspace, env, args, clock);
+  auto impact = obtain_impact(*workspace, env, args, clock, *pytest_settings);
   if (!impact) return std::unexpected(std::move(impact.error()));
   const std::vector<std::string> files = files_to_select_from(*impact, workspace->git);
   impact::SourceCache cache = impact::new_source_cache(root, files);
-  Selection selection = build_selection(impact->report, cache);
+  SelectionSettings settings{std::move(*pytest_settings), false, {}};
+  settings.doctest_modules = collects_doctest_modules(settings.pytest, args.pytest_args);
+  if (settings.doctest_modules) settings.changed_definitions = changed_definitions(*impact);
+  Selection selection = build_selection(impact->report, cache, settings);
   const std::uint64_t elapsed_ms = elapsed_ms_since(start, clock);
 
   const bool use_fallback = *fallback && selection.decision == Decision::run_all;

@@ -84,24 +84,47 @@ std::set<std::string_view> consumed_names(const VisibleFixtures& visible, std::s
   return consumed;
 }
 
+// For a fixture in a module that is neither a conftest.py nor collectible, every such module's
+// index, the fixture's own first: pytest sees their fixtures after the conftest.py files, and
+// which of them it loads is not known, so all of them count. Nothing for any other fixture.
+std::vector<const TestModuleIndex*> plugin_chain(SelectionBuilder& builder, const std::filesystem::path& file) {
+  const auto is_plugin = [&builder](const std::string& path) {
+    return !is_conftest(path) && !is_collectible_test_file(path, builder.pytest);
+  };
+  std::vector<const TestModuleIndex*> chain;
+  const auto own = builder.known.find(file.native());
+  if (own == builder.known.end() || !is_plugin(own->first)) return chain;
+  ensure_indexed(builder, *own);
+  chain.push_back(&own->second);
+  for (auto it = builder.known.begin(); it != builder.known.end(); ++it) {
+    if (it == own || !is_plugin(it->first)) continue;
+    ensure_indexed(builder, *it);
+    chain.push_back(&it->second);
+  }
+  return chain;
+}
+
 }  // namespace
 
-std::vector<std::filesystem::path> fixture_scope_files(const KnownTestFiles& known, const std::filesystem::path& file) {
-  if (is_conftest(file)) return test_files_under_dir(known, file.parent_path());
-  if (is_collectible_test_file(file)) return {file};
-  return {};
+std::vector<std::filesystem::path> fixture_scope_files(const KnownTestFiles& known, const std::filesystem::path& file,
+                                                       const PytestSettings& settings) {
+  if (is_conftest(file)) return test_files_under_dir(known, file.parent_path(), settings);
+  if (is_collectible_test_file(file, settings)) return {file};
+  return test_files_under_dir(known, {}, settings);
 }
 
 void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& fixture, const std::string& symbol,
                             const ReferenceChain& chain) {
-  const std::vector<std::filesystem::path> scope = fixture_scope_files(builder.known, fixture.file);
+  const std::vector<std::filesystem::path> scope = fixture_scope_files(builder.known, fixture.file, builder.pytest);
   // Every index a scope file's lookups read is built before the first lookup.
+  const std::vector<const TestModuleIndex*> plugins = plugin_chain(builder, fixture.file);
   std::vector<std::vector<const TestModuleIndex*>> chains;
   for (const auto& file : scope) {
     const auto entries = chain_entries(builder.known, file.native());
     assert(!entries.empty() && entries.front()->first == file.native());  // scope files are known
     for (const auto& entry : entries) ensure_indexed(builder, *entry);
     chains.push_back(indexes_of(entries));
+    chains.back().insert(chains.back().end(), plugins.begin(), plugins.end());
   }
 
   std::vector<std::string> consumers;

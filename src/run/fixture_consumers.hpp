@@ -2,8 +2,9 @@
 
 // The tests that consume a changed fixture. A fixture name resolves as pytest resolves it:
 // the test file's own fixtures first, then the conftest.py of each directory above, nearest
-// first; a fixture that overrides a name and asks for that same name reaches the definition
-// further up, so a change there still reaches the tests behind the override.
+// first, then the modules that are neither (plugins, fixture modules imported by tests); a
+// fixture that overrides a name and asks for that same name reaches the definition further
+// up, so a change there still reaches the tests behind the override.
 
 #include "run/selection.hpp"
 #include "run/test_index.hpp"
@@ -15,8 +16,10 @@
 namespace pindrel::run {
 
 // The files whose tests can see a fixture defined in `file`: the collectible files under a
-// conftest.py's directory, a collectible file alone, or nothing.
-std::vector<std::filesystem::path> fixture_scope_files(const KnownTestFiles& known, const std::filesystem::path& file);
+// conftest.py's directory, a collectible file alone, or for any other module (a plugin, or
+// one that tests import fixtures from) every collectible file.
+std::vector<std::filesystem::path> fixture_scope_files(const KnownTestFiles& known, const std::filesystem::path& file,
+                                                       const PytestSettings& settings);
 
 // Adds the node ids of the tests that consume the changed `fixture` as one expansion, or a
 // `no_consumers` entry when there are none.

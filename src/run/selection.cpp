@@ -1,6 +1,7 @@
 #include "run/selection.hpp"
 
 #include "modpath.hpp"
+#include "run/doctest_modules.hpp"
 #include "run/fixture_consumers.hpp"
 #include "util/utf8.hpp"
 
@@ -40,7 +41,7 @@ void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest&
   if (const FixtureDefinition* fixture = fixture_defined_as(index, qualname)) {
     return expand_changed_fixture(builder, FixtureDefinition(*fixture), symbol, chain);
   }
-  if (!is_collectible_test_file(file)) return select_test_file(builder, file, chain);
+  if (!is_collectible_test_file(file, builder.pytest)) return select_test_file(builder, file, chain);
 
   const QualnameMatch match = resolve_test_qualname(index.tests, qualname);
   switch (match.kind) {
@@ -54,7 +55,8 @@ void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest&
 
 }  // namespace
 
-Selection build_selection(const impact::ImpactReport& report, impact::SourceCache& cache) {
+Selection build_selection(const impact::ImpactReport& report, impact::SourceCache& cache,
+                          const SelectionSettings& settings) {
   Selection selection;
   selection.verdict = report.verdict;
   selection.reason = report.reason;
@@ -63,9 +65,14 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
     return selection;
   }
 
-  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}};
+  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}, settings.pytest};
   for (const impact::ImpactedTest& test : report.impacted_tests) select_impacted_test(builder, test);
   for (const std::string& path : report.test_files_changed) select_test_file(builder, path, {});
+  if (settings.doctest_modules) {
+    for (const DoctestFile& doctests : doctest_files(report, settings.changed_definitions, cache, settings.pytest)) {
+      insert_node_id(builder, doctests.file, doctests.chain);
+    }
+  }
 
   // A file selected wholesale already runs every node inside it.
   std::unordered_set<std::string_view> whole_files;
@@ -95,7 +102,8 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
   }
   if (is_conftest(path)) {
     const std::string from = module_name_for_path(builder.cache.root, path).value_or(display_path(path));
-    const std::vector<std::filesystem::path> files = test_files_under_dir(builder.known, path.parent_path());
+    const std::vector<std::filesystem::path> files =
+        test_files_under_dir(builder.known, path.parent_path(), builder.pytest);
     if (files.empty()) {
       builder.dropped.push_back({from, DropReason::not_collectible});
       return;
@@ -109,7 +117,7 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
     builder.expanded.push_back(std::move(expansion));
     return;
   }
-  if (is_collectible_test_file(path)) {
+  if (is_collectible_test_file(path, builder.pytest)) {
     insert_node_id(builder, display_path(path), chain);
   } else {
     builder.dropped.push_back({display_path(path), DropReason::not_collectible});
@@ -129,7 +137,7 @@ void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry
   if (const auto source = impact::read_source_cached(builder.cache, file); source && *source != nullptr) {
     outline = impact::cached_outline(**source);
   }
-  index_fixture_consumers(builder.known, file, outline.get());
+  index_fixture_consumers(builder.known, file, outline.get(), builder.pytest);
 }
 
 ReferenceChain extend_via_chain(const ReferenceChain& chain, const std::string& name) {

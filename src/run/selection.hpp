@@ -6,6 +6,7 @@
 
 #include "impact/impact_report.hpp"
 #include "impact/source_cache.hpp"
+#include "run/collection_rules.hpp"
 #include "run/test_index.hpp"
 
 #include <array>
@@ -132,11 +133,13 @@ struct SelectionBuilder {
   std::map<std::string, SelectedNodeId> node_ids;  // byte order of the key; the first chain stays
   std::vector<Expansion> expanded;
   std::vector<DroppedEntry> dropped;
+  const PytestSettings& pytest;
 };
 
 // The node ids `run` hands to pytest for `report`, reading test files through `cache`.
 // Never fails: a file that cannot be read or collected becomes a dropped entry.
-Selection build_selection(const impact::ImpactReport& report, impact::SourceCache& cache);
+Selection build_selection(const impact::ImpactReport& report, impact::SourceCache& cache,
+                          const SelectionSettings& settings = {});
 
 // Selects `path` wholesale: a test file as itself, a conftest.py as the test files under it.
 void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const ReferenceChain& chain);

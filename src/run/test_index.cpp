@@ -57,13 +57,26 @@ FixtureDefinition fixture_of(const std::filesystem::path& path, const Definition
 
 // Whether pytest collects the definition as a test, judged by its names alone; a class with
 // its own constructor is never collected.
-bool collected_as_test(const Definition& definition, const std::unordered_set<std::string_view>& constructed) {
+bool collected_as_test(const Definition& definition, const std::unordered_set<std::string_view>& constructed,
+                       const PytestSettings& settings) {
   if (std::ranges::any_of(definition.decorators, is_fixture_decorator)) return false;
   const std::string_view name = own_name(definition.qualname);
   if (definition.kind == DefinitionKind::class_) {
-    return name.starts_with("Test") && !constructed.contains(definition.qualname);
+    return collects_class_name(name, settings) && !constructed.contains(definition.qualname);
   }
-  return name.starts_with("test");
+  return collects_function_name(name, settings);
+}
+
+// The usefixtures marks of the pytestmark assignments, by the class they stand in ("" for the module).
+std::unordered_map<std::string_view, UsefixturesNames> pytestmark_fixtures(const pysource::Outline& outline) {
+  std::unordered_map<std::string_view, UsefixturesNames> by_scope;
+  for (const pysource::MarkAssignment& assignment : outline.mark_assignments) {
+    UsefixturesNames& names = by_scope[assignment.scope];
+    UsefixturesNames marks = usefixtures_marks(assignment.marks);
+    names.names.insert(names.names.end(), marks.names.begin(), marks.names.end());
+    names.unreadable = names.unreadable || marks.unreadable || assignment.unreadable;
+  }
+  return by_scope;
 }
 
 // The next component of `path` after `pos`, empty at the end.
@@ -129,24 +142,20 @@ KnownTestFiles known_test_files(const impact::SourceCache& cache) {
   return known;
 }
 
-bool is_collectible_test_file(const std::filesystem::path& path) {
-  // conftest.py needs no rule of its own: its stem neither starts with "test_" nor ends with "_test".
-  return is_test_file_name(path.native(), ExtensionCase::exact);
-}
-
 bool is_conftest(const std::filesystem::path& path) { return path.filename() == "conftest.py"; }
 
-std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& known, const std::filesystem::path& dir) {
+std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& known, const std::filesystem::path& dir,
+                                                        const PytestSettings& settings) {
   std::vector<std::filesystem::path> files;
   // A directory's subtree follows the directory itself in component order, in one run.
   for (auto it = known.lower_bound(dir.native()); it != known.end() && is_under(dir.native(), it->first); ++it) {
-    if (is_collectible_test_file(it->first)) files.emplace_back(it->first);
+    if (is_collectible_test_file(it->first, settings)) files.emplace_back(it->first);
   }
   return files;
 }
 
-void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path,
-                             const pysource::Outline* outline) {
+void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, const pysource::Outline* outline,
+                             const PytestSettings& settings) {
   const auto entry = known.find(path.native());
   if (entry == known.end() || entry->second.indexed) return;
   TestModuleIndex index;
@@ -167,8 +176,16 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
     first_by_qualname.try_emplace(qualname, &definition);
   }
   for (const Definition& definition : definitions) {
-    index.tests.insert_or_assign(definition.qualname, collected_as_test(definition, constructed));
+    index.tests.insert_or_assign(definition.qualname, collected_as_test(definition, constructed, settings));
   }
+  const auto marked = pytestmark_fixtures(*outline);
+  const auto add_names = [](TestConsumer& consumer, const UsefixturesNames& marks) {
+    consumer.fixture_names.insert(marks.names.begin(), marks.names.end());
+    consumer.unreadable_marks = consumer.unreadable_marks || marks.unreadable;
+  };
+  const auto add_pytestmark = [&](TestConsumer& consumer, std::string_view scope) {
+    if (const auto found = marked.find(scope); found != marked.end()) add_names(consumer, found->second);
+  };
 
   const std::filesystem::path file = entry->first;
   for (const Definition& definition : definitions) {
@@ -184,19 +201,17 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
 
     TestConsumer consumer{file, definition.qualname, {}, false};
     consumer.fixture_names.insert(definition.parameter_names.begin(), definition.parameter_names.end());
-    const auto add_marks = [&consumer](const Definition& marked) {
-      UsefixturesNames marks = usefixtures_marks(marked.decorators);
-      consumer.fixture_names.insert(marks.names.begin(), marks.names.end());
-      consumer.unreadable_marks = consumer.unreadable_marks || marks.unreadable;
-    };
-    add_marks(definition);
+    consumer.fixture_names.insert(settings.usefixtures.begin(), settings.usefixtures.end());
+    add_names(consumer, usefixtures_marks(definition.decorators));
     std::string_view enclosing = definition.qualname;
     for (auto dot = enclosing.rfind('.'); dot != std::string_view::npos; dot = enclosing.rfind('.')) {
       enclosing = enclosing.substr(0, dot);
       if (const auto found = first_by_qualname.find(enclosing); found != first_by_qualname.end()) {
-        add_marks(*found->second);
+        add_names(consumer, usefixtures_marks(found->second->decorators));
       }
+      add_pytestmark(consumer, enclosing);
     }
+    add_pytestmark(consumer, "");
     index.consumers.push_back(std::move(consumer));
   }
   entry->second = std::move(index);

@@ -5,8 +5,10 @@
 // Known test files are ordered by path components, so the files under one directory are
 // neighbours and a directory's subtree is one range of the map.
 
+#include "config.hpp"
 #include "impact/source_cache.hpp"
 #include "pysource/outline.hpp"
+#include "run/collection_rules.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -35,8 +37,10 @@ struct FixtureDefinition {
 struct TestConsumer {
   std::filesystem::path file;
   std::string qualname;
-  std::set<std::string> fixture_names;  // parameters and usefixtures marks on it and its enclosing classes
-  bool unreadable_marks = false;        // a usefixtures mark whose arguments cannot be read
+  // Parameters, and usefixtures marks on it, its enclosing classes and their pytestmark, the
+  // module's pytestmark and the configuration's usefixtures.
+  std::set<std::string> fixture_names;
+  bool unreadable_marks = false;  // one of those marks cannot be read
   friend bool operator==(const TestConsumer&, const TestConsumer&) = default;
 };
 
@@ -63,21 +67,21 @@ struct PathComponentLess {
 // Every test file of the repository by its listed path, with its index built on first need.
 using KnownTestFiles = std::map<std::string, TestModuleIndex, PathComponentLess>;
 
-// The cache's Python files that are test files, every index unbuilt.
+// The cache's Python files that are test files, every index unbuilt. A file that python_files
+// makes collectible outside them stays out: the walk does not see it as a test file either, and
+// with testpaths pytest may not collect it at all.
 KnownTestFiles known_test_files(const impact::SourceCache& cache);
-
-// Whether pytest collects tests from a file of this name: test_*.py or *_test.py, never conftest.py.
-bool is_collectible_test_file(const std::filesystem::path& path);
 
 bool is_conftest(const std::filesystem::path& path);
 
 // The collectible known files under `dir` (everything for an empty `dir`), in map order.
-std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& known, const std::filesystem::path& dir);
+std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& known, const std::filesystem::path& dir,
+                                                        const PytestSettings& settings);
 
-// Builds the index of `path` from its outline (an empty index for none); nothing when
-// `path` is not known.
-void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path,
-                             const pysource::Outline* outline);
+// Builds the index of `path` from its outline (an empty index for none) under pytest's
+// collection rules; nothing when `path` is not known.
+void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, const pysource::Outline* outline,
+                             const PytestSettings& settings);
 
 struct QualnameMatch {
   enum class Kind {

@@ -208,7 +208,7 @@ class ComputeImpact : public ::testing::Test {
   Result<ImpactResult> run(FastSuiteCheck check = FastSuiteCheck::off,
                            const std::optional<std::filesystem::path>& changed = std::nullopt) {
     const Workspace workspace{config_, {"git", repo_.path()}, repo_.path().string()};
-    return compute_impact(workspace, env_, std::nullopt, changed, {}, check, clock_);
+    return compute_impact(workspace, env_, std::nullopt, changed, {}, check, clock_, {});
   }
   std::string reason() {
     auto result = run(check_);

@@ -19,7 +19,23 @@ TEST(TestSupport, SupportFilesAreTestFilesThatPytestDoesNotCollect) {
   };
   for (const auto& [path, support] : cases) {
     SCOPED_TRACE(path);
-    EXPECT_EQ(is_test_support_file(path, "/repo"), support);
+    EXPECT_EQ(is_test_support_file(path, "/repo", {}), support);
+  }
+}
+
+// A file that the configured python_files collects is a test file, whatever its name.
+TEST(TestSupport, ConfiguredPythonFilesDecideWhatIsSupport) {
+  PytestSettings pytest;
+  pytest.python_files = std::vector<std::string>{"*_tests.py", "check_*.py"};
+  const std::pair<std::string_view, bool> cases[] = {
+      {"tests/user_tests.py", false},
+      {"tests/check_user.py", false},
+      {"tests/test_user.py", true},
+      {"tests/helpers.py", true},
+  };
+  for (const auto& [path, support] : cases) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(is_test_support_file(path, "/repo", pytest), support);
   }
 }
 

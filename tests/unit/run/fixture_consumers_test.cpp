@@ -211,11 +211,11 @@ def setup(other):
        "tests/test_api.py",
        "tests.test_api:local",
        {"expanded tests.test_api:local (fixture): tests/test_api.py::test_unreadable tests/test_api.py::test_local"}},
-      {"a fixture in a module that is neither collectible nor a conftest.py has no scope",
+      {"a fixture in a module that is neither collectible nor a conftest.py has every file in scope",
        plain_conftest,
        "tests/fixtures.py",
        "tests.fixtures:shared",
-       {"dropped tests.fixtures:shared (no_consumers)"}},
+       {"expanded tests.fixtures:shared (fixture): tests/test_api.py::test_unreadable"}},
       {"an override in a nested conftest.py reaches the files under it",
        plain_conftest,
        "tests/unit/conftest.py",
@@ -227,6 +227,70 @@ def setup(other):
     TestTree tree;
     write_tree(tree, c.conftest);
     EXPECT_EQ(expansion_lines(tree.select(report_of({impacted(c.file, c.symbol)}))), c.expected);
+  }
+}
+
+TEST(FixtureConsumers, PluginFixtureReachesTheTestsOfEveryFile) {
+  struct Case {
+    std::string name;
+    std::string_view decorator;
+    Lines expected;
+  };
+  const Case cases[] = {
+      {"asked for directly, through a fixture of another plugin module, or hidden by a file's own",
+       "@pytest.fixture",
+       {"tests/test_api.py::test_unreadable ← tests.fixtures:shared ← app.db:connect",
+        "tests/test_plugin.py::test_account ← tests.fixtures:shared ← app.db:connect",
+        "tests/test_plugin.py::test_shared ← tests.fixtures:shared ← app.db:connect",
+        "tests/unit/test_asks_above.py::test_a ← tests.fixtures:shared ← app.db:connect"}},
+      {"autouse: every test where the name resolves to it",
+       "@pytest.fixture(autouse=True)",
+       {"tests/test_api.py::test_unreadable ← tests.fixtures:shared ← app.db:connect",
+        "tests/test_plugin.py::test_account ← tests.fixtures:shared ← app.db:connect",
+        "tests/test_plugin.py::test_none ← tests.fixtures:shared ← app.db:connect",
+        "tests/test_plugin.py::test_shared ← tests.fixtures:shared ← app.db:connect",
+        "tests/unit/test_asks_above.py::test_a ← tests.fixtures:shared ← app.db:connect"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestTree tree;
+    tree.write("tests/conftest.py", plain_conftest);
+    tree.write("tests/fixtures.py", "import pytest\n\n" + std::string(c.decorator) + "\ndef shared():\n    pass\n");
+    tree.write("tests/plugins/accounts.py", "import pytest\n\n@pytest.fixture\ndef account(shared):\n    pass\n");
+    tree.write("tests/test_api.py",
+               "import pytest\n\n@pytest.mark.usefixtures(NAME)\ndef test_unreadable():\n    pass\n");
+    tree.write("tests/test_plugin.py", R"(def test_shared(shared):
+    pass
+
+def test_account(account):
+    pass
+
+def test_none():
+    pass
+)");
+    // A file's own shared hides the plugin's; one that asks for shared passes it on.
+    tree.write("tests/unit/test_hidden.py", R"(import pytest
+
+@pytest.fixture(autouse=True)
+def shared():
+    pass
+
+def test_h(shared):
+    pass
+)");
+    tree.write("tests/unit/test_asks_above.py", R"(import pytest
+
+@pytest.fixture
+def shared(shared):
+    pass
+
+def test_a(shared):
+    pass
+)");
+    const Selection selection = tree.select(report_of({impacted("tests/fixtures.py", "tests.fixtures:shared")}));
+    Lines node_lines = lines_of(selection);
+    node_lines.resize(selection.node_ids.size());
+    EXPECT_EQ(node_lines, c.expected);
   }
 }
 

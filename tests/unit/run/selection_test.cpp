@@ -206,7 +206,7 @@ TEST(CollectibleTestFile, FileNameRule) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    EXPECT_EQ(is_collectible_test_file(c.path), c.collectible);
+    EXPECT_EQ(is_collectible_test_file(c.path, PytestSettings{}), c.collectible);
   }
 }
 

@@ -28,9 +28,9 @@ class TestTree {
   void list_only(const std::string& rel) { listed_.push_back(rel); }
 
   // A selection over a fresh cache of the listed files; the cache stays for inspection.
-  Selection select(const impact::ImpactReport& report) {
+  Selection select(const impact::ImpactReport& report, const SelectionSettings& settings = {}) {
     cache = impact::new_source_cache(scratch_.path(), listed_);
-    return build_selection(report, cache);
+    return build_selection(report, cache, settings);
   }
 
   const std::filesystem::path& root() const { return scratch_.path(); }

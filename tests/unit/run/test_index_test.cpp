@@ -82,12 +82,12 @@ def test_keyword():
     pass
 )";
 
-TestModuleIndex index_of(std::string_view source) {
+TestModuleIndex index_of(std::string_view source, const PytestSettings& settings = {}) {
   auto outline = pysource::outline_python_source(source);
   EXPECT_TRUE(outline && !outline->has_error);
   KnownTestFiles known;
   known.try_emplace("tests/test_a.py");
-  index_fixture_consumers(known, "tests//test_a.py", outline ? &*outline : nullptr);
+  index_fixture_consumers(known, "tests//test_a.py", outline ? &*outline : nullptr, settings);
   return known.at("tests/test_a.py");
 }
 
@@ -95,6 +95,15 @@ std::string joined(const auto& names) {
   std::string text;
   for (const auto& name : names) text += (text.empty() ? "" : ",") + name;
   return text;
+}
+
+Lines consumer_lines(const TestModuleIndex& index) {
+  Lines consumers;
+  for (const auto& consumer : index.consumers) {
+    consumers.push_back(consumer.qualname + ": " + joined(consumer.fixture_names) +
+                        (consumer.unreadable_marks ? " unreadable" : ""));
+  }
+  return consumers;
 }
 
 TEST(TestIndex, FixturesAndConsumers) {
@@ -112,16 +121,79 @@ TEST(TestIndex, FixturesAndConsumers) {
                              "conn = make_conn(db,tmp_path) autouse", "db = db()", "not_auto = not_auto() unreadable",
                              "odd = odd() unreadable", "test_data = test_data()"}));
 
-  Lines consumers;
-  for (const auto& consumer : index.consumers) {
-    consumers.push_back(consumer.qualname + ": " + joined(consumer.fixture_names) +
-                        (consumer.unreadable_marks ? " unreadable" : ""));
-  }
   // Marks on enclosing classes count; a class with a constructor and a class that is not
   // named as a test class collect nothing.
-  EXPECT_EQ(consumers,
+  EXPECT_EQ(consumer_lines(index),
             (Lines{"test_plain: conn,db", "TestA.test_x: extra,self,tmp_path,user",
                    "TestA.TestInner.test_deep: self,user", "test_marked:  unreadable", "test_keyword: a unreadable"}));
+}
+
+TEST(TestIndex, PytestmarkAndTheConfiguredUsefixturesRequestFixtures) {
+  constexpr std::string_view source = R"(import pytest
+
+pytestmark = [pytest.mark.usefixtures("mod"), pytest.mark.slow]  # a comment
+pytestmark += (mark.usefixtures("more"),)
+
+class TestA:
+    pytestmark = pytest.mark.usefixtures("cls")
+
+    def test_in_a(self):
+        pass
+
+    class TestInner:
+        def test_inner(self):
+            pass
+
+class TestB:
+    if True:
+        pytestmark = marks
+
+    def test_in_b(self):
+        pass
+
+class TestC:
+    pytestmark = [pytest.mark.usefixtures("c", keyword=1)]
+
+    def test_in_c(self):
+        pass
+
+def test_top():
+    pytestmark = pytest.mark.usefixtures("in_a_function")
+)";
+  PytestSettings settings;
+  settings.usefixtures = {"conf"};
+  // A pytestmark that is not read as marks, or holds an unreadable mark, leaves every fixture
+  // possible; one inside a function body is only a local variable.
+  EXPECT_EQ(consumer_lines(index_of(source, settings)),
+            (Lines{"TestA.test_in_a: cls,conf,mod,more,self", "TestA.TestInner.test_inner: cls,conf,mod,more,self",
+                   "TestB.test_in_b: conf,mod,more,self unreadable", "TestC.test_in_c: c,conf,mod,more,self unreadable",
+                   "test_top: conf,mod,more"}));
+}
+
+TEST(TestIndex, ConfiguredNamesDecideWhatIsATest) {
+  constexpr std::string_view source = R"(class CheckA:
+    def check_x(self):
+        pass
+
+    def test_y(self):
+        pass
+
+class TestB:
+    def check_z(self):
+        pass
+
+def verify_top():
+    pass
+
+def check_top():
+    pass
+)";
+  PytestSettings settings;
+  settings.python_classes = {"Check"};
+  settings.python_functions = {"check_", "verify_*"};
+  EXPECT_EQ(consumer_lines(index_of(source, settings)), (Lines{"CheckA.check_x: self", "verify_top: ", "check_top: "}));
+  settings.python_functions = std::vector<std::string>{};
+  EXPECT_EQ(consumer_lines(index_of(source, settings)), Lines{});
 }
 
 TEST(TestIndex, QualifiedNamesResolveToTheDeepestCollectedPart) {
@@ -153,8 +225,8 @@ TEST(TestIndex, QualifiedNamesResolveToTheDeepestCollectedPart) {
 TEST(TestIndex, NoOutlineGivesAnEmptyBuiltIndexAndUnknownFilesAreLeftAlone) {
   KnownTestFiles known;
   known.try_emplace("tests/test_a.py");
-  index_fixture_consumers(known, "tests/test_a.py", nullptr);
-  index_fixture_consumers(known, "tests/test_b.py", nullptr);
+  index_fixture_consumers(known, "tests/test_a.py", nullptr, PytestSettings{});
+  index_fixture_consumers(known, "tests/test_b.py", nullptr, PytestSettings{});
   ASSERT_EQ(known.size(), 1u);
   const TestModuleIndex& index = known.at("tests/test_a.py");
   EXPECT_TRUE(index.indexed);

@@ -1,0 +1,27 @@
+#pragma once
+
+// What the selection follows besides the report: pytest's collection rules and the changed
+// definitions whose files hold doctests.
+
+#include "pytest_collection.hpp"
+#include "config.hpp"
+
+#include <string>
+#include <vector>
+
+namespace pindrel::run {
+
+// A changed definition (or module) and the file that holds it.
+struct ChangedDefinition {
+  std::string symbol;
+  std::string file;
+};
+
+// What the selection follows besides the report and the files.
+struct SelectionSettings {
+  PytestSettings pytest;
+  bool doctest_modules = false;                        // pytest collects the doctests of source modules
+  std::vector<ChangedDefinition> changed_definitions;  // their files hold doctests a change can break
+};
+
+}  // namespace pindrel::run

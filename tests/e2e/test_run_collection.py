@@ -1,0 +1,267 @@
+"""`pindrel run` against pytest's own view of a project: fixtures from plugin modules, fixtures
+requested through pytestmark and the configuration, the configured collection rules and the
+doctests of source modules, with real pytest and the stand-in reference tool."""
+
+import json
+import textwrap
+
+import pytest
+
+PYTEST_COMMAND = '[tool.pindrel]\npytest-command = ["/usr/bin/python3", "-m", "pytest"]\n'
+INI_OPTIONS = '[tool.pytest.ini_options]\npythonpath = ["."]\naddopts = "-p no:cacheprovider"\n'
+
+
+def src(text: str) -> str:
+    return textwrap.dedent(text).lstrip("\n")
+
+
+def refs_from(target, symbol, *sites):
+    """The reference tool's answer: `symbol`, named at `target`, is used at each (file, line, column)."""
+    references = [{"file": f, "line": line, "column": column, "context": ""} for f, line, column in sites]
+    return {
+        "refs": {
+            "targets": {
+                target: {
+                    "symbol": symbol,
+                    "reference_count": 0,
+                    "references": [],
+                    "test_reference_count": len(references),
+                    "test_references": references,
+                }
+            }
+        }
+    }
+
+
+def commit_project(repo, files, pyproject=INI_OPTIONS):
+    for rel, text in {"pyproject.toml": "[project]\nname = \"demo\"\n\n" + pyproject + "\n" + PYTEST_COMMAND,
+                      "pkg/__init__.py": "", **files}.items():
+        repo.write(rel, src(text))
+    repo.commit("project")
+
+
+def run(pindrel, repo, fake_qlo, *args):
+    return pindrel("run", *args, cwd=repo.path, env=fake_qlo.env)
+
+
+def dry_run_node_ids(pindrel, repo, fake_qlo, *args):
+    r = run(pindrel, repo, fake_qlo, "--dry-run", "--format", "json", *args)
+    assert r.status == 0, r
+    return [node["node_id"] for node in json.loads(r.out)["node_ids"]]
+
+
+# connect is named at 1:5; tests/fixtures.py calls it on line 7, column 12, inside db.
+DB_PROJECT = {
+    "pkg/db.py": "def connect():\n    return 'ok'\n",
+    "conftest.py": 'pytest_plugins = ["tests.fixtures"]\n',
+    "tests/fixtures.py": """
+        import pytest
+        from pkg.db import connect
+
+
+        @pytest.fixture{args}
+        def db():
+            return connect()
+        """,
+    "tests/test_db.py": """
+        def test_uses_db(db):
+            assert db == "ok"
+        """,
+    "tests/test_other.py": """
+        def test_other():
+            assert True
+        """,
+}
+
+
+@pytest.mark.parametrize(
+    "args, selected",
+    [("", ["tests/test_db.py::test_uses_db"]),
+     ("(autouse=True)", ["tests/test_db.py::test_uses_db", "tests/test_other.py::test_other"])],
+)
+def test_a_plugin_modules_fixture_reaches_the_tests_that_use_it(pindrel, repo, fake_qlo, args, selected):
+    commit_project(repo, {**DB_PROJECT, "tests/fixtures.py": DB_PROJECT["tests/fixtures.py"].format(args=args)})
+    repo.write("pkg/db.py", "def connect():\n    return 'broken'\n")
+    fake_qlo.set(refs_from("pkg/db.py:1:5", "pkg.db:connect", ("tests/fixtures.py", 7, 12)))
+
+    assert dry_run_node_ids(pindrel, repo, fake_qlo) == selected
+    r = run(pindrel, repo, fake_qlo, "--", "-v")
+    assert r.status == 1, r
+    assert "tests/test_db.py::test_uses_db FAILED" in r.out
+    assert ("test_other" in r.out) == (len(selected) == 2)
+
+
+# settings is named at 1:5; tests/conftest.py calls it on line 7, column 12, inside env.
+ENV_PROJECT = {
+    "pkg/env.py": "def settings():\n    return 'ok'\n",
+    "tests/conftest.py": """
+        import pytest
+        from pkg.env import settings
+
+
+        @pytest.fixture
+        def env():
+            assert settings() == "ok"
+        """,
+    "tests/test_module_mark.py": """
+        import pytest
+
+        pytestmark = pytest.mark.usefixtures("env")
+
+
+        def test_module():
+            pass
+        """,
+    "tests/test_class_mark.py": """
+        import pytest
+
+
+        class TestMarked:
+            pytestmark = [pytest.mark.filterwarnings("ignore"), pytest.mark.usefixtures("env")]
+
+            def test_in_class(self):
+                pass
+
+
+        def test_outside():
+            pass
+        """,
+    "tests/test_unreadable_mark.py": """
+        import pytest
+
+        MARKS = [pytest.mark.usefixtures("env")]
+        pytestmark = MARKS
+
+
+        def test_unreadable():
+            pass
+        """,
+    "tests/test_unrelated.py": """
+        def test_unrelated():
+            pass
+        """,
+}
+ENV_SCENARIO = refs_from("pkg/env.py:1:5", "pkg.env:settings", ("tests/conftest.py", 7, 12))
+
+
+def test_pytestmark_requests_its_fixtures_for_the_module_or_the_class(pindrel, repo, fake_qlo):
+    commit_project(repo, ENV_PROJECT)
+    repo.write("pkg/env.py", "def settings():\n    return 'broken'\n")
+    fake_qlo.set(ENV_SCENARIO)
+
+    marked = ["tests/test_class_mark.py::TestMarked::test_in_class", "tests/test_module_mark.py::test_module",
+              "tests/test_unreadable_mark.py::test_unreadable"]
+    assert dry_run_node_ids(pindrel, repo, fake_qlo) == marked
+    r = run(pindrel, repo, fake_qlo, "--", "-v")
+    assert r.status == 1, r
+    assert "3 errors" in r.out and "test_outside" not in r.out and "test_unrelated" not in r.out
+
+
+def test_configured_usefixtures_requests_its_fixtures_for_every_test(pindrel, repo, fake_qlo):
+    # pytest.ini wins over pyproject.toml's table.
+    commit_project(repo, {**ENV_PROJECT, "pytest.ini": "[pytest]\nusefixtures = env\npythonpath = .\n"})
+    repo.write("pkg/env.py", "def settings():\n    return 'broken'\n")
+    fake_qlo.set(ENV_SCENARIO)
+
+    assert "tests/test_unrelated.py::test_unrelated" in dry_run_node_ids(pindrel, repo, fake_qlo)
+    r = run(pindrel, repo, fake_qlo, "--", "-v", "-p", "no:cacheprovider")
+    assert r.status == 1, r
+    assert "5 errors" in r.out
+
+
+# name is named at 1:5; tests/user_tests.py calls it on line 6, column 16, inside CheckUser.check_name.
+CHECK_PROJECT = {
+    "pkg/users.py": "def name():\n    return 'ann'\n",
+    "tox.ini": """
+        [pytest]
+        python_files = *_tests.py
+        python_classes = Check
+        python_functions = check_
+        pythonpath = .
+        addopts = -p no:cacheprovider
+        """,
+    "tests/user_tests.py": """
+        from pkg.users import name
+
+
+        class CheckUser:
+            def check_name(self):
+                assert name() == "ann"
+
+
+        def check_other():
+            assert True
+        """,
+    "tests/other_tests.py": """
+        def check_unrelated():
+            assert True
+        """,
+}
+
+
+def test_configured_collection_rules_decide_what_pytest_collects(pindrel, repo, fake_qlo):
+    commit_project(repo, CHECK_PROJECT, pyproject="")
+    repo.write("pkg/users.py", "def name():\n    return 'bob'\n")
+    fake_qlo.set(refs_from("pkg/users.py:1:5", "pkg.users:name", ("tests/user_tests.py", 6, 16)))
+
+    assert dry_run_node_ids(pindrel, repo, fake_qlo) == ["tests/user_tests.py::CheckUser::check_name"]
+    r = run(pindrel, repo, fake_qlo, "--", "-v")
+    assert r.status == 1, r
+    assert "tests/user_tests.py::CheckUser::check_name FAILED" in r.out and "check_other" not in r.out
+
+    # A changed test file of the configured name runs as a whole.
+    repo.git("checkout", "--", "pkg/users.py")
+    repo.write("tests/user_tests.py", "def check_broken():\n    assert False\n")
+    fake_qlo.set({"refs": {"targets": {}}})
+    assert dry_run_node_ids(pindrel, repo, fake_qlo) == ["tests/user_tests.py"]
+    r = run(pindrel, repo, fake_qlo, "--", "-v")
+    assert r.status == 1, r
+    assert "check_broken FAILED" in r.out and "check_unrelated" not in r.out
+
+
+# double is named at 1:5 and nothing references it.
+DOCTEST_PROJECT = {
+    "pkg/calc.py": '''
+        def double(x):
+            """
+            >>> double(2)
+            4
+            """
+            return x * 2
+        ''',
+    "tests/test_unrelated.py": """
+        def test_unrelated():
+            pass
+        """,
+}
+
+
+@pytest.mark.parametrize(
+    "addopts, args",
+    [("-p no:cacheprovider --doctest-modules", []), ("-p no:cacheprovider", ["--doctest-modules"])],
+)
+def test_doctests_of_a_changed_module_run_when_pytest_collects_them(pindrel, repo, fake_qlo, addopts, args):
+    commit_project(repo, DOCTEST_PROJECT, pyproject=f'[tool.pytest.ini_options]\npythonpath = ["."]\naddopts = "{addopts}"\n')
+    repo.write("pkg/calc.py", src(DOCTEST_PROJECT["pkg/calc.py"]).replace("x * 2", "x * 3"))
+    fake_qlo.set({"refs": {"targets": {}}})
+
+    assert dry_run_node_ids(pindrel, repo, fake_qlo, "--", *args) == ["pkg/calc.py"]
+    r = run(pindrel, repo, fake_qlo, "--", "-v", *args)
+    assert r.status == 1, r
+    assert "pkg/calc.py::pkg.calc.double FAILED" in r.out and "test_unrelated" not in r.out
+
+
+@pytest.mark.parametrize(
+    "files, message",
+    [
+        ({"tox.ini": "[pytest]\noops\n"}, "pindrel: cannot parse {root}/tox.ini: line 2: unexpected line: 'oops'\n"),
+        ({"setup.cfg": "[tool:pytest]\naddopts = '-q\n"},
+         "pindrel: cannot parse {root}/setup.cfg: `addopts`: No closing quotation\n"),
+        ({"pytest.ini": "[pytest]\n[pytest]\n"},
+         "pindrel: cannot parse {root}/pytest.ini: line 2: duplicate section 'pytest'\n"),
+    ],
+)
+def test_a_configuration_that_cannot_be_read_is_an_error(pindrel, repo, fake_qlo, files, message):
+    commit_project(repo, {**DOCTEST_PROJECT, **files}, pyproject="")
+    r = run(pindrel, repo, fake_qlo, "--dry-run")
+    assert (r.status, r.out, r.err) == (2, "", message.format(root=repo.path.resolve())), r
