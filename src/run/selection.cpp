@@ -67,14 +67,18 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
   for (const impact::ImpactedTest& test : report.impacted_tests) select_impacted_test(builder, test);
   for (const std::string& path : report.test_files_changed) select_test_file(builder, path, {});
 
-  // A file selected wholesale already runs every node inside it.
-  std::unordered_set<std::string_view> whole_files;
-  for (const auto& [node_id, selected] : builder.node_ids) {
-    if (node_id.find("::") == std::string::npos) whole_files.insert(node_id);
-  }
+  // pytest collects a node again under every selected ancestor (its file, a class around it), so
+  // the ancestor alone runs it once.
+  std::unordered_set<std::string_view> selected_ids;
+  for (const auto& [node_id, selected] : builder.node_ids) selected_ids.insert(node_id);
+  auto has_selected_ancestor = [&](std::string_view node_id) {
+    for (auto at = node_id.find("::"); at != std::string_view::npos; at = node_id.find("::", at + 2)) {
+      if (selected_ids.contains(node_id.substr(0, at))) return true;
+    }
+    return false;
+  };
   for (auto& [node_id, selected] : builder.node_ids) {
-    const auto separator = node_id.find("::");
-    if (separator != std::string::npos && whole_files.contains(std::string_view(node_id).substr(0, separator))) {
+    if (has_selected_ancestor(node_id)) {
       builder.dropped.push_back({node_id, DropReason::superseded});
     } else {
       selection.node_ids.push_back(std::move(selected));

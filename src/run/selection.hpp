@@ -33,7 +33,7 @@ enum class ExpansionKind {
 
 enum class DropReason {
   deleted,          // the file is not in the working tree, or cannot be read
-  superseded,       // a node id inside a file selected wholesale
+  superseded,       // a node id inside a selected file or class
   not_collectible,  // pytest collects no tests from the file
   no_consumers,     // no test in the fixture's scope consumes it
 };

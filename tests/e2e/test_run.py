@@ -529,3 +529,34 @@ def test_the_hook_that_guide_setup_wires_passes_or_fails_the_commit(pindrel, rep
     assert passed.returncode == 0, passed
     assert "2 passed" in passed.stderr
     assert repo.git("log", "-1", "--format=%s").strip() == "change net"
+
+
+def replay(pindrel, repo, fake_qlo, tmp_path, tests, *args, test_files_changed=(), env=None, **kwargs):
+    """`run --impact` of a saved report that names `tests` ((file, symbol) pairs) and `test_files_changed`."""
+    saved = tmp_path / "impact.json"
+    report = json.loads(impact_report("selected", None, tests))
+    report["test_files_changed"] = list(test_files_changed)
+    saved.write_text(json.dumps(report))
+    return run(pindrel, repo, fake_qlo, "--impact", saved, *args, env=env, **kwargs)
+
+
+NESTED_TESTS = src(
+    """
+    class TestA:
+        def test_x(self):
+            pass
+
+        class TestB:
+            def test_y(self):
+                pass
+    """
+)
+
+
+def test_a_node_beside_its_selected_class_runs_once(pindrel, demo, fake_qlo, tmp_path):
+    demo.write("tests/test_nested.py", NESTED_TESTS)
+    tests = [("tests/test_nested.py", f"tests.test_nested:{q}") for q in ("TestA", "TestA.TestB.test_y", "TestA.test_x")]
+    r = replay(pindrel, demo, fake_qlo, tmp_path, tests, "--", "-q")
+    assert r.status == 0, r
+    assert r.err.startswith("pindrel: 1 node id(s) from 1 origin(s) in "), r
+    assert "2 passed" in r.out and "test_prices" not in r.out, r

@@ -152,6 +152,44 @@ TEST(Selection, FirstChainStaysAndWholeFilesFoldTheirNodes) {
   EXPECT_EQ(selection.decision, Decision::selected);
 }
 
+TEST(Selection, SelectedClassesFoldTheNodesInsideThem) {
+  constexpr std::string_view nested = R"(class TestA:
+    def test_x(self):
+        pass
+
+    class TestB:
+        def test_y(self):
+            pass
+
+class TestAB:
+    def test_z(self):
+        pass
+)";
+  struct Case {
+    std::vector<std::string> qualnames;
+    Lines expected;
+  };
+  const Case cases[] = {
+      {{"TestA.test_x", "TestA"}, {"tests/test_n.py::TestA ← app.db:connect", "dropped tests/test_n.py::TestA::test_x (superseded)"}},
+      {{"TestA.TestB.test_y", "TestA"},
+       {"tests/test_n.py::TestA ← app.db:connect", "dropped tests/test_n.py::TestA::TestB::test_y (superseded)"}},
+      {{"TestA.TestB.test_y", "TestA.TestB", "TestA.test_x"},
+       {"tests/test_n.py::TestA::TestB ← app.db:connect", "tests/test_n.py::TestA::test_x ← app.db:connect",
+        "dropped tests/test_n.py::TestA::TestB::test_y (superseded)"}},
+      // A class whose name extends another's is not inside it.
+      {{"TestAB.test_z", "TestA"},
+       {"tests/test_n.py::TestA ← app.db:connect", "tests/test_n.py::TestAB::test_z ← app.db:connect"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.qualnames.front());
+    TestTree tree;
+    tree.write("tests/test_n.py", nested);
+    std::vector<impact::ImpactedTest> tests;
+    for (const auto& qualname : c.qualnames) tests.push_back(impacted("tests/test_n.py", "tests.test_n:" + qualname));
+    EXPECT_EQ(lines_of(tree.select(report_of(tests))), c.expected);
+  }
+}
+
 TEST(Selection, NodeIdsComeOutInByteOrder) {
   TestTree tree;
   tree.write("tests/test_a.py", "def test_t():\n    pass\n");
