@@ -20,7 +20,8 @@ Result<PytestCommand> resolve_pytest_argv(const std::optional<std::string>& pind
 std::vector<std::string> build_pytest_argv(const std::vector<std::string>& words, std::span<const std::string> node_ids,
                                            const std::vector<std::string>& pytest_args) {
   std::vector<std::string> argv = words;
-  argv.insert(argv.end(), node_ids.begin(), node_ids.end());
+  // pytest would read a path that begins with "-" as an option.
+  for (const std::string& node_id : node_ids) argv.push_back(node_id.starts_with('-') ? "./" + node_id : node_id);
   argv.insert(argv.end(), pytest_args.begin(), pytest_args.end());
   return argv;
 }

@@ -34,7 +34,8 @@ Result<PytestCommand> resolve_pytest_argv(const std::optional<std::string>& pind
                                           const std::vector<std::string>& configured, const std::string& root,
                                           const PathSearch& search);
 
-// The command words, the node ids, then the words after `--`; nothing added, dropped or quoted.
+// The command words, the node ids, then the words after `--`; nothing added, dropped or quoted,
+// except "./" before a node id that begins with "-".
 std::vector<std::string> build_pytest_argv(const std::vector<std::string>& words, std::span<const std::string> node_ids,
                                            const std::vector<std::string>& pytest_args);
 

@@ -560,3 +560,19 @@ def test_a_node_beside_its_selected_class_runs_once(pindrel, demo, fake_qlo, tmp
     assert r.status == 0, r
     assert r.err.startswith("pindrel: 1 node id(s) from 1 origin(s) in "), r
     assert "2 passed" in r.out and "test_prices" not in r.out, r
+
+
+def test_paths_that_look_like_options_reach_pytest_as_paths(pindrel, demo, fake_qlo, tmp_path):
+    demo.write("-k/test_dash.py", "def test_dash():\n    pass\n")
+    demo.write("-a_test.py", "def test_a():\n    pass\n\n\ndef test_b():\n    pass\n")
+    r = replay(pindrel, demo, fake_qlo, tmp_path, [("-a_test.py", "-a_test:test_a")], "--", "-v",
+               test_files_changed=["-k/test_dash.py"])
+    assert r.status == 0, r
+    assert "-a_test.py::test_a PASSED" in r.out and "-k/test_dash.py::test_dash PASSED" in r.out, r
+    assert "2 passed" in r.out and "test_b" not in r.out and "test_prices" not in r.out, r
+
+    r = replay(pindrel, demo, fake_qlo, tmp_path, [("-a_test.py", "-a_test:test_a")], "--dry-run", "--format", "json",
+               test_files_changed=["-k/test_dash.py"])
+    plan = json.loads(r.out)
+    assert [n["node_id"] for n in plan["node_ids"]] == ["-a_test.py::test_a", "-k/test_dash.py"]
+    assert plan["argv"] == [*PYTEST, "./-a_test.py::test_a", "./-k/test_dash.py"]

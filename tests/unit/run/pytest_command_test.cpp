@@ -44,5 +44,23 @@ TEST(BuildPytestArgv, WordsThenNodeIdsThenArgumentsAsGiven) {
   EXPECT_EQ(build_pytest_argv({"pytest"}, {}, {}), Words{"pytest"});
 }
 
+TEST(BuildPytestArgv, PathsThatLookLikeOptionsStartWithDotSlash) {
+  struct Case {
+    std::string node_id;
+    std::string word;
+  };
+  const Case cases[] = {
+      {"-k/test_dash.py", "./-k/test_dash.py"},
+      {"-a_test.py", "./-a_test.py"},
+      {"--x/test_a.py::TestA::test_b", "./--x/test_a.py::TestA::test_b"},
+      {"tests/-k/test_dash.py", "tests/-k/test_dash.py"},
+      {"tests/test_a.py::test_b[-1]", "tests/test_a.py::test_b[-1]"},
+  };
+  for (const Case& c : cases) {
+    // The words after `--` are the user's and stay as given.
+    EXPECT_EQ(build_pytest_argv({"pytest"}, Words{c.node_id}, {"-q"}), (Words{"pytest", c.word, "-q"}));
+  }
+}
+
 }  // namespace
 }  // namespace pindrel::run
