@@ -4,6 +4,10 @@
 #include "run/fixture_consumers.hpp"
 #include "util/utf8.hpp"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
 #include <unordered_set>
 #include <utility>
 
@@ -18,13 +22,27 @@ const FixtureDefinition* fixture_defined_as(const TestModuleIndex& index, std::s
   return nullptr;
 }
 
+// A saved report may name any path: one that leaves the repository or names a device is never read,
+// and counts as gone.
+Result<std::shared_ptr<impact::CachedSource>> read_report_path(SelectionBuilder& builder,
+                                                               const std::filesystem::path& path) {
+  impact::SourceCache& cache = builder.cache;
+  if (path.is_absolute() || std::find(path.begin(), path.end(), "..") != path.end()) return nullptr;
+  if (!cache.entries.contains(path)) {
+    struct stat st;
+    // A path that cannot be looked at is left to the read, which tells a missing file from an error.
+    if (::stat((cache.root / path).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
+  }
+  return impact::read_source_cached(cache, path);
+}
+
 void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest& test) {
   const ReferenceChain chain{test.via, test.origin};
   const std::filesystem::path file = test.file;
   if (!test.symbol) return select_test_file(builder, file, chain);
   const std::string& symbol = *test.symbol;
 
-  const auto source = impact::read_source_cached(builder.cache, file);
+  const auto source = read_report_path(builder, file);
   if (!source || *source == nullptr) {
     builder.dropped.push_back({symbol, DropReason::deleted});
     return;
@@ -92,7 +110,7 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
 }
 
 void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const ReferenceChain& chain) {
-  const auto source = impact::read_source_cached(builder.cache, path);
+  const auto source = read_report_path(builder, path);
   if (!source || *source == nullptr) {
     builder.dropped.push_back({display_path(path), DropReason::deleted});
     return;

@@ -138,7 +138,8 @@ struct SelectionBuilder {
 // Never fails: a file that cannot be read or collected becomes a dropped entry.
 Selection build_selection(const impact::ImpactReport& report, impact::SourceCache& cache);
 
-// Selects `path` wholesale: a test file as itself, a conftest.py as the test files under it.
+// Selects `path` wholesale: a test file as itself, a conftest.py as the test files under it. A path
+// that leaves the repository or names anything but a regular file is never read: it counts as gone.
 void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const ReferenceChain& chain);
 
 // Adds `node_id` with a copy of `chain`, unless it is already there.

@@ -331,10 +331,14 @@ def test_replayed_selection_where_the_file_listing_fails_runs_the_whole_suite(pi
         (None, "cannot read --impact saved.json: No such file or directory (os error 2)"),
         (b"\xff", "cannot read --impact saved.json: stream did not contain valid UTF-8"),
         (b"{}", "cannot parse saved.json as an impacted-tests report: missing field `verdict` at line 1 column 2"),
+        # A device is refused, not read without end.
+        (Path("/dev/zero"), "cannot read --impact saved.json: not a regular file"),
     ],
 )
 def test_replay_errors(pindrel, demo, fake_qlo, content, message):
-    if content is not None:
+    if isinstance(content, Path):
+        (demo.path / "saved.json").symlink_to(content)
+    elif content is not None:
         (demo.path / "saved.json").write_bytes(content)
     r = run(pindrel, demo, fake_qlo, "--impact", "saved.json")
     assert (r.status, r.out, r.err) == (2, "", f"pindrel: {message}\n")
@@ -576,3 +580,23 @@ def test_paths_that_look_like_options_reach_pytest_as_paths(pindrel, demo, fake_
     plan = json.loads(r.out)
     assert [n["node_id"] for n in plan["node_ids"]] == ["-a_test.py::test_a", "-k/test_dash.py"]
     assert plan["argv"] == [*PYTEST, "./-a_test.py::test_a", "./-k/test_dash.py"]
+
+
+def test_a_replayed_report_reads_only_regular_files_inside_the_repository(pindrel, demo, fake_qlo, tmp_path):
+    outside = tmp_path / "test_outside.py"
+    outside.write_text("def test_outside():\n    pass\n")
+    (demo.path / "tests/test_zero.py").symlink_to("/dev/zero")
+    escaping = ["/dev/zero", "../../../../../../../../dev/zero", str(outside), "../test_outside.py",
+                "tests/test_zero.py"]
+    tests = [(path, "tests.test_x:test_x") for path in escaping] + [("tests/test_prices.py", None)]
+    r = replay(pindrel, demo, fake_qlo, tmp_path, tests, "--dry-run", "--format", "json",
+               test_files_changed=escaping)
+    assert r.status == 0, r
+    plan = json.loads(r.out)
+    assert [n["node_id"] for n in plan["node_ids"]] == ["tests/test_prices.py"]
+    assert plan["dropped"] == [{"entry": "tests.test_x:test_x", "why": "deleted"}] * len(escaping) + [
+        {"entry": path, "why": "deleted"} for path in escaping
+    ]
+
+    r = replay(pindrel, demo, fake_qlo, tmp_path, tests, "--", "-q", test_files_changed=escaping)
+    assert r.status == 0 and "2 passed" in r.out and "outside" not in r.out, r

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -187,6 +191,24 @@ class TestAB:
     std::vector<impact::ImpactedTest> tests;
     for (const auto& qualname : c.qualnames) tests.push_back(impacted("tests/test_n.py", "tests.test_n:" + qualname));
     EXPECT_EQ(lines_of(tree.select(report_of(tests))), c.expected);
+  }
+}
+
+TEST(Selection, ReportPathsOutsideTheRepositoryOrNotRegularAreNeverRead) {
+  TestTree tree;
+  tree.write("tests/test_a.py", "def test_b():\n    pass\n");
+  std::filesystem::create_symlink("/dev/zero", tree.root() / "tests/test_zero.py");
+  ASSERT_EQ(::mkfifo((tree.root() / "tests/test_fifo.py").c_str(), 0600), 0);
+  std::filesystem::create_directory(tree.root() / "tests/test_dir.py");
+  const std::string paths[] = {"/dev/zero", "../../../../dev/zero", "tests/../../test_a.py", "tests/test_zero.py",
+                               "tests/test_fifo.py", "tests/test_dir.py"};
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    const Selection selection =
+        tree.select(report_of({impacted(path, "tests.test_a:test_b"), impacted(path, std::nullopt)}, {path}));
+    EXPECT_EQ(lines_of(selection), (Lines{"dropped tests.test_a:test_b (deleted)", "dropped " + path + " (deleted)",
+                                          "dropped " + path + " (deleted)"}));
+    EXPECT_TRUE(tree.cache.entries.empty());
   }
 }
 
