@@ -152,17 +152,28 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
   const std::vector<std::string> files = files_to_select_from(*impact, workspace->git);
   impact::SourceCache cache = impact::new_source_cache(root, files);
   Selection selection = build_selection(impact->report, cache);
+  const Ending ending{*workspace, env, args};
+
+  const GitEnvPolicy pytest_policy = args.git_env.value_or(config.git_env);
+  const std::vector<std::string> pytest_removed =
+      pytest_policy == GitEnvPolicy::isolate ? env.git_vars_set : std::vector<std::string>{};
+  // Settled before the path is chosen: a selection that cannot be named even as whole files is a
+  // whole-suite run, which the fallback command may take. A pytest that cannot be found fails later.
+  if (selection.decision == Decision::selected) {
+    if (auto pytest = resolve_pytest(ending)) {
+      fit_selection_to_exec_limit(selection, pytest->words, args.pytest_args, command_spec_removing_env(pytest_removed),
+                                  exec_size_limit());
+    }
+  }
   const std::uint64_t elapsed_ms = elapsed_ms_since(start, clock);
 
   const bool use_fallback = *fallback && selection.decision == Decision::run_all;
   // The fallback command always gets the environment unchanged.
-  const GitEnvPolicy policy = use_fallback ? GitEnvPolicy::inherit : args.git_env.value_or(config.git_env);
-  std::vector<std::string> removed;
-  if (policy == GitEnvPolicy::isolate) removed = env.git_vars_set;
+  const GitEnvPolicy policy = use_fallback ? GitEnvPolicy::inherit : pytest_policy;
+  std::vector<std::string> removed = use_fallback ? std::vector<std::string>{} : pytest_removed;
 
   std::optional<FallbackPayload> payload;
   if (use_fallback) payload = FallbackPayload{1, reason_name(selection), impact->changes ? &*impact->changes : nullptr};
-  const Ending ending{*workspace, env, args};
 
   if (args.dry_run) {
     DryRunPlan plan{std::move(selection), elapsed_ms, policy, std::move(removed), std::nullopt, {}};

@@ -61,10 +61,16 @@ std::string decision_summary_line(const Selection& selection, std::uint64_t elap
       for (const auto& id : selection.node_ids) {
         if (id.origin) origins.insert(*id.origin);
       }
+      const std::string folded =
+          selection.fit == ArgvFit::whole_files ? " — folded into whole files to fit the argument limit" : "";
       return std::to_string(selection.node_ids.size()) + " node id(s) from " + std::to_string(origins.size()) +
-             " origin(s) in " + std::to_string(elapsed_ms) + " ms — details: pindrel impacted-tests";
+             " origin(s) in " + std::to_string(elapsed_ms) + " ms" + folded + " — details: pindrel impacted-tests";
     }
-    case Decision::run_all: return "full suite — " + std::string(impact::run_all_reason_text(selection.reason));
+    case Decision::run_all:
+      if (selection.fit == ArgvFit::whole_suite) {
+        return "full suite — the selection does not fit the argument limit, even as whole files";
+      }
+      return "full suite — " + std::string(impact::run_all_reason_text(selection.reason));
     case Decision::nothing: return "no tests impacted — nothing to run";
   }
   return {};

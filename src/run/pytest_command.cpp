@@ -26,13 +26,48 @@ std::vector<std::string> build_pytest_argv(const std::vector<std::string>& words
   return argv;
 }
 
+namespace {
+
+ProcessChanges process_changes(const CommandSpec& spec, const std::optional<std::string>& tmpdir) {
+  return ProcessChanges{spec.env_removals, spec.env_settings, spec.stdin_payload, tmpdir ? *tmpdir : "/tmp"};
+}
+
+std::vector<std::string> node_id_texts(const Selection& selection) {
+  std::vector<std::string> ids;
+  ids.reserve(selection.node_ids.size());
+  for (const auto& id : selection.node_ids) ids.push_back(id.node_id);
+  return ids;
+}
+
+}  // namespace
+
+void fit_selection_to_exec_limit(Selection& selection, const std::vector<std::string>& words,
+                                 const std::vector<std::string>& pytest_args, const CommandSpec& spec,
+                                 std::size_t limit) {
+  if (selection.decision != Decision::selected) return;
+  const ProcessChanges changes = process_changes(spec, std::nullopt);
+  auto fits = [&](const Selection& candidate) {
+    return fits_exec_size(build_pytest_argv(words, node_id_texts(candidate), pytest_args), changes, limit);
+  };
+  if (fits(selection)) return;
+  Selection folded = folded_into_whole_files(selection);
+  if (fits(folded)) {
+    selection = std::move(folded);
+    selection.fit = ArgvFit::whole_files;
+    return;
+  }
+  // Too many files to name: only the whole suite still runs every selected test.
+  selection.node_ids.clear();
+  selection.decision = Decision::run_all;
+  selection.fit = ArgvFit::whole_suite;
+}
+
 CommandSpec command_spec_removing_env(std::vector<std::string> names) { return CommandSpec{{}, std::move(names), {}}; }
 
 Error exec_with_stdin_payload(const Flushed& flushed, const std::filesystem::path& root,
                               const std::vector<std::string>& argv, const CommandSpec& spec,
                               const std::optional<std::string>& tmpdir) {
-  ProcessChanges changes{spec.env_removals, spec.env_settings, spec.stdin_payload, tmpdir ? *tmpdir : "/tmp"};
-  return exec_replacing(flushed, Command{argv, root}, changes);
+  return exec_replacing(flushed, Command{argv, root}, process_changes(spec, tmpdir));
 }
 
 }  // namespace pindrel::run

@@ -109,6 +109,19 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
   return selection;
 }
 
+Selection folded_into_whole_files(const Selection& selection) {
+  Selection folded = selection;
+  std::map<std::string, SelectedNodeId> files;  // byte order, as node ids are kept
+  for (const SelectedNodeId& id : selection.node_ids) {
+    const std::string file = id.node_id.substr(0, id.node_id.find("::"));
+    files.try_emplace(file, SelectedNodeId{file, id.via, id.origin});
+    if (file != id.node_id) folded.dropped.push_back({id.node_id, DropReason::superseded});
+  }
+  folded.node_ids.clear();
+  for (auto& [file, id] : files) folded.node_ids.push_back(std::move(id));
+  return folded;
+}
+
 void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const ReferenceChain& chain) {
   const auto source = read_report_path(builder, path);
   if (!source || *source == nullptr) {

@@ -38,6 +38,13 @@ enum class DropReason {
   no_consumers,     // no test in the fixture's scope consumes it
 };
 
+// How the selection was made to fit the kernel's limit on pytest's argv.
+enum class ArgvFit {
+  as_selected,  // the node ids as selected
+  whole_files,  // folded into their whole files
+  whole_suite,  // too long even as whole files: the whole suite runs
+};
+
 // Why a node id was chosen.
 struct ReferenceChain {
   std::vector<std::string> via;       // nearest step first
@@ -73,6 +80,7 @@ struct Selection {
   impact::Verdict verdict = impact::Verdict::selected;
   Decision decision = Decision::nothing;
   std::optional<impact::RunAllReason> reason;  // the report's, unchanged
+  ArgvFit fit = ArgvFit::as_selected;
   friend bool operator==(const Selection&, const Selection&) = default;
 };
 
@@ -137,6 +145,10 @@ struct SelectionBuilder {
 // The node ids `run` hands to pytest for `report`, reading test files through `cache`.
 // Never fails: a file that cannot be read or collected becomes a dropped entry.
 Selection build_selection(const impact::ImpactReport& report, impact::SourceCache& cache);
+
+// `selection` with every node id folded into its whole file, which keeps the first chain in node-id
+// order; the folded node ids become `superseded` entries.
+Selection folded_into_whole_files(const Selection& selection);
 
 // Selects `path` wholesale: a test file as itself, a conftest.py as the test files under it. A path
 // that leaves the repository or names anything but a regular file is never read: it counts as gone.

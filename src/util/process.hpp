@@ -3,6 +3,7 @@
 #include "util/error.hpp"
 #include "util/output.hpp"
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -76,8 +77,16 @@ Result<Flushed> flush_before_exec(Output& out, std::string failure);
 // error, and then leaves this process as it found it. The errors: "the command resolved to an empty
 // argv"; "could not create a file for stdin", "could not write the payload for stdin" or "could not
 // rewind the payload for stdin" over their cause; "failed to exec `{}`" (the argv shown) over the
-// system's reason, or over "nul byte found in provided data".
+// system's reason, or over "nul byte found in provided data"; a long argv is shown by its head.
 Error exec_replacing(const Flushed& flushed, const Command& command, const ProcessChanges& changes);
+
+// The kernel's limit on the bytes of an exec's argv and environment: sysconf(_SC_ARG_MAX), capped
+// where Linux caps it.
+std::size_t exec_size_limit();
+
+// Whether `argv` and our environment with `changes` applied stay within `limit`, counted as the
+// kernel counts them (each string, its NUL and a pointer), with a safety margin.
+bool fits_exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes, std::size_t limit);
 
 // Each word as text, invalid UTF-8 replaced by U+FFFD: how an argv is shown.
 std::vector<std::string> argv_display_strings(const std::vector<std::string>& argv);

@@ -600,3 +600,37 @@ def test_a_replayed_report_reads_only_regular_files_inside_the_repository(pindre
 
     r = replay(pindrel, demo, fake_qlo, tmp_path, tests, "--", "-q", test_files_changed=escaping)
     assert r.status == 0 and "2 passed" in r.out and "outside" not in r.out, r
+
+
+def small_stack():
+    """A 1 MiB stack limit, which makes the kernel's limit on argv and environment 256 KiB."""
+    import resource
+
+    resource.setrlimit(resource.RLIMIT_STACK, (1 << 20, 1 << 20))
+
+
+def test_a_selection_too_long_for_the_argument_limit_runs_whole_files_or_the_whole_suite(
+    pindrel, demo, fake_qlo, tmp_path
+):
+    many = 8000  # their node ids alone take some 300 KiB
+    demo.write("tests/test_many.py", "".join(f"def test_{i}():\n    pass\n\n" for i in range(many)))
+    tests = [("tests/test_many.py", f"tests.test_many:test_{i}") for i in range(many)]
+    r = replay(pindrel, demo, fake_qlo, tmp_path, tests, "--", "-q", preexec_fn=small_stack)
+    assert r.status == 0, r.err[:500]
+    assert ms_normalised(r.err) == (
+        "pindrel: 1 node id(s) from 1 origin(s) in N ms — folded into whole files to fit the argument limit"
+        " — details: pindrel impacted-tests\n"
+    )
+    assert f"{many} passed" in r.out and "test_prices" not in r.out
+
+    # A few hundred long paths leave no room once the environment takes most of it.
+    long_dir = "tests/" + "d" * 150
+    for i in range(300):
+        demo.write(f"{long_dir}/test_f{i}.py", "def test_f():\n    pass\n")
+    padding = {f"PAD{i}": "x" * 100_000 for i in range(2)}
+    tests = [(f"{long_dir}/test_f{i}.py", None) for i in range(300)]
+    r = replay(pindrel, demo, fake_qlo, tmp_path, tests, "--", "-q", "-k", "not env", env=padding,
+               preexec_fn=small_stack)
+    assert r.status == 0, r.err[:500]
+    assert r.err == "pindrel: full suite — the selection does not fit the argument limit, even as whole files\n"
+    assert f"{many + 300 + 2} passed, 1 deselected" in r.out

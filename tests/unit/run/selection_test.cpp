@@ -229,6 +229,23 @@ TEST(Selection, NodeIdsComeOutInByteOrder) {
   EXPECT_EQ(selection.dropped, (std::vector<DroppedEntry>{{"tests/test_a.py::test_t", DropReason::superseded}}));
 }
 
+TEST(FoldedIntoWholeFiles, EachFileOnceWithItsFirstChain) {
+  Selection selection;
+  selection.decision = Decision::selected;
+  selection.node_ids = {{"tests/a.py", {}, "o:whole"},
+                        {"tests/a.py-x/test_e.py::test_e", {"step"}, "o:e"},
+                        {"tests/a.py::t", {}, "o:t"},
+                        {"tests/b.py::TestB::test_c", {}, "o:c"},
+                        {"tests/b.py::test_d", {}, "o:d"}};
+  selection.dropped = {{"tests/gone.py", DropReason::deleted}};
+  // A file sorts before its nodes, but another file may sort between them.
+  EXPECT_EQ(lines_of(folded_into_whole_files(selection)),
+            (Lines{"tests/a.py ← o:whole", "tests/a.py-x/test_e.py ← step ← o:e", "tests/b.py ← o:c",
+                   "dropped tests/gone.py (deleted)", "dropped tests/a.py-x/test_e.py::test_e (superseded)",
+                   "dropped tests/a.py::t (superseded)", "dropped tests/b.py::TestB::test_c (superseded)",
+                   "dropped tests/b.py::test_d (superseded)"}));
+}
+
 TEST(Selection, NothingLeftStillKeepsTheDroppedEntries) {
   TestTree tree;
   tree.write("tests/helpers.py", "x = 1\n");
