@@ -87,6 +87,7 @@ void write_error_line(const std::string& text) { (void)write_all(2, "pindrel: " 
 
 // What the endings of a run read: the project, the environment and the command line.
 struct Ending {
+  const std::filesystem::path& workspace_root;
   const Workspace& workspace;
   const Environment& env;
   const RunArgs& args;
@@ -97,15 +98,38 @@ Result<PytestCommand> resolve_pytest(const Ending& ending) {
                              ending.env.path_search);
 }
 
+// The workspace root relative to the top level when it lies below it.
+std::optional<std::filesystem::path> project_below_top(const Ending& ending) {
+  const std::filesystem::path relative = ending.workspace_root.lexically_relative(ending.workspace.root);
+  if (relative.empty() || relative == "." || *relative.begin() == "..") return std::nullopt;
+  return relative;
+}
+
+// pytest for `selection`. The whole suite of a project below the top level is that project's:
+// started there, pytest takes that project's configuration, testpaths and pythonpath, as a plain
+// `pytest` in it does. Node ids are relative to the top level, so a selection starts there.
+Result<PytestCommand> resolve_pytest_for(const Ending& ending, const Selection& selection) {
+  auto pytest = resolve_pytest(ending);
+  if (!pytest || selection.decision != Decision::run_all || !project_below_top(ending)) return pytest;
+  // A relative program path still names the file below the top level.
+  std::string& program = pytest->words.front();
+  if (program.find('/') != std::string::npos && !program.starts_with('/')) {
+    program = (std::filesystem::path(ending.workspace.root) / program).native();
+  }
+  pytest->root = ending.workspace_root.native();
+  return pytest;
+}
+
 // Gives the plan its argv: the fallback command's, or pytest's unless there is nothing to run. A pytest
 // that cannot be found is reported here and leaves the argv unknown; the dry run goes on.
 void complete_plan(DryRunPlan& plan, const Ending& ending, const std::optional<FallbackCommand>& fallback) {
   if (plan.fallback) {
     plan.argv = fallback->argv;
   } else if (plan.selection.decision != Decision::nothing) {
-    auto pytest = resolve_pytest(ending);
+    auto pytest = resolve_pytest_for(ending, plan.selection);
     if (pytest) {
       plan.argv = build_pytest_argv(pytest->words, node_id_texts(plan.selection), ending.args.pytest_args);
+      if (pytest->root != ending.workspace.root) plan.start_dir = display_path(*project_below_top(ending));
     } else {
       write_error_line(pytest.error().render());
     }
@@ -113,7 +137,7 @@ void complete_plan(DryRunPlan& plan, const Ending& ending, const std::optional<F
 }
 
 Error exec_pytest(Output& out, const Ending& ending, const Selection& selection, std::vector<std::string> removed) {
-  auto pytest = resolve_pytest(ending);
+  auto pytest = resolve_pytest_for(ending, selection);
   if (!pytest) return std::move(pytest.error());
   const std::vector<std::string> argv =
       build_pytest_argv(pytest->words, node_id_texts(selection), ending.args.pytest_args);
@@ -152,7 +176,7 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
   const std::vector<std::string> files = files_to_select_from(*impact, workspace->git);
   impact::SourceCache cache = impact::new_source_cache(root, files);
   Selection selection = build_selection(impact->report, cache);
-  const Ending ending{*workspace, env, args};
+  const Ending ending{context.root, *workspace, env, args};
 
   const GitEnvPolicy pytest_policy = args.git_env.value_or(config.git_env);
   const std::vector<std::string> pytest_removed =

@@ -113,6 +113,7 @@ std::string dry_run_plan_json(const DryRunPlan& plan) {
 
   json::Value value = json::Value::object();
   value["argv"] = strings_value(argv_display_strings(plan.argv));
+  if (plan.start_dir) value["cwd"] = *plan.start_dir;
   value["decision"] = decision_name(selection.decision);
   value["dropped"] = std::move(dropped);
   value["expanded"] = std::move(expanded);
@@ -175,7 +176,7 @@ std::string write_dry_run_text(const DryRunPlan& plan) {
   }
 
   if (!plan.argv.empty()) {
-    out += "\nargv\n";
+    out += plan.start_dir ? "\nargv, started in " + *plan.start_dir + "\n" : std::string("\nargv\n");
     for (const auto& word : argv_display_strings(plan.argv)) out += "  " + word + "\n";
   } else if (selection.decision == Decision::nothing) {
     out += "\nargv: none — nothing would be run\n";

@@ -634,3 +634,42 @@ def test_a_selection_too_long_for_the_argument_limit_runs_whole_files_or_the_who
     assert r.status == 0, r.err[:500]
     assert r.err == "pindrel: full suite — the selection does not fit the argument limit, even as whole files\n"
     assert f"{many + 300 + 2} passed, 1 deselected" in r.out
+
+
+# A project below the top level with its own pytest settings: its tests import from src/, and only
+# its testpaths hold tests (tools/ holds a file that fails wherever it is collected).
+SUBPROJECT = {
+    "svc/api/pyproject.toml": src(
+        """
+        [tool.pytest.ini_options]
+        pythonpath = ["src"]
+        testpaths = ["tests"]
+        addopts = "-p no:cacheprovider"
+        """
+    ),
+    "svc/api/src/apimod.py": "def answer():\n    return 42\n",
+    "svc/api/tests/test_api.py": "from apimod import answer\n\n\ndef test_answer():\n    assert answer() == 42\n",
+    "svc/api/tools/test_tool.py": "def test_tool():\n    assert False, 'outside testpaths'\n",
+}
+
+
+def test_the_whole_suite_of_a_project_below_the_top_level_is_that_projects(pindrel, repo, fake_qlo):
+    make_demo(repo, extra=SUBPROJECT)
+    repo.write("README.md", "changed\n")
+    api = repo.root / "svc/api"
+    for args, cwd in [(["--workspace", "svc/api"], repo.path), ([], api)]:
+        r = pindrel(*args, "run", "--", "-v", cwd=cwd, env=fake_qlo.env)
+        assert (r.status, r.err) == (0, "pindrel: full suite — non-Python files changed\n"), r
+        assert "tests/test_api.py::test_answer PASSED" in r.out and "1 passed" in r.out, r
+        assert "test_tool" not in r.out and "test_prices" not in r.out, r
+
+    r = pindrel("run", "--dry-run", cwd=api, env=fake_qlo.env)
+    assert r.out.endswith(f"\nargv, started in svc/api\n  {PYTEST[0]}\n  -m\n  pytest\n"), r
+    r = pindrel("run", "--dry-run", "--format", "json", cwd=api, env=fake_qlo.env)
+    plan = json.loads(r.out)
+    assert (plan["argv"], plan["cwd"]) == (PYTEST, "svc/api")
+
+    # The top level keeps its own whole suite, started there.
+    r = pindrel("run", "--dry-run", "--format", "json", cwd=repo.path, env=fake_qlo.env)
+    plan = json.loads(r.out)
+    assert plan["argv"] == PYTEST and "cwd" not in plan
