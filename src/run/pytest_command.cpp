@@ -1,5 +1,8 @@
 #include "run/pytest_command.hpp"
 
+#include <string_view>
+#include <unordered_set>
+
 namespace pindrel::run {
 
 Result<PytestCommand> resolve_pytest_argv(const std::optional<std::string>& pindrel_pytest,
@@ -32,11 +35,9 @@ ProcessChanges process_changes(const CommandSpec& spec, const std::optional<std:
   return ProcessChanges{spec.env_removals, spec.env_settings, spec.stdin_payload, tmpdir ? *tmpdir : "/tmp"};
 }
 
-std::vector<std::string> node_id_texts(const Selection& selection) {
-  std::vector<std::string> ids;
-  ids.reserve(selection.node_ids.size());
-  for (const auto& id : selection.node_ids) ids.push_back(id.node_id);
-  return ids;
+// What a node id takes in pytest's argv, "./" included.
+std::size_t node_id_size(std::string_view node_id) {
+  return exec_string_size(node_id) + (node_id.starts_with('-') ? 2 : 0);
 }
 
 }  // namespace
@@ -45,14 +46,19 @@ void fit_selection_to_exec_limit(Selection& selection, const std::vector<std::st
                                  const std::vector<std::string>& pytest_args, const CommandSpec& spec,
                                  std::size_t limit) {
   if (selection.decision != Decision::selected) return;
-  const ProcessChanges changes = process_changes(spec, std::nullopt);
-  auto fits = [&](const Selection& candidate) {
-    return fits_exec_size(build_pytest_argv(words, node_id_texts(candidate), pytest_args), changes, limit);
-  };
-  if (fits(selection)) return;
-  Selection folded = folded_into_whole_files(selection);
-  if (fits(folded)) {
-    selection = std::move(folded);
+  const std::size_t base = exec_size(build_pytest_argv(words, {}, pytest_args), process_changes(spec, std::nullopt));
+  std::size_t as_selected = base;
+  std::size_t as_files = base;
+  std::unordered_set<std::string_view> files;
+  files.reserve(selection.node_ids.size());
+  for (const SelectedNodeId& id : selection.node_ids) {
+    as_selected += node_id_size(id.node_id);
+    const std::string_view file = std::string_view(id.node_id).substr(0, id.node_id.find("::"));
+    if (files.insert(file).second) as_files += node_id_size(file);
+  }
+  if (as_selected <= limit) return;
+  if (as_files <= limit) {
+    selection = folded_into_whole_files(selection);
     selection.fit = ArgvFit::whole_files;
     return;
   }

@@ -110,14 +110,18 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
 }
 
 Selection folded_into_whole_files(const Selection& selection) {
-  Selection folded = selection;
+  Selection folded{{}, selection.expanded, selection.dropped, selection.verdict, selection.decision, selection.reason,
+                   selection.fit};
   std::map<std::string, SelectedNodeId> files;  // byte order, as node ids are kept
   for (const SelectedNodeId& id : selection.node_ids) {
-    const std::string file = id.node_id.substr(0, id.node_id.find("::"));
-    files.try_emplace(file, SelectedNodeId{file, id.via, id.origin});
+    std::string file = id.node_id.substr(0, id.node_id.find("::"));
     if (file != id.node_id) folded.dropped.push_back({id.node_id, DropReason::superseded});
+    const auto at = files.lower_bound(file);
+    if (at == files.end() || at->first != file) {
+      files.emplace_hint(at, file, SelectedNodeId{file, id.via, id.origin});
+    }
   }
-  folded.node_ids.clear();
+  folded.node_ids.reserve(files.size());
   for (auto& [file, id] : files) folded.node_ids.push_back(std::move(id));
   return folded;
 }

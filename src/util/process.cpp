@@ -261,15 +261,20 @@ std::size_t exec_size_limit() {
   return configured > 0 ? std::min(static_cast<std::size_t>(configured), kernel_cap) : std::size_t{128u << 10};
 }
 
-bool fits_exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes, std::size_t limit) {
-  // The kernel counts each string with its NUL and a pointer to it; the margin covers what it adds
-  // itself, such as the program's path and a script's interpreter line.
+std::size_t exec_string_size(std::string_view text) { return text.size() + 1 + sizeof(char*); }
+
+std::size_t exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes) {
+  // The margin covers what the kernel adds itself, such as the program's path and a script's
+  // interpreter line.
   constexpr std::size_t margin = 16u << 10;
   std::size_t size = margin;
-  auto add = [&size](const std::string& text) { size += text.size() + 1 + sizeof(char*); };
-  for (const auto& word : argv) add(word);
-  for (const auto& entry : changed_environment(changes)) add(entry);
-  return size <= limit;
+  for (const auto& word : argv) size += exec_string_size(word);
+  for (const auto& entry : changed_environment(changes)) size += exec_string_size(entry);
+  return size;
+}
+
+bool fits_exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes, std::size_t limit) {
+  return exec_size(argv, changes) <= limit;
 }
 
 std::vector<std::string> argv_display_strings(const std::vector<std::string>& argv) {

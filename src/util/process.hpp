@@ -84,8 +84,14 @@ Error exec_replacing(const Flushed& flushed, const Command& command, const Proce
 // where Linux caps it.
 std::size_t exec_size_limit();
 
-// Whether `argv` and our environment with `changes` applied stay within `limit`, counted as the
-// kernel counts them (each string, its NUL and a pointer), with a safety margin.
+// What one string of an argv or environment takes, counted as the kernel counts it: its bytes, its
+// NUL and a pointer to it.
+std::size_t exec_string_size(std::string_view text);
+
+// What `argv` and our environment with `changes` applied take, with a safety margin.
+std::size_t exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes);
+
+// Whether `exec_size` of them stays within `limit`.
 bool fits_exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes, std::size_t limit);
 
 // Each word as text, invalid UTF-8 replaced by U+FFFD: how an argv is shown.
