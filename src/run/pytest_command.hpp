@@ -20,7 +20,7 @@ namespace pindrel::run {
 // The resolved pytest command.
 struct PytestCommand {
   std::vector<std::string> words;  // the program, then its leading arguments; operating-system bytes
-  std::string root;                // the repository top level, where pytest starts
+  std::string root;                // where pytest starts: the repository top level, or a project below it
 };
 
 // What the new process image gets besides its argv.
