@@ -11,6 +11,8 @@
 //   bench_tool select DIR REPORT the file listing of the repository DIR and the selection from the
 //                                impact report REPORT (JSON)
 //   bench_tool select-floor DIR  the same listing, then every test file read and outlined once
+//   bench_tool fit N             the argument-limit check of N node ids (ten per file) and their
+//                                fold into whole files, against this process's limit and environment
 
 #include "git.hpp"
 #include "impact/impact_report_json.hpp"
@@ -18,6 +20,7 @@
 #include "modpath.hpp"
 #include "pysource/outline.hpp"
 #include "qlo/client.hpp"
+#include "run/pytest_command.hpp"
 #include "run/selection.hpp"
 #include "util/path_search.hpp"
 #include "util/process.hpp"
@@ -27,6 +30,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -166,6 +170,25 @@ void selection_floor(const std::string& dir) {
   });
 }
 
+void fit(std::size_t count) {
+  pindrel::run::Selection selection;
+  selection.decision = pindrel::run::Decision::selected;
+  for (std::size_t i = 0; i < count; ++i) {
+    selection.node_ids.push_back(
+        {"tests/integration/pkg_" + std::to_string(i / 10) + "/test_module_name.py::TestSomething::test_case_" +
+             std::to_string(i),
+         {},
+         "a:b"});
+  }
+  std::sort(selection.node_ids.begin(), selection.node_ids.end(),
+            [](const auto& a, const auto& b) { return a.node_id < b.node_id; });
+  print_elapsed([&] {
+    pindrel::run::fit_selection_to_exec_limit(selection, {"/usr/bin/python3", "-m", "pytest"}, {"-q"}, {},
+                                              pindrel::exec_size_limit());
+  });
+  if (selection.fit != pindrel::run::ArgvFit::whole_files) fail("the node ids were not folded into whole files");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -187,6 +210,8 @@ int main(int argc, char** argv) {
     selection(args[1], args[2]);
   else if (mode == "select-floor" && args.size() == 2)
     selection_floor(args[1]);
+  else if (mode == "fit" && args.size() == 2)
+    fit(std::stoul(args[1]));
   else
     fail("usage: see the head of bench/bench_tool.cpp");
   return 0;

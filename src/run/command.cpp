@@ -96,6 +96,7 @@ void write_error_line(const std::string& text) { (void)write_all(2, "pindrel: " 
 
 // What the endings of a run read: the project, the environment and the command line.
 struct Ending {
+  const std::filesystem::path& workspace_root;
   const Workspace& workspace;
   const Environment& env;
   const RunArgs& args;
@@ -106,15 +107,38 @@ Result<PytestCommand> resolve_pytest(const Ending& ending) {
                              ending.env.path_search);
 }
 
+// The workspace root relative to the top level when it lies below it.
+std::optional<std::filesystem::path> project_below_top(const Ending& ending) {
+  const std::filesystem::path relative = ending.workspace_root.lexically_relative(ending.workspace.root);
+  if (relative.empty() || relative == "." || *relative.begin() == "..") return std::nullopt;
+  return relative;
+}
+
+// pytest for `selection`. The whole suite of a project below the top level is that project's:
+// started there, pytest takes that project's configuration, testpaths and pythonpath, as a plain
+// `pytest` in it does. Node ids are relative to the top level, so a selection starts there.
+Result<PytestCommand> resolve_pytest_for(const Ending& ending, const Selection& selection) {
+  auto pytest = resolve_pytest(ending);
+  if (!pytest || selection.decision != Decision::run_all || !project_below_top(ending)) return pytest;
+  // A relative program path still names the file below the top level.
+  std::string& program = pytest->words.front();
+  if (program.find('/') != std::string::npos && !program.starts_with('/')) {
+    program = (std::filesystem::path(ending.workspace.root) / program).native();
+  }
+  pytest->root = ending.workspace_root.native();
+  return pytest;
+}
+
 // Gives the plan its argv: the fallback command's, or pytest's unless there is nothing to run. A pytest
 // that cannot be found is reported here and leaves the argv unknown; the dry run goes on.
 void complete_plan(DryRunPlan& plan, const Ending& ending, const std::optional<FallbackCommand>& fallback) {
   if (plan.fallback) {
     plan.argv = fallback->argv;
   } else if (plan.selection.decision != Decision::nothing) {
-    auto pytest = resolve_pytest(ending);
+    auto pytest = resolve_pytest_for(ending, plan.selection);
     if (pytest) {
       plan.argv = build_pytest_argv(pytest->words, node_id_texts(plan.selection), ending.args.pytest_args);
+      if (pytest->root != ending.workspace.root) plan.start_dir = display_path(*project_below_top(ending));
     } else {
       write_error_line(pytest.error().render());
     }
@@ -122,7 +146,7 @@ void complete_plan(DryRunPlan& plan, const Ending& ending, const std::optional<F
 }
 
 Error exec_pytest(Output& out, const Ending& ending, const Selection& selection, std::vector<std::string> removed) {
-  auto pytest = resolve_pytest(ending);
+  auto pytest = resolve_pytest_for(ending, selection);
   if (!pytest) return std::move(pytest.error());
   const std::vector<std::string> argv =
       build_pytest_argv(pytest->words, node_id_texts(selection), ending.args.pytest_args);
@@ -166,17 +190,28 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
   settings.doctest_modules = collects_doctest_modules(settings.pytest, args.pytest_args);
   if (settings.doctest_modules) settings.changed_definitions = changed_definitions(*impact);
   Selection selection = build_selection(impact->report, cache, settings);
+  const Ending ending{context.root, *workspace, env, args};
+
+  const GitEnvPolicy pytest_policy = args.git_env.value_or(config.git_env);
+  const std::vector<std::string> pytest_removed =
+      pytest_policy == GitEnvPolicy::isolate ? env.git_vars_set : std::vector<std::string>{};
+  // Settled before the path is chosen: a selection that cannot be named even as whole files is a
+  // whole-suite run, which the fallback command may take. A pytest that cannot be found fails later.
+  if (selection.decision == Decision::selected) {
+    if (auto pytest = resolve_pytest(ending)) {
+      fit_selection_to_exec_limit(selection, pytest->words, args.pytest_args, command_spec_removing_env(pytest_removed),
+                                  exec_size_limit());
+    }
+  }
   const std::uint64_t elapsed_ms = elapsed_ms_since(start, clock);
 
   const bool use_fallback = *fallback && selection.decision == Decision::run_all;
   // The fallback command always gets the environment unchanged.
-  const GitEnvPolicy policy = use_fallback ? GitEnvPolicy::inherit : args.git_env.value_or(config.git_env);
-  std::vector<std::string> removed;
-  if (policy == GitEnvPolicy::isolate) removed = env.git_vars_set;
+  const GitEnvPolicy policy = use_fallback ? GitEnvPolicy::inherit : pytest_policy;
+  std::vector<std::string> removed = use_fallback ? std::vector<std::string>{} : pytest_removed;
 
   std::optional<FallbackPayload> payload;
   if (use_fallback) payload = FallbackPayload{1, reason_name(selection), impact->changes ? &*impact->changes : nullptr};
-  const Ending ending{*workspace, env, args};
 
   if (args.dry_run) {
     DryRunPlan plan{std::move(selection), elapsed_ms, policy, std::move(removed), std::nullopt, {}};

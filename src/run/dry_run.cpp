@@ -61,10 +61,16 @@ std::string decision_summary_line(const Selection& selection, std::uint64_t elap
       for (const auto& id : selection.node_ids) {
         if (id.origin) origins.insert(*id.origin);
       }
+      const std::string folded =
+          selection.fit == ArgvFit::whole_files ? " — folded into whole files to fit the argument limit" : "";
       return std::to_string(selection.node_ids.size()) + " node id(s) from " + std::to_string(origins.size()) +
-             " origin(s) in " + std::to_string(elapsed_ms) + " ms — details: pindrel impacted-tests";
+             " origin(s) in " + std::to_string(elapsed_ms) + " ms" + folded + " — details: pindrel impacted-tests";
     }
-    case Decision::run_all: return "full suite — " + std::string(impact::run_all_reason_text(selection.reason));
+    case Decision::run_all:
+      if (selection.fit == ArgvFit::whole_suite) {
+        return "full suite — the selection does not fit the argument limit, even as whole files";
+      }
+      return "full suite — " + std::string(impact::run_all_reason_text(selection.reason));
     case Decision::nothing: return "no tests impacted — nothing to run";
   }
   return {};
@@ -107,6 +113,7 @@ std::string dry_run_plan_json(const DryRunPlan& plan) {
 
   json::Value value = json::Value::object();
   value["argv"] = strings_value(argv_display_strings(plan.argv));
+  if (plan.start_dir) value["cwd"] = *plan.start_dir;
   value["decision"] = decision_name(selection.decision);
   value["dropped"] = std::move(dropped);
   value["expanded"] = std::move(expanded);
@@ -169,7 +176,7 @@ std::string write_dry_run_text(const DryRunPlan& plan) {
   }
 
   if (!plan.argv.empty()) {
-    out += "\nargv\n";
+    out += plan.start_dir ? "\nargv, started in " + *plan.start_dir + "\n" : std::string("\nargv\n");
     for (const auto& word : argv_display_strings(plan.argv)) out += "  " + word + "\n";
   } else if (selection.decision == Decision::nothing) {
     out += "\nargv: none — nothing would be run\n";

@@ -5,6 +5,10 @@
 #include "run/fixture_consumers.hpp"
 #include "util/utf8.hpp"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
 #include <unordered_set>
 #include <utility>
 
@@ -19,13 +23,27 @@ const FixtureDefinition* fixture_defined_as(const TestModuleIndex& index, std::s
   return nullptr;
 }
 
+// A saved report may name any path: one that leaves the repository or names a device is never read,
+// and counts as gone.
+Result<std::shared_ptr<impact::CachedSource>> read_report_path(SelectionBuilder& builder,
+                                                               const std::filesystem::path& path) {
+  impact::SourceCache& cache = builder.cache;
+  if (path.is_absolute() || std::find(path.begin(), path.end(), "..") != path.end()) return nullptr;
+  if (!cache.entries.contains(path)) {
+    struct stat st;
+    // A path that cannot be looked at is left to the read, which tells a missing file from an error.
+    if (::stat((cache.root / path).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
+  }
+  return impact::read_source_cached(cache, path);
+}
+
 void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest& test) {
   const ReferenceChain chain{test.via, test.origin};
   const std::filesystem::path file = test.file;
   if (!test.symbol) return select_test_file(builder, file, chain);
   const std::string& symbol = *test.symbol;
 
-  const auto source = impact::read_source_cached(builder.cache, file);
+  const auto source = read_report_path(builder, file);
   if (!source || *source == nullptr) {
     builder.dropped.push_back({symbol, DropReason::deleted});
     return;
@@ -74,14 +92,18 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
     }
   }
 
-  // A file selected wholesale already runs every node inside it.
-  std::unordered_set<std::string_view> whole_files;
-  for (const auto& [node_id, selected] : builder.node_ids) {
-    if (node_id.find("::") == std::string::npos) whole_files.insert(node_id);
-  }
+  // pytest collects a node again under every selected ancestor (its file, a class around it), so
+  // the ancestor alone runs it once.
+  std::unordered_set<std::string_view> selected_ids;
+  for (const auto& [node_id, selected] : builder.node_ids) selected_ids.insert(node_id);
+  auto has_selected_ancestor = [&](std::string_view node_id) {
+    for (auto at = node_id.find("::"); at != std::string_view::npos; at = node_id.find("::", at + 2)) {
+      if (selected_ids.contains(node_id.substr(0, at))) return true;
+    }
+    return false;
+  };
   for (auto& [node_id, selected] : builder.node_ids) {
-    const auto separator = node_id.find("::");
-    if (separator != std::string::npos && whole_files.contains(std::string_view(node_id).substr(0, separator))) {
+    if (has_selected_ancestor(node_id)) {
       builder.dropped.push_back({node_id, DropReason::superseded});
     } else {
       selection.node_ids.push_back(std::move(selected));
@@ -94,8 +116,25 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
   return selection;
 }
 
+Selection folded_into_whole_files(const Selection& selection) {
+  Selection folded{{}, selection.expanded, selection.dropped, selection.verdict, selection.decision, selection.reason,
+                   selection.fit};
+  std::map<std::string, SelectedNodeId> files;  // byte order, as node ids are kept
+  for (const SelectedNodeId& id : selection.node_ids) {
+    std::string file = id.node_id.substr(0, id.node_id.find("::"));
+    if (file != id.node_id) folded.dropped.push_back({id.node_id, DropReason::superseded});
+    const auto at = files.lower_bound(file);
+    if (at == files.end() || at->first != file) {
+      files.emplace_hint(at, file, SelectedNodeId{file, id.via, id.origin});
+    }
+  }
+  folded.node_ids.reserve(files.size());
+  for (auto& [file, id] : files) folded.node_ids.push_back(std::move(id));
+  return folded;
+}
+
 void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const ReferenceChain& chain) {
-  const auto source = impact::read_source_cached(builder.cache, path);
+  const auto source = read_report_path(builder, path);
   if (!source || *source == nullptr) {
     builder.dropped.push_back({display_path(path), DropReason::deleted});
     return;

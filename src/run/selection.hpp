@@ -34,9 +34,16 @@ enum class ExpansionKind {
 
 enum class DropReason {
   deleted,          // the file is not in the working tree, or cannot be read
-  superseded,       // a node id inside a file selected wholesale
+  superseded,       // a node id inside a selected file or class
   not_collectible,  // pytest collects no tests from the file
   no_consumers,     // no test in the fixture's scope consumes it
+};
+
+// How the selection was made to fit the kernel's limit on pytest's argv.
+enum class ArgvFit {
+  as_selected,  // the node ids as selected
+  whole_files,  // folded into their whole files
+  whole_suite,  // too long even as whole files: the whole suite runs
 };
 
 // Why a node id was chosen.
@@ -74,6 +81,7 @@ struct Selection {
   impact::Verdict verdict = impact::Verdict::selected;
   Decision decision = Decision::nothing;
   std::optional<impact::RunAllReason> reason;  // the report's, unchanged
+  ArgvFit fit = ArgvFit::as_selected;
   friend bool operator==(const Selection&, const Selection&) = default;
 };
 
@@ -141,7 +149,12 @@ struct SelectionBuilder {
 Selection build_selection(const impact::ImpactReport& report, impact::SourceCache& cache,
                           const SelectionSettings& settings = {});
 
-// Selects `path` wholesale: a test file as itself, a conftest.py as the test files under it.
+// `selection` with every node id folded into its whole file, which keeps the first chain in node-id
+// order; the folded node ids become `superseded` entries.
+Selection folded_into_whole_files(const Selection& selection);
+
+// Selects `path` wholesale: a test file as itself, a conftest.py as the test files under it. A path
+// that leaves the repository or names anything but a regular file is never read: it counts as gone.
 void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const ReferenceChain& chain);
 
 // Adds `node_id` with a copy of `chain`, unless it is already there.

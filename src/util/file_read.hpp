@@ -11,8 +11,8 @@ namespace pindrel {
 // The whole file's bytes; none when it does not exist, else the system's reason.
 Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path);
 
-// The whole file as UTF-8 text: a missing file is the system's reason like any other, and
-// bytes that are not UTF-8 fail too.
+// The whole of a regular file as UTF-8 text: a missing file is the system's reason like any
+// other; anything but a regular file, and bytes that are not UTF-8, fail too.
 Result<std::string> read_text_file(const std::filesystem::path& path);
 
 }  // namespace pindrel

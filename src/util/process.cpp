@@ -209,6 +209,22 @@ std::vector<std::string> changed_environment(const std::vector<std::string>& rem
   return entries;
 }
 
+// At most this much of an argv goes into a message, whole words only, the first always.
+constexpr std::size_t shown_argv_bytes = 256;
+
+// The argv as a message shows it: its words joined by spaces, cut after a short head.
+std::string argv_head_text(const std::vector<std::string>& argv) {
+  const std::vector<std::string> words = argv_display_strings(argv);
+  std::string shown;
+  std::size_t count = 0;
+  for (; count < words.size(); ++count) {
+    if (count > 0 && shown.size() + 1 + words[count].size() > shown_argv_bytes) break;
+    shown += (count == 0 ? "" : " ") + words[count];
+  }
+  if (count < words.size()) shown += " … (+" + std::to_string(words.size() - count) + " more)";
+  return shown;
+}
+
 // What an exec changes in this process, put back when the exec fails.
 class Restore {
  public:
@@ -313,6 +329,29 @@ Result<Finished> run_captured(const Command& command, const CaptureOptions& opti
   return finished;
 }
 
+std::size_t exec_size_limit() {
+  const long configured = ::sysconf(_SC_ARG_MAX);
+  // Linux never allows more than three quarters of its 8 MiB default stack, whatever the stack limit.
+  constexpr std::size_t kernel_cap = 6u << 20;
+  return configured > 0 ? std::min(static_cast<std::size_t>(configured), kernel_cap) : std::size_t{128u << 10};
+}
+
+std::size_t exec_string_size(std::string_view text) { return text.size() + 1 + sizeof(char*); }
+
+std::size_t exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes) {
+  // The margin covers what the kernel adds itself, such as the program's path and a script's
+  // interpreter line.
+  constexpr std::size_t margin = 16u << 10;
+  std::size_t size = margin;
+  for (const auto& word : argv) size += exec_string_size(word);
+  for (const auto& entry : changed_environment(changes.env_removals, changes.env_settings)) size += exec_string_size(entry);
+  return size;
+}
+
+bool fits_exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes, std::size_t limit) {
+  return exec_size(argv, changes) <= limit;
+}
+
 std::vector<std::string> argv_display_strings(const std::vector<std::string>& argv) {
   std::vector<std::string> shown;
   shown.reserve(argv.size());
@@ -336,9 +375,7 @@ Error exec_replacing(const Flushed&, const Command& command, const ProcessChange
     input = std::move(*file);
   }
 
-  const std::vector<std::string> words = argv_display_strings(command.argv);
-  std::string shown;
-  for (std::size_t i = 0; i < words.size(); ++i) shown += (i == 0 ? "" : " ") + words[i];
+  const std::string shown = argv_head_text(command.argv);
   auto failed = [&](Error cause) { return std::move(cause).context("failed to exec `" + shown + "`"); };
 
   std::vector<std::string> environment = changed_environment(changes.env_removals, changes.env_settings);

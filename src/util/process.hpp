@@ -4,6 +4,7 @@
 #include "util/output.hpp"
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -91,8 +92,22 @@ Result<Flushed> flush_before_exec(Output& out, std::string failure);
 // error, and then leaves this process as it found it. The errors: "the command resolved to an empty
 // argv"; "could not create a file for stdin", "could not write the payload for stdin" or "could not
 // rewind the payload for stdin" over their cause; "failed to exec `{}`" (the argv shown) over the
-// system's reason, or over "nul byte found in provided data".
+// system's reason, or over "nul byte found in provided data"; a long argv is shown by its head.
 Error exec_replacing(const Flushed& flushed, const Command& command, const ProcessChanges& changes);
+
+// The kernel's limit on the bytes of an exec's argv and environment: sysconf(_SC_ARG_MAX), capped
+// where Linux caps it.
+std::size_t exec_size_limit();
+
+// What one string of an argv or environment takes, counted as the kernel counts it: its bytes, its
+// NUL and a pointer to it.
+std::size_t exec_string_size(std::string_view text);
+
+// What `argv` and our environment with `changes` applied take, with a safety margin.
+std::size_t exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes);
+
+// Whether `exec_size` of them stays within `limit`.
+bool fits_exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes, std::size_t limit);
 
 // Each word as text, invalid UTF-8 replaced by U+FFFD: how an argv is shown.
 std::vector<std::string> argv_display_strings(const std::vector<std::string>& argv);

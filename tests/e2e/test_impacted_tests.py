@@ -624,11 +624,15 @@ def test_replay_of_saved_changes_gives_the_same_report(pindrel, demo, fake_qlo, 
             '{"base": "b"}',
             "cannot parse saved.json as a changed-symbols report: missing field `merge_base` at line 1 column 13",
         ),
+        # A device is refused, not read without end.
+        (Path("/dev/zero"), "cannot read --changed saved.json: not a regular file"),
     ],
-    ids=["missing", "wrong shape"],
+    ids=["missing", "wrong shape", "device"],
 )
 def test_replay_errors(pindrel, demo, fake_qlo, content, message):
-    if content is not None:
+    if isinstance(content, Path):
+        (demo.path / "saved.json").symlink_to(content)
+    elif content is not None:
         demo.write("saved.json", content)
     r = pindrel("impacted-tests", "--changed", "saved.json", cwd=demo.path, env=fake_qlo.env)
     assert (r.status, r.out, r.err) == (2, "", f"pindrel: {message}\n")

@@ -349,10 +349,14 @@ def test_replayed_selection_where_the_file_listing_fails_runs_the_whole_suite(pi
         (None, "cannot read --impact saved.json: No such file or directory (os error 2)"),
         (b"\xff", "cannot read --impact saved.json: stream did not contain valid UTF-8"),
         (b"{}", "cannot parse saved.json as an impacted-tests report: missing field `verdict` at line 1 column 2"),
+        # A device is refused, not read without end.
+        (Path("/dev/zero"), "cannot read --impact saved.json: not a regular file"),
     ],
 )
 def test_replay_errors(pindrel, demo, fake_qlo, content, message):
-    if content is not None:
+    if isinstance(content, Path):
+        (demo.path / "saved.json").symlink_to(content)
+    elif content is not None:
         (demo.path / "saved.json").write_bytes(content)
     r = run(pindrel, demo, fake_qlo, "--impact", "saved.json")
     assert (r.status, r.out, r.err) == (2, "", f"pindrel: {message}\n")
@@ -547,3 +551,143 @@ def test_the_hook_that_guide_setup_wires_passes_or_fails_the_commit(pindrel, rep
     assert passed.returncode == 0, passed
     assert "2 passed" in passed.stderr
     assert repo.git("log", "-1", "--format=%s").strip() == "change net"
+
+
+def replay(pindrel, repo, fake_qlo, tmp_path, tests, *args, test_files_changed=(), env=None, **kwargs):
+    """`run --impact` of a saved report that names `tests` ((file, symbol) pairs) and `test_files_changed`."""
+    saved = tmp_path / "impact.json"
+    report = json.loads(impact_report("selected", None, tests))
+    report["test_files_changed"] = list(test_files_changed)
+    saved.write_text(json.dumps(report))
+    return run(pindrel, repo, fake_qlo, "--impact", saved, *args, env=env, **kwargs)
+
+
+NESTED_TESTS = src(
+    """
+    class TestA:
+        def test_x(self):
+            pass
+
+        class TestB:
+            def test_y(self):
+                pass
+    """
+)
+
+
+def test_a_node_beside_its_selected_class_runs_once(pindrel, demo, fake_qlo, tmp_path):
+    demo.write("tests/test_nested.py", NESTED_TESTS)
+    tests = [("tests/test_nested.py", f"tests.test_nested:{q}") for q in ("TestA", "TestA.TestB.test_y", "TestA.test_x")]
+    r = replay(pindrel, demo, fake_qlo, tmp_path, tests, "--", "-q")
+    assert r.status == 0, r
+    assert r.err.startswith("pindrel: 1 node id(s) from 1 origin(s) in "), r
+    assert "2 passed" in r.out and "test_prices" not in r.out, r
+
+
+def test_paths_that_look_like_options_reach_pytest_as_paths(pindrel, demo, fake_qlo, tmp_path):
+    demo.write("-k/test_dash.py", "def test_dash():\n    pass\n")
+    demo.write("-a_test.py", "def test_a():\n    pass\n\n\ndef test_b():\n    pass\n")
+    r = replay(pindrel, demo, fake_qlo, tmp_path, [("-a_test.py", "-a_test:test_a")], "--", "-v",
+               test_files_changed=["-k/test_dash.py"])
+    assert r.status == 0, r
+    assert "-a_test.py::test_a PASSED" in r.out and "-k/test_dash.py::test_dash PASSED" in r.out, r
+    assert "2 passed" in r.out and "test_b" not in r.out and "test_prices" not in r.out, r
+
+    r = replay(pindrel, demo, fake_qlo, tmp_path, [("-a_test.py", "-a_test:test_a")], "--dry-run", "--format", "json",
+               test_files_changed=["-k/test_dash.py"])
+    plan = json.loads(r.out)
+    assert [n["node_id"] for n in plan["node_ids"]] == ["-a_test.py::test_a", "-k/test_dash.py"]
+    assert plan["argv"] == [*PYTEST, "./-a_test.py::test_a", "./-k/test_dash.py"]
+
+
+def test_a_replayed_report_reads_only_regular_files_inside_the_repository(pindrel, demo, fake_qlo, tmp_path):
+    outside = tmp_path / "test_outside.py"
+    outside.write_text("def test_outside():\n    pass\n")
+    (demo.path / "tests/test_zero.py").symlink_to("/dev/zero")
+    escaping = ["/dev/zero", "../../../../../../../../dev/zero", str(outside), "../test_outside.py",
+                "tests/test_zero.py"]
+    tests = [(path, "tests.test_x:test_x") for path in escaping] + [("tests/test_prices.py", None)]
+    r = replay(pindrel, demo, fake_qlo, tmp_path, tests, "--dry-run", "--format", "json",
+               test_files_changed=escaping)
+    assert r.status == 0, r
+    plan = json.loads(r.out)
+    assert [n["node_id"] for n in plan["node_ids"]] == ["tests/test_prices.py"]
+    assert plan["dropped"] == [{"entry": "tests.test_x:test_x", "why": "deleted"}] * len(escaping) + [
+        {"entry": path, "why": "deleted"} for path in escaping
+    ]
+
+    r = replay(pindrel, demo, fake_qlo, tmp_path, tests, "--", "-q", test_files_changed=escaping)
+    assert r.status == 0 and "2 passed" in r.out and "outside" not in r.out, r
+
+
+def small_stack():
+    """A 1 MiB stack limit, which makes the kernel's limit on argv and environment 256 KiB."""
+    import resource
+
+    resource.setrlimit(resource.RLIMIT_STACK, (1 << 20, 1 << 20))
+
+
+def test_a_selection_too_long_for_the_argument_limit_runs_whole_files_or_the_whole_suite(
+    pindrel, demo, fake_qlo, tmp_path
+):
+    many = 8000  # their node ids alone take some 300 KiB
+    demo.write("tests/test_many.py", "".join(f"def test_{i}():\n    pass\n\n" for i in range(many)))
+    tests = [("tests/test_many.py", f"tests.test_many:test_{i}") for i in range(many)]
+    r = replay(pindrel, demo, fake_qlo, tmp_path, tests, "--", "-q", preexec_fn=small_stack)
+    assert r.status == 0, r.err[:500]
+    assert ms_normalised(r.err) == (
+        "pindrel: 1 node id(s) from 1 origin(s) in N ms — folded into whole files to fit the argument limit"
+        " — details: pindrel impacted-tests\n"
+    )
+    assert f"{many} passed" in r.out and "test_prices" not in r.out
+
+    # A few hundred long paths leave no room once the environment takes most of it.
+    long_dir = "tests/" + "d" * 150
+    for i in range(300):
+        demo.write(f"{long_dir}/test_f{i}.py", "def test_f():\n    pass\n")
+    padding = {f"PAD{i}": "x" * 100_000 for i in range(2)}
+    tests = [(f"{long_dir}/test_f{i}.py", None) for i in range(300)]
+    r = replay(pindrel, demo, fake_qlo, tmp_path, tests, "--", "-q", "-k", "not env", env=padding,
+               preexec_fn=small_stack)
+    assert r.status == 0, r.err[:500]
+    assert r.err == "pindrel: full suite — the selection does not fit the argument limit, even as whole files\n"
+    assert f"{many + 300 + 2} passed, 1 deselected" in r.out
+
+
+# A project below the top level with its own pytest settings: its tests import from src/, and only
+# its testpaths hold tests (tools/ holds a file that fails wherever it is collected).
+SUBPROJECT = {
+    "svc/api/pyproject.toml": src(
+        """
+        [tool.pytest.ini_options]
+        pythonpath = ["src"]
+        testpaths = ["tests"]
+        addopts = "-p no:cacheprovider"
+        """
+    ),
+    "svc/api/src/apimod.py": "def answer():\n    return 42\n",
+    "svc/api/tests/test_api.py": "from apimod import answer\n\n\ndef test_answer():\n    assert answer() == 42\n",
+    "svc/api/tools/test_tool.py": "def test_tool():\n    assert False, 'outside testpaths'\n",
+}
+
+
+def test_the_whole_suite_of_a_project_below_the_top_level_is_that_projects(pindrel, repo, fake_qlo):
+    make_demo(repo, extra=SUBPROJECT)
+    repo.write("README.md", "changed\n")
+    api = repo.root / "svc/api"
+    for args, cwd in [(["--workspace", "svc/api"], repo.path), ([], api)]:
+        r = pindrel(*args, "run", "--", "-v", cwd=cwd, env=fake_qlo.env)
+        assert (r.status, r.err) == (0, "pindrel: full suite — non-Python files changed\n"), r
+        assert "tests/test_api.py::test_answer PASSED" in r.out and "1 passed" in r.out, r
+        assert "test_tool" not in r.out and "test_prices" not in r.out, r
+
+    r = pindrel("run", "--dry-run", cwd=api, env=fake_qlo.env)
+    assert r.out.endswith(f"\nargv, started in svc/api\n  {PYTEST[0]}\n  -m\n  pytest\n"), r
+    r = pindrel("run", "--dry-run", "--format", "json", cwd=api, env=fake_qlo.env)
+    plan = json.loads(r.out)
+    assert (plan["argv"], plan["cwd"]) == (PYTEST, "svc/api")
+
+    # The top level keeps its own whole suite, started there.
+    r = pindrel("run", "--dry-run", "--format", "json", cwd=repo.path, env=fake_qlo.env)
+    plan = json.loads(r.out)
+    assert plan["argv"] == PYTEST and "cwd" not in plan

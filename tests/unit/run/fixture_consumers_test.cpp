@@ -300,11 +300,11 @@ TEST(FixtureConsumers, SecondFixtureOfANameIsATestNode) {
   const Selection selection = tree.select(report_of({impacted("tests/test_dup.py", "tests.test_dup:TestA.db"),
                                                      impacted("tests/test_dup.py", "tests.test_dup:TestB.db")}));
   // The first definition holds the name db for the whole file; the second is an ordinary
-  // method of its test class.
+  // method of its test class, which then runs whole.
   EXPECT_EQ(lines_of(selection),
             (Lines{"tests/test_dup.py::TestB ← app.db:connect",
-                   "tests/test_dup.py::TestB::test_b ← tests.test_dup:TestA.db ← app.db:connect",
-                   "expanded tests.test_dup:TestA.db (fixture): tests/test_dup.py::TestB::test_b"}));
+                   "expanded tests.test_dup:TestA.db (fixture): tests/test_dup.py::TestB::test_b",
+                   "dropped tests/test_dup.py::TestB::test_b (superseded)"}));
 }
 
 TEST(FixtureConsumers, UnconsumedFixtureIsDropped) {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <tuple>
+
 namespace pindrel::run {
 namespace {
 
@@ -42,6 +45,71 @@ TEST(BuildPytestArgv, WordsThenNodeIdsThenArgumentsAsGiven) {
   EXPECT_EQ(build_pytest_argv({"uv", "run", "pytest"}, node_ids, {"-q", "-k x"}),
             (Words{"uv", "run", "pytest", "tests/test_a.py::t", "tests/test_b.py", "-q", "-k x"}));
   EXPECT_EQ(build_pytest_argv({"pytest"}, {}, {}), Words{"pytest"});
+}
+
+TEST(BuildPytestArgv, PathsThatLookLikeOptionsStartWithDotSlash) {
+  struct Case {
+    std::string node_id;
+    std::string word;
+  };
+  const Case cases[] = {
+      {"-k/test_dash.py", "./-k/test_dash.py"},
+      {"-a_test.py", "./-a_test.py"},
+      {"--x/test_a.py::TestA::test_b", "./--x/test_a.py::TestA::test_b"},
+      {"tests/-k/test_dash.py", "tests/-k/test_dash.py"},
+      {"tests/test_a.py::test_b[-1]", "tests/test_a.py::test_b[-1]"},
+  };
+  for (const Case& c : cases) {
+    // The words after `--` are the user's and stay as given.
+    EXPECT_EQ(build_pytest_argv({"pytest"}, Words{c.node_id}, {"-q"}), (Words{"pytest", c.word, "-q"}));
+  }
+}
+
+// The least limit at which `argv` fits with our environment as it is.
+std::size_t least_limit(const Words& argv) {
+  std::size_t low = 0;
+  std::size_t high = std::size_t{64} << 20;
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (fits_exec_size(argv, {}, middle)) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  return low;
+}
+
+TEST(FitSelectionToExecLimit, AsSelectedThenWholeFilesThenTheWholeSuite) {
+  Selection selected;
+  selected.decision = Decision::selected;
+  selected.node_ids = {{"tests/a.py::t1", {}, "o:one"}, {"tests/a.py::t2", {}, "o:two"}, {"tests/b.py", {}, "o:b"}};
+  const std::size_t as_selected = least_limit({"pytest", "tests/a.py::t1", "tests/a.py::t2", "tests/b.py", "-q"});
+  const std::size_t as_files = least_limit({"pytest", "tests/a.py", "tests/b.py", "-q"});
+  struct Case {
+    std::size_t limit;
+    ArgvFit fit;
+    Decision decision;
+    Words node_ids;
+  };
+  const Case cases[] = {
+      {as_selected, ArgvFit::as_selected, Decision::selected, {"tests/a.py::t1", "tests/a.py::t2", "tests/b.py"}},
+      {as_selected - 1, ArgvFit::whole_files, Decision::selected, {"tests/a.py", "tests/b.py"}},
+      {as_files, ArgvFit::whole_files, Decision::selected, {"tests/a.py", "tests/b.py"}},
+      {as_files - 1, ArgvFit::whole_suite, Decision::run_all, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit);
+    Selection selection = selected;
+    fit_selection_to_exec_limit(selection, {"pytest"}, {"-q"}, CommandSpec{}, c.limit);
+    Words ids;
+    for (const auto& id : selection.node_ids) ids.push_back(id.node_id);
+    EXPECT_EQ((std::tuple(selection.fit, selection.decision, ids)), (std::tuple(c.fit, c.decision, c.node_ids)));
+  }
+
+  Selection nothing;
+  fit_selection_to_exec_limit(nothing, {"pytest"}, {}, CommandSpec{}, 0);
+  EXPECT_EQ(nothing, Selection{});
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -152,6 +156,62 @@ TEST(Selection, FirstChainStaysAndWholeFilesFoldTheirNodes) {
   EXPECT_EQ(selection.decision, Decision::selected);
 }
 
+TEST(Selection, SelectedClassesFoldTheNodesInsideThem) {
+  constexpr std::string_view nested = R"(class TestA:
+    def test_x(self):
+        pass
+
+    class TestB:
+        def test_y(self):
+            pass
+
+class TestAB:
+    def test_z(self):
+        pass
+)";
+  struct Case {
+    std::vector<std::string> qualnames;
+    Lines expected;
+  };
+  const Case cases[] = {
+      {{"TestA.test_x", "TestA"}, {"tests/test_n.py::TestA ← app.db:connect", "dropped tests/test_n.py::TestA::test_x (superseded)"}},
+      {{"TestA.TestB.test_y", "TestA"},
+       {"tests/test_n.py::TestA ← app.db:connect", "dropped tests/test_n.py::TestA::TestB::test_y (superseded)"}},
+      {{"TestA.TestB.test_y", "TestA.TestB", "TestA.test_x"},
+       {"tests/test_n.py::TestA::TestB ← app.db:connect", "tests/test_n.py::TestA::test_x ← app.db:connect",
+        "dropped tests/test_n.py::TestA::TestB::test_y (superseded)"}},
+      // A class whose name extends another's is not inside it.
+      {{"TestAB.test_z", "TestA"},
+       {"tests/test_n.py::TestA ← app.db:connect", "tests/test_n.py::TestAB::test_z ← app.db:connect"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.qualnames.front());
+    TestTree tree;
+    tree.write("tests/test_n.py", nested);
+    std::vector<impact::ImpactedTest> tests;
+    for (const auto& qualname : c.qualnames) tests.push_back(impacted("tests/test_n.py", "tests.test_n:" + qualname));
+    EXPECT_EQ(lines_of(tree.select(report_of(tests))), c.expected);
+  }
+}
+
+TEST(Selection, ReportPathsOutsideTheRepositoryOrNotRegularAreNeverRead) {
+  TestTree tree;
+  tree.write("tests/test_a.py", "def test_b():\n    pass\n");
+  std::filesystem::create_symlink("/dev/zero", tree.root() / "tests/test_zero.py");
+  ASSERT_EQ(::mkfifo((tree.root() / "tests/test_fifo.py").c_str(), 0600), 0);
+  std::filesystem::create_directory(tree.root() / "tests/test_dir.py");
+  const std::string paths[] = {"/dev/zero", "../../../../dev/zero", "tests/../../test_a.py", "tests/test_zero.py",
+                               "tests/test_fifo.py", "tests/test_dir.py"};
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    const Selection selection =
+        tree.select(report_of({impacted(path, "tests.test_a:test_b"), impacted(path, std::nullopt)}, {path}));
+    EXPECT_EQ(lines_of(selection), (Lines{"dropped tests.test_a:test_b (deleted)", "dropped " + path + " (deleted)",
+                                          "dropped " + path + " (deleted)"}));
+    EXPECT_TRUE(tree.cache.entries.empty());
+  }
+}
+
 TEST(Selection, NodeIdsComeOutInByteOrder) {
   TestTree tree;
   tree.write("tests/test_a.py", "def test_t():\n    pass\n");
@@ -167,6 +227,23 @@ TEST(Selection, NodeIdsComeOutInByteOrder) {
   // although another file sorts between them.
   EXPECT_EQ(ids, (Lines{"tests/test_a.py", "tests/test_a.py-x/test_e.py::test_e", "tests/test_b.py"}));
   EXPECT_EQ(selection.dropped, (std::vector<DroppedEntry>{{"tests/test_a.py::test_t", DropReason::superseded}}));
+}
+
+TEST(FoldedIntoWholeFiles, EachFileOnceWithItsFirstChain) {
+  Selection selection;
+  selection.decision = Decision::selected;
+  selection.node_ids = {{"tests/a.py", {}, "o:whole"},
+                        {"tests/a.py-x/test_e.py::test_e", {"step"}, "o:e"},
+                        {"tests/a.py::t", {}, "o:t"},
+                        {"tests/b.py::TestB::test_c", {}, "o:c"},
+                        {"tests/b.py::test_d", {}, "o:d"}};
+  selection.dropped = {{"tests/gone.py", DropReason::deleted}};
+  // A file sorts before its nodes, but another file may sort between them.
+  EXPECT_EQ(lines_of(folded_into_whole_files(selection)),
+            (Lines{"tests/a.py ← o:whole", "tests/a.py-x/test_e.py ← step ← o:e", "tests/b.py ← o:c",
+                   "dropped tests/gone.py (deleted)", "dropped tests/a.py-x/test_e.py::test_e (superseded)",
+                   "dropped tests/a.py::t (superseded)", "dropped tests/b.py::TestB::test_c (superseded)",
+                   "dropped tests/b.py::test_d (superseded)"}));
 }
 
 TEST(Selection, NothingLeftStillKeepsTheDroppedEntries) {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace pindrel {
 namespace {
@@ -224,6 +225,45 @@ TEST(ExecReplacing, FailuresLeaveTheProcessAsItWas) {
     EXPECT_EQ(std::signal(SIGPIPE, SIG_IGN), SIG_IGN);
   }
   std::signal(SIGPIPE, sigpipe_before);
+}
+
+TEST(ExecReplacing, ALongArgvIsShownByItsHead) {
+  std::vector<std::string> argv = {"/nonexistent/program"};
+  const std::string word = "0123456789abcdefghij";
+  argv.insert(argv.end(), 30000, word);
+  std::string head = "/nonexistent/program";
+  for (int i = 0; i < 11; ++i) head += " " + word;  // whole words within 256 bytes
+  Output out(1);
+  auto flushed = flush_before_exec(out, "could not flush");
+  ASSERT_TRUE(flushed);
+  EXPECT_EQ(exec_replacing(*flushed, {argv, {}}, {}).render(),
+            "failed to exec `" + head + " … (+29989 more)`: No such file or directory (os error 2)");
+}
+
+TEST(ExecSize, CountsEachStringItsNulAndAPointer) {
+  // Our own environment is counted too, so the limits are found from it.
+  auto least_limit = [](const std::vector<std::string>& argv, const ProcessChanges& changes) {
+    std::size_t low = 0;
+    std::size_t high = std::size_t{64} << 20;
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      if (fits_exec_size(argv, changes, middle)) {
+        high = middle;
+      } else {
+        low = middle + 1;
+      }
+    }
+    return low;
+  };
+  const std::size_t base = least_limit({"pytest"}, {});
+  EXPECT_EQ(least_limit({"pytest", "tests/a.py"}, {}), base + 11 + sizeof(char*));
+  EXPECT_EQ(least_limit({"pytest"}, {{}, {{"PINDREL_T_NEW", "xy"}}, std::nullopt, {}}), base + 17 + sizeof(char*));
+  ::setenv("PINDREL_T_OLD", "abc", 1);
+  const std::size_t with_old = least_limit({"pytest"}, {});
+  EXPECT_EQ(least_limit({"pytest"}, {{"PINDREL_T_OLD"}, {}, std::nullopt, {}}), with_old - 18 - sizeof(char*));
+  ::unsetenv("PINDREL_T_OLD");
+  EXPECT_GE(exec_size_limit(), std::size_t{128} << 10);
+  EXPECT_LE(exec_size_limit(), std::size_t{6} << 20);
 }
 
 TEST(FlushBeforeExec, AFailedFlushCarriesTheCallersMessage) {
