@@ -184,7 +184,8 @@ std::vector<std::size_t> files_importing(const ImportIndex& index, std::string_v
   const std::string_view last_part = module.substr(dot + 1);
   if (const auto found = index.by_package.find(std::string(module.substr(0, dot))); found != index.by_package.end()) {
     for (const FromImportLine& line : found->second) {
-      if (pysource::contains_word(line.names, last_part) || opens_list(line.names)) {
+      if (pysource::contains_word(line.names, last_part) || opens_list(line.names) ||
+          trim_white_space(line.names) == "*") {
         files.push_back(line.file);
       }
     }

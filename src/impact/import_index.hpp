@@ -46,7 +46,7 @@ Result<ImportIndex> index_import_lines(SourceCache& cache, const ModuleNameOf& m
 // The files, ascending and each once, with a line that imports `module`: `import` of it or a
 // submodule, or `from` it, a submodule, or its parent package naming its last part (or
 // opening a parenthesised list that the line does not close, whose names are on the next
-// lines).
+// lines, or importing *, which takes the submodules the package's `__all__` lists).
 std::vector<std::size_t> files_importing(const ImportIndex& index, std::string_view module);
 
 }  // namespace pindrel::impact

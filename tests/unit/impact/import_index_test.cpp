@@ -35,6 +35,7 @@ TEST(ImportIndex, LinesThatImportAModule) {
       {"a/after_semicolon.py", "import os; import pkg.mod", true},
       {"a/from_no_space.py", "from pkg import(mod)", true},
       {"a/from_tab.py", "from\tpkg.mod\timport x", true},
+      {"a/from_parent_star.py", "from pkg import *", true},
       {"a/from_parent_closed.py", "from pkg import (other)", false},
       {"a/from_parent_comment.py", "from pkg import other  # (mod", false},
       {"a/import_word.py", "import_mod = pkg.mod", false},
