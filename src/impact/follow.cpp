@@ -95,7 +95,7 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
     const std::optional<std::string>& module = walk_module_name(state, site.file);
     if (!module) return WalkOutcome::completed();
     mark_visited(state, *module, symbol.name);
-    return seed_module_change(state, *module);
+    return seed_module_change(state, *module, site.file);
   }
   state.errors.push_back("could not read " + display_path(site.file) + ":" + std::to_string(site.line) +
                          " while walking from `" + symbol.name + "`");

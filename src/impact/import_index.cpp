@@ -4,6 +4,7 @@
 #include "util/utf8.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace pindrel::impact {
 namespace {
@@ -67,6 +68,80 @@ std::optional<std::string> resolve_relative(std::string_view source, std::string
   return std::string(base) + "." + std::string(rest);
 }
 
+// Whether `line` begins with the keyword followed by white space, a backslash or a bracket.
+bool starts_with_keyword(std::string_view line, std::string_view keyword) {
+  if (line.size() <= keyword.size() || !line.starts_with(keyword)) return false;
+  const char next = line[keyword.size()];
+  return is_ascii_space(next) || next == '\\' || next == '(';
+}
+
+// A line without its comment: an import statement holds no string in which "#" could stand.
+std::string_view without_comment(std::string_view line) { return line.substr(0, line.find('#')); }
+
+// The statement that starts on `line`, its comment left out, with the lines it continues on
+// through a trailing backslash joined to it. The following lines are only looked at, not
+// taken, so a line mistaken for the start of an import still has every line after it read.
+std::string logical_line(std::string_view line, std::string_view following) {
+  std::string joined(trim_white_space_end(without_comment(line)));
+  while (joined.ends_with('\\') && !following.empty()) {
+    joined.back() = ' ';
+    joined += trim_white_space_end(without_comment(take_line(following)));
+  }
+  return joined;
+}
+
+// Where the keyword import separates a `from` line's source from its names, and the names'
+// start.
+std::optional<std::pair<std::size_t, std::size_t>> import_keyword(std::string_view rest) {
+  for (std::size_t at = rest.find("import"); at != std::string_view::npos; at = rest.find("import", at + 1)) {
+    const std::size_t end = at + 6;
+    if (at == 0 || !(is_ascii_space(rest[at - 1]) || rest[at - 1] == '.')) continue;
+    if (end < rest.size() && (is_ascii_space(rest[end]) || rest[end] == '(' || rest[end] == '*')) {
+      return std::make_pair(at, end);
+    }
+  }
+  return std::nullopt;
+}
+
+// Whether a `from` line's names open a parenthesised list that goes on past the line.
+bool opens_list(std::string_view names) {
+  const auto open = names.find('(');
+  return open != std::string_view::npos && names.find(')', open) == std::string_view::npos;
+}
+
+using PackageOfFile = std::function<std::optional<std::string>()>;
+
+// One import statement of `file`, trimmed.
+void index_statement(ImportIndex& index, std::size_t file, std::string_view statement,
+                     const PackageOfFile& package) {
+  if (starts_with_keyword(statement, "import")) {
+    std::string_view rest = statement.substr(6);
+    while (true) {
+      const auto comma = rest.find(',');
+      const std::string_view word = first_word(rest.substr(0, comma));
+      if (!word.empty()) file_under_packages(index, word, file);
+      if (comma == std::string_view::npos) break;
+      rest.remove_prefix(comma + 1);
+    }
+    return;
+  }
+  if (!starts_with_keyword(statement, "from")) return;
+  const std::string_view rest = statement.substr(4);
+  const auto keyword = import_keyword(rest);
+  if (!keyword) return;
+  std::string from(trim_white_space(rest.substr(0, keyword->first)));
+  if (from.starts_with('.')) {
+    const std::optional<std::string> base = package();
+    if (!base) return;
+    auto resolved = resolve_relative(from, *base);
+    if (!resolved) return;
+    from = std::move(*resolved);
+  }
+  if (from.empty()) return;
+  file_under_packages(index, from, file);
+  index.by_package[std::move(from)].push_back({file, std::string(rest.substr(keyword->second))});
+}
+
 }  // namespace
 
 Result<ImportIndex> index_import_lines(SourceCache& cache, const ModuleNameOf& module_name_of) {
@@ -82,32 +157,18 @@ Result<ImportIndex> index_import_lines(SourceCache& cache, const ModuleNameOf& m
       const std::string_view raw = take_line(text);
       if (!may_be_import_line(raw)) continue;
       const std::string_view line = trim_white_space(raw);
-      if (line.size() >= 7 && line.starts_with("import ")) {
-        std::string_view rest = line.substr(7);
-        while (true) {
-          const auto comma = rest.find(',');
-          const std::string_view word = first_word(rest.substr(0, comma));
-          if (!word.empty()) file_under_packages(index, word, file);
-          if (comma == std::string_view::npos) break;
-          rest.remove_prefix(comma + 1);
-        }
-        continue;
+      if (!starts_with_keyword(line, "import") && !starts_with_keyword(line, "from")) continue;
+      const std::string statements = logical_line(line, text);
+      std::string_view rest = statements;
+      while (true) {
+        const auto semicolon = rest.find(';');
+        index_statement(index, file, trim_white_space(rest.substr(0, semicolon)), [&]() -> std::optional<std::string> {
+          if (!package) package = package_of(path, module_name_of(path));
+          return *package;
+        });
+        if (semicolon == std::string_view::npos) break;
+        rest.remove_prefix(semicolon + 1);
       }
-      if (line.size() < 5 || !line.starts_with("from ")) continue;
-      const std::string_view rest = line.substr(5);
-      const auto import_at = rest.find(" import ");
-      if (import_at == std::string_view::npos) continue;
-      std::string from(trim_white_space(rest.substr(0, import_at)));
-      if (from.starts_with('.')) {
-        if (!package) package = package_of(path, module_name_of(path));
-        if (!*package) continue;
-        auto resolved = resolve_relative(from, **package);
-        if (!resolved) continue;
-        from = std::move(*resolved);
-      }
-      if (from.empty()) continue;
-      file_under_packages(index, from, file);
-      index.by_package[std::move(from)].push_back({file, std::string(rest.substr(import_at + 8))});
     }
   }
   return index;
@@ -123,7 +184,8 @@ std::vector<std::size_t> files_importing(const ImportIndex& index, std::string_v
   const std::string_view last_part = module.substr(dot + 1);
   if (const auto found = index.by_package.find(std::string(module.substr(0, dot))); found != index.by_package.end()) {
     for (const FromImportLine& line : found->second) {
-      if (pysource::contains_word(line.names, last_part) || trim_white_space_end(line.names).ends_with('(')) {
+      if (pysource::contains_word(line.names, last_part) || opens_list(line.names) ||
+          trim_white_space(line.names) == "*") {
         files.push_back(line.file);
       }
     }

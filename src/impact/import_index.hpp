@@ -35,15 +35,18 @@ struct ImportIndex {
 // The dotted module name of a repository file, none when it has none.
 using ModuleNameOf = std::function<std::optional<std::string>(const std::filesystem::path&)>;
 
-// Indexes the lines of every Python file of the cache that, trimmed, start with "import " or
-// "from "; a relative source (`from ..core import x`) is resolved against the module name of
-// its file and filed like an absolute one, and one that cannot be resolved is left out. A
-// read error ends the indexing; absent files are passed over.
+// Indexes the import statements of every Python file of the cache that start a line (once
+// trimmed) with the keyword import or from, with the lines they continue on through a
+// backslash, and those after a ";" on such a line; a relative source (`from ..core import x`)
+// is resolved against the module name of its file and filed like an absolute one, and one
+// that cannot be resolved is left out. A read error ends the indexing; absent files are
+// passed over.
 Result<ImportIndex> index_import_lines(SourceCache& cache, const ModuleNameOf& module_name_of);
 
 // The files, ascending and each once, with a line that imports `module`: `import` of it or a
 // submodule, or `from` it, a submodule, or its parent package naming its last part (or
-// opening a parenthesised list, whose names are on the next lines).
+// opening a parenthesised list that the line does not close, whose names are on the next
+// lines, or importing *, which takes the submodules the package's `__all__` lists).
 std::vector<std::size_t> files_importing(const ImportIndex& index, std::string_view module);
 
 }  // namespace pindrel::impact

@@ -4,7 +4,9 @@
 #include "impact/import_index.hpp"
 #include "modpath.hpp"
 
+#include <algorithm>
 #include <deque>
+#include <iterator>
 #include <vector>
 
 namespace pindrel::impact {
@@ -20,37 +22,62 @@ Result<const ImportIndex*> walk_import_index(WalkState& state) {
   return &*state.import_index;
 }
 
+// The names the module of `file` can be imported by: its own, and, when directories above its
+// package hold no `__init__.py` (namespace packages), its own behind each of them in turn.
+std::vector<std::string> import_names(const std::string& module, const std::filesystem::path& file) {
+  std::vector<std::string> names = {module};
+  std::vector<std::string> parts;
+  for (const std::filesystem::path& part : file.parent_path()) parts.push_back(part.string());
+  if (file.filename() != "__init__.py") parts.push_back(file.stem().string());
+  const auto module_parts = static_cast<std::size_t>(std::ranges::count(module, '.')) + 1;
+  if (module_parts > parts.size()) return names;
+  // Only when the module's parts are the path's last ones do the directories before lead to it.
+  const std::size_t first = parts.size() - module_parts;
+  std::string tail = parts[first];
+  for (std::size_t k = first + 1; k < parts.size(); ++k) tail += "." + parts[k];
+  if (tail != module) return names;
+  for (std::size_t k = first; k-- > 0;) names.push_back(parts[k] + "." + names.back());
+  return names;
+}
+
 }  // namespace
 
-WalkOutcome seed_import_time_changes(WalkState& state, std::span<const std::string> modules) {
-  std::deque<std::string> pending;
-  for (const std::string& module : modules) {
-    if (state.import_time_modules.insert(module).second) pending.push_back(module);
+WalkOutcome seed_import_time_changes(WalkState& state, std::span<const ImportTimeModule> modules) {
+  std::deque<ImportTimeModule> pending;
+  for (const ImportTimeModule& module : modules) {
+    if (state.import_time_modules.insert(module.name).second) pending.push_back(module);
   }
   if (pending.empty()) return WalkOutcome::completed();
   auto index = walk_import_index(state);
   if (!index) return WalkOutcome::stop(RunAllReason::index_failed, index.error().render());
 
   while (!pending.empty()) {
-    const std::string module = std::move(pending.front());
+    const ImportTimeModule module = std::move(pending.front());
     pending.pop_front();
-    for (const std::size_t file_index : files_importing(**index, module)) {
+    std::vector<std::size_t> importing;
+    for (const std::string& name : import_names(module.name, module.file)) {
+      std::ranges::copy(files_importing(**index, name), std::back_inserter(importing));
+    }
+    std::ranges::sort(importing);
+    const auto repeats = std::ranges::unique(importing);
+    importing.erase(repeats.begin(), repeats.end());
+    for (const std::size_t file_index : importing) {
       const std::filesystem::path& file = state.source_cache.python_files[file_index];
       if (is_test_file(file, state.root())) {
-        record_impacted_test(state, file, std::nullopt, TestKind::test, module);
+        record_impacted_test(state, file, std::nullopt, TestKind::test, module.name);
         continue;
       }
       const std::optional<std::string>& importer = walk_module_name(state, file);
       if (!importer) continue;
-      mark_visited(state, *importer, module);
-      if (state.import_time_modules.insert(*importer).second) pending.push_back(*importer);
+      mark_visited(state, *importer, module.name);
+      if (state.import_time_modules.insert(*importer).second) pending.push_back({*importer, file});
     }
   }
   return WalkOutcome::completed();
 }
 
-WalkOutcome seed_module_change(WalkState& state, std::string_view module) {
-  const std::string modules[] = {std::string(module)};
+WalkOutcome seed_module_change(WalkState& state, std::string_view module, const std::filesystem::path& file) {
+  const ImportTimeModule modules[] = {{std::string(module), file}};
   return seed_import_time_changes(state, modules);
 }
 
@@ -58,7 +85,7 @@ WalkOutcome follow_imports_of_deleted(WalkState& state, const FrontierSymbol& de
                                       std::span<const ReferenceSite> sites) {
   // Only a top-level name can be imported.
   if (deleted.qualname.find('.') != std::string::npos) return WalkOutcome::completed();
-  std::vector<std::string> importers;
+  std::vector<ImportTimeModule> importers;
   for (const ReferenceSite& site : sites) {
     auto scope = enclosing_definition_at(state.source_cache, site.file, site.line);
     if (!scope) return WalkOutcome::stop(RunAllReason::index_failed, scope.error().render());
@@ -70,7 +97,7 @@ WalkOutcome follow_imports_of_deleted(WalkState& state, const FrontierSymbol& de
     const std::optional<std::string>& module = walk_module_name(state, site.file);
     if (!module) continue;
     mark_visited(state, *module, deleted.name);
-    importers.push_back(*module);
+    importers.push_back({*module, site.file});
   }
   return seed_import_time_changes(state, importers);
 }

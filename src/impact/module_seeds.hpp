@@ -2,21 +2,30 @@
 
 #include "impact/walk_state.hpp"
 
+#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
 
 namespace pindrel::impact {
 
+// A module changed at import time and the repository file it is read from.
+struct ImportTimeModule {
+  std::string name;
+  std::filesystem::path file;
+};
+
 // Modules changed at import time, each already entered in `visited`: every module outside
 // test files that imports one of them is changed at import time too, transitively, and is
 // entered as reached through the module it imports; every test file that imports any of
-// them is recorded as a whole file, reached through that module. Each module is scanned
-// once per walk, through an index of the repository's import lines built at the first scan.
-WalkOutcome seed_import_time_changes(WalkState& state, std::span<const std::string> modules);
+// them is recorded as a whole file, reached through that module. A module is also imported
+// by its name behind the directories above its package that hold no `__init__.py`. Each
+// module is scanned once per walk, through an index of the repository's import lines built
+// at the first scan.
+WalkOutcome seed_import_time_changes(WalkState& state, std::span<const ImportTimeModule> modules);
 
 // The same for one module.
-WalkOutcome seed_module_change(WalkState& state, std::string_view module);
+WalkOutcome seed_module_change(WalkState& state, std::string_view module, const std::filesystem::path& file);
 
 // The import lines among the sites of a deleted top-level name's word search: they fail at
 // import now, so a test file holding one is recorded as a whole file, and a module outside

@@ -39,7 +39,7 @@ WalkOutcome enter_seeds(WalkState& state, std::span<const Seed> seeds, std::vect
         break;
       }
       case SeedKind::module: {
-        WalkOutcome outcome = seed_module_change(state, seed.name);
+        WalkOutcome outcome = seed_module_change(state, seed.name, seed.file);
         if (!outcome.is_completed()) return outcome;
         break;
       }

@@ -153,3 +153,43 @@ def test_the_chain_shows_the_importing_modules(pindrel, shop, fake_qlo):
     assert report["impacted_tests"] == [
         {"file": "tests/test_shop.py", "symbol": None, "via": ["pkg.shop"], "origin": "pkg.consts", "kind": "test"}
     ]
+
+
+# Small projects, each with a constant that a module reads at import time, the test that
+# breaks when it changes, and a test that does not import it.
+LAYOUTS = {
+    # ns holds no __init__.py: the module pkg.consts is imported as ns.pkg.consts.
+    "namespace_package": {
+        "ns/pkg/__init__.py": "",
+        "ns/pkg/consts.py": "RATE = 2\n",
+        "ns/pkg/shop.py": "from ns.pkg.consts import RATE\n\nPRICE = 3 * RATE\n",
+        "tests/test_shop.py": "from ns.pkg.shop import PRICE\n\n\ndef test_price():\n    assert PRICE == 6\n",
+    },
+    # The import list opens on the line that names the first module and goes on below.
+    "hanging_import_list": {
+        "pkg/__init__.py": "",
+        "pkg/units.py": "UNIT = 1\n",
+        "pkg/consts.py": "RATE = 2\n",
+        "pkg/shop.py": "from pkg import (units,\n                 consts)\n\nPRICE = 3 * consts.RATE\n",
+        "tests/test_shop.py": "from pkg.shop import PRICE\n\n\ndef test_price():\n    assert PRICE == 6\n",
+    },
+}
+
+
+@pytest.mark.parametrize("files", LAYOUTS.values(), ids=LAYOUTS.keys())
+def test_a_constant_read_at_import_reaches_the_test_through_the_layout(pindrel, repo, fake_qlo, files):
+    other = {"pyproject.toml": PROJECT["pyproject.toml"], "tests/test_other.py": PROJECT["tests/test_other.py"]}
+    for rel, text in {**files, **other}.items():
+        repo.write(rel, text)
+    repo.commit("project")
+    fake_qlo.set({"refs": {"targets": {}}})
+    consts = next(rel for rel in files if rel.endswith("consts.py"))
+    repo.write(consts, "RATE = 3\n")
+
+    r = pindrel("run", "--dry-run", "--format", "json", cwd=repo.path, env=fake_qlo.env)
+    assert (r.status, r.err) == (0, ""), r
+    plan = json.loads(r.out)
+    assert [node["node_id"] for node in plan["node_ids"]] == ["tests/test_shop.py"]
+
+    r = pindrel("run", "--", "-q", cwd=repo.path, env=fake_qlo.env)
+    assert r.status == 1 and "test_shop.py::test_price" in r.out, r

@@ -25,7 +25,7 @@ TEST_F(ModuleScan, RecordsTheTestFilesThatImportTheModule) {
   listed_.push_back("tests/test_gone.py");
   state().visited.insert({"pkg.mod", {"pkg.a:f", "pkg.a:f"}});
 
-  EXPECT_TRUE(seed_module_change(state(), "pkg.mod").is_completed());
+  EXPECT_TRUE(seed_module_change(state(), "pkg.mod", "pkg/mod.py").is_completed());
 
   std::vector<std::string> recorded;
   for (const auto& [key, test] : state().impacted_tests) {
@@ -60,8 +60,22 @@ TEST_F(ModuleScan, ImportersAreFollowedTransitivelyEachOnce) {
   EXPECT_EQ(state().import_time_modules, (std::set<std::string>{"pkg.cart", "pkg.consts", "pkg.shop"}));
   EXPECT_EQ(state().visited.at("pkg.cart").parent, "pkg.shop");
   // A second module reached later is not scanned again, and its tests keep their first record.
-  EXPECT_TRUE(seed_module_change(state(), "pkg.shop").is_completed());
+  EXPECT_TRUE(seed_module_change(state(), "pkg.shop", "pkg/shop.py").is_completed());
   EXPECT_EQ(tests().size(), 3u);
+}
+
+// ns holds no `__init__.py`: pkg is a package inside the namespace package ns, and is
+// imported as ns.pkg, the name its module does not show.
+TEST_F(ModuleScan, ModulesBelowANamespacePackageAreImportedByTheLongerName) {
+  write("ns/pkg/__init__.py", "");
+  write("ns/pkg/consts.py", "RATE = 2\n");
+  write("ns/pkg/shop.py", "from ns.pkg.consts import RATE\n");
+  write("tests/test_shop.py", "from ns.pkg import shop\n");
+  write("tests/test_other.py", "from other.pkg.consts import RATE\n");
+
+  EXPECT_TRUE(seed_module_change(state(), "pkg.consts", "ns/pkg/consts.py").is_completed());
+
+  EXPECT_EQ(tests(), (Lines{"tests/test_shop.py - test pkg.consts <pkg.shop"}));
 }
 
 // An import line of the deleted name fails at import: its test file runs whole, and its
@@ -104,7 +118,7 @@ TEST_F(ModuleScan, ImportLinesDoNotImportADeletedMethod) {
 TEST_F(ModuleScan, UnreadableTestFileStopsTheWalk) {
   std::filesystem::create_directories(root() / "tests/test_dir.py");
   listed_.push_back("tests/test_dir.py");
-  const WalkOutcome outcome = seed_module_change(state(), "pkg.mod");
+  const WalkOutcome outcome = seed_module_change(state(), "pkg.mod", "pkg/mod.py");
   EXPECT_EQ(outcome.stopped, RunAllReason::index_failed);
   EXPECT_EQ(outcome.message,
             "could not read " + (root() / "tests/test_dir.py").string() + ": Is a directory (os error 21)");
