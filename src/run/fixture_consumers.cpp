@@ -14,9 +14,11 @@ namespace {
 // then the conftest.py of each directory above.
 template <class Known>
 auto chain_entries(Known& known, std::string_view start) {
+  const std::vector<std::string> candidates = conftest_candidates(start);
   std::vector<decltype(known.begin())> entries;
+  entries.reserve(candidates.size() + 1);
   if (const auto own = known.find(start); own != known.end()) entries.push_back(own);
-  for (const std::string& candidate : conftest_candidates(start)) {
+  for (const std::string& candidate : candidates) {
     if (compare_path_components(candidate, start) == 0) continue;
     if (const auto entry = known.find(candidate); entry != known.end()) entries.push_back(entry);
   }
@@ -26,6 +28,7 @@ auto chain_entries(Known& known, std::string_view start) {
 template <class Entries>
 std::vector<const TestModuleIndex*> indexes_of(const Entries& entries) {
   std::vector<const TestModuleIndex*> chain;
+  chain.reserve(entries.size());
   for (const auto& entry : entries) chain.push_back(&entry->second);
   return chain;
 }

@@ -4,6 +4,7 @@
 #include "run/fixture_consumers.hpp"
 #include "util/utf8.hpp"
 
+#include <algorithm>
 #include <unordered_set>
 #include <utility>
 
@@ -69,15 +70,23 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
 
   // A file selected wholesale already runs every node inside it.
   std::unordered_set<std::string_view> whole_files;
-  for (const auto& [node_id, selected] : builder.node_ids) {
+  for (const auto& [node_id, chain] : builder.node_ids) {
     if (node_id.find("::") == std::string::npos) whole_files.insert(node_id);
   }
-  for (auto& [node_id, selected] : builder.node_ids) {
+  selection.node_ids.reserve(builder.node_ids.size());
+  for (auto at = builder.node_ids.begin(); at != builder.node_ids.end();) {
+    const std::string& node_id = at->first;
     const auto separator = node_id.find("::");
-    if (separator != std::string::npos && whole_files.contains(std::string_view(node_id).substr(0, separator))) {
+    if (separator == std::string::npos) {
+      // Copied, not moved: whole_files views this key.
+      selection.node_ids.push_back({node_id, std::move(at->second.via), std::move(at->second.origin)});
+      ++at;
+    } else if (whole_files.contains(std::string_view(node_id).substr(0, separator))) {
       builder.dropped.push_back({node_id, DropReason::superseded});
+      ++at;
     } else {
-      selection.node_ids.push_back(std::move(selected));
+      auto node = builder.node_ids.extract(at++);
+      selection.node_ids.push_back({std::move(node.key()), std::move(node.mapped().via), std::move(node.mapped().origin)});
     }
   }
 
@@ -119,7 +128,7 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
 void insert_node_id(SelectionBuilder& builder, const std::string& node_id, const ReferenceChain& chain) {
   const auto at = builder.node_ids.lower_bound(node_id);
   if (at != builder.node_ids.end() && at->first == node_id) return;
-  builder.node_ids.emplace_hint(at, node_id, SelectedNodeId{node_id, chain.via, chain.origin});
+  builder.node_ids.emplace_hint(at, node_id, chain);
 }
 
 void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry) {
@@ -139,16 +148,16 @@ ReferenceChain extend_via_chain(const ReferenceChain& chain, const std::string& 
 }
 
 std::string qualname_to_node_id(std::string_view file, std::string_view qualname) {
-  std::string node_id(file);
-  node_id += "::";
-  for (const char c : qualname) {
-    if (c == '.') {
-      node_id += "::";
-    } else {
-      node_id += c;
-    }
+  std::string node_id;
+  node_id.reserve(file.size() + 2 + qualname.size() + std::ranges::count(qualname, '.'));
+  node_id += file;
+  for (std::size_t start = 0;;) {
+    node_id += "::";
+    const std::size_t dot = qualname.find('.', start);
+    node_id += qualname.substr(start, dot - start);
+    if (dot == std::string_view::npos) return node_id;
+    start = dot + 1;
   }
-  return node_id;
 }
 
 }  // namespace pindrel::run

@@ -3,7 +3,6 @@
 #include "modpath.hpp"
 
 #include <algorithm>
-#include <unordered_map>
 #include <unordered_set>
 
 namespace pindrel::run {
@@ -158,19 +157,27 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
   const std::vector<Definition>& definitions = outline->definitions;
 
   std::unordered_set<std::string_view> constructed;
-  std::unordered_map<std::string_view, const Definition*> first_by_qualname;
+  // By qualified name, each name's first definition leading its run of equals.
+  std::vector<std::pair<std::string_view, const Definition*>> by_qualname;
+  by_qualname.reserve(definitions.size());
   for (const Definition& definition : definitions) {
     const std::string_view qualname = definition.qualname;
     if (qualname.size() >= 9 && qualname.ends_with(".__init__")) {
       constructed.insert(qualname.substr(0, qualname.size() - 9));
     }
-    first_by_qualname.try_emplace(qualname, &definition);
+    by_qualname.emplace_back(qualname, &definition);
   }
+  std::ranges::stable_sort(by_qualname, {}, &std::pair<std::string_view, const Definition*>::first);
+  const auto first_defined_as = [&by_qualname](std::string_view qualname) -> const Definition* {
+    const auto found = std::ranges::lower_bound(by_qualname, qualname, {}, &std::pair<std::string_view, const Definition*>::first);
+    return found != by_qualname.end() && found->first == qualname ? found->second : nullptr;
+  };
   for (const Definition& definition : definitions) {
     index.tests.insert_or_assign(definition.qualname, collected_as_test(definition, constructed));
   }
 
   const std::filesystem::path file = entry->first;
+  index.consumers.reserve(definitions.size());
   for (const Definition& definition : definitions) {
     const auto fixture_decorator = std::ranges::find_if(definition.decorators, is_fixture_decorator);
     if (fixture_decorator != definition.decorators.end()) {
@@ -182,21 +189,22 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
     if (definition.kind == DefinitionKind::class_) continue;
     if (resolve_test_qualname(index.tests, definition.qualname).kind != QualnameMatch::Kind::whole) continue;
 
-    TestConsumer consumer{file, definition.qualname, {}, false};
-    consumer.fixture_names.insert(definition.parameter_names.begin(), definition.parameter_names.end());
+    TestConsumer consumer{definition.qualname, definition.parameter_names, false};
     const auto add_marks = [&consumer](const Definition& marked) {
       UsefixturesNames marks = usefixtures_marks(marked.decorators);
-      consumer.fixture_names.insert(marks.names.begin(), marks.names.end());
+      consumer.fixture_names.insert(consumer.fixture_names.end(), std::make_move_iterator(marks.names.begin()),
+                                    std::make_move_iterator(marks.names.end()));
       consumer.unreadable_marks = consumer.unreadable_marks || marks.unreadable;
     };
     add_marks(definition);
     std::string_view enclosing = definition.qualname;
     for (auto dot = enclosing.rfind('.'); dot != std::string_view::npos; dot = enclosing.rfind('.')) {
       enclosing = enclosing.substr(0, dot);
-      if (const auto found = first_by_qualname.find(enclosing); found != first_by_qualname.end()) {
-        add_marks(*found->second);
-      }
+      if (const Definition* found = first_defined_as(enclosing)) add_marks(*found);
     }
+    std::ranges::sort(consumer.fixture_names);
+    const auto repeats = std::ranges::unique(consumer.fixture_names);
+    consumer.fixture_names.erase(repeats.begin(), repeats.end());
     index.consumers.push_back(std::move(consumer));
   }
   entry->second = std::move(index);
@@ -237,10 +245,13 @@ UsefixturesNames usefixtures_marks(std::span<const pysource::Decorator> decorato
 
 std::vector<std::string> conftest_candidates(std::string_view file) {
   std::vector<std::string> candidates;
+  candidates.reserve(static_cast<std::size_t>(std::ranges::count(file, '/')) + 1);
   for (std::string_view dir = parent_of(file);; dir = parent_of(dir)) {
-    std::string candidate(dir);
+    std::string& candidate = candidates.emplace_back();
+    candidate.reserve(dir.size() + 12);
+    candidate += dir;
     if (!dir.empty() && !dir.ends_with('/')) candidate += '/';
-    candidates.push_back(candidate + "conftest.py");
+    candidate += "conftest.py";
     if (dir.empty() || dir == "/") break;
   }
   return candidates;

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,12 +30,12 @@ struct FixtureDefinition {
   friend bool operator==(const FixtureDefinition&, const FixtureDefinition&) = default;
 };
 
-// One collected test and the fixture names it asks for.
+// One collected test of its index's file and the fixture names it asks for.
 struct TestConsumer {
-  std::filesystem::path file;
   std::string qualname;
-  std::set<std::string> fixture_names;  // parameters and usefixtures marks on it and its enclosing classes
-  bool unreadable_marks = false;        // a usefixtures mark whose arguments cannot be read
+  // Parameters and usefixtures marks on it and its enclosing classes, sorted, each once.
+  std::vector<std::string> fixture_names;
+  bool unreadable_marks = false;  // a usefixtures mark whose arguments cannot be read
   friend bool operator==(const TestConsumer&, const TestConsumer&) = default;
 };
 
