@@ -86,7 +86,8 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
       ++at;
     } else {
       auto node = builder.node_ids.extract(at++);
-      selection.node_ids.push_back({std::move(node.key()), std::move(node.mapped().via), std::move(node.mapped().origin)});
+      selection.node_ids.push_back(
+          {std::move(node.key()), std::move(node.mapped().via), std::move(node.mapped().origin)});
     }
   }
 

@@ -3,6 +3,8 @@
 #include "modpath.hpp"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <unordered_set>
 
 namespace pindrel::run {
@@ -89,6 +91,22 @@ bool is_under(std::string_view dir, std::string_view path) {
   }
 }
 
+// The length of the longest common prefix of `a` and `b`, compared a word at a time: keys of
+// one repository share long leading directories.
+std::size_t common_prefix(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + sizeof(std::uint64_t) <= n; i += sizeof(std::uint64_t)) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, a.data() + i, sizeof x);
+    std::memcpy(&y, b.data() + i, sizeof y);
+    if (x != y) break;
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
 // `path` less its last component; a root stays itself.
 std::string_view parent_of(std::string_view path) {
   std::size_t end = path.rfind('/');
@@ -102,7 +120,9 @@ std::string_view parent_of(std::string_view path) {
 int compare_path_components(std::string_view a, std::string_view b) {
   // Paths are mostly spelt with single separators: up to the first differing byte both
   // hold the same components, and only a separator there needs the component walk.
-  const auto [x, y] = std::ranges::mismatch(a, b);
+  const std::size_t same = common_prefix(a, b);
+  const auto x = a.begin() + static_cast<std::ptrdiff_t>(same);
+  const auto y = b.begin() + static_cast<std::ptrdiff_t>(same);
   const bool a_ends = x == a.end() || *x == '/';
   const bool b_ends = y == b.end() || *y == '/';
   if (!a_ends && !b_ends) return static_cast<unsigned char>(*x) < static_cast<unsigned char>(*y) ? -1 : 1;
@@ -158,7 +178,8 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
 
   std::unordered_set<std::string_view> constructed;
   // By qualified name, each name's first definition leading its run of equals.
-  std::vector<std::pair<std::string_view, const Definition*>> by_qualname;
+  using Named = std::pair<std::string_view, const Definition*>;
+  std::vector<Named> by_qualname;
   by_qualname.reserve(definitions.size());
   for (const Definition& definition : definitions) {
     const std::string_view qualname = definition.qualname;
@@ -167,9 +188,9 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
     }
     by_qualname.emplace_back(qualname, &definition);
   }
-  std::ranges::stable_sort(by_qualname, {}, &std::pair<std::string_view, const Definition*>::first);
+  std::ranges::stable_sort(by_qualname, {}, &Named::first);
   const auto first_defined_as = [&by_qualname](std::string_view qualname) -> const Definition* {
-    const auto found = std::ranges::lower_bound(by_qualname, qualname, {}, &std::pair<std::string_view, const Definition*>::first);
+    const auto found = std::ranges::lower_bound(by_qualname, qualname, {}, &Named::first);
     return found != by_qualname.end() && found->first == qualname ? found->second : nullptr;
   };
   for (const Definition& definition : definitions) {
