@@ -109,6 +109,7 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
   const std::vector<std::filesystem::path> scope = fixture_scope_files(builder.known, fixture.file);
   // Every index a scope file's lookups read is built before the first lookup.
   std::vector<std::vector<const TestModuleIndex*>> chains;
+  chains.reserve(scope.size());
   for (const auto& file : scope) {
     const auto entries = chain_entries(builder.known, file.native());
     assert(!entries.empty() && entries.front()->first == file.native());  // scope files are known
