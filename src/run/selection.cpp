@@ -64,30 +64,29 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
     return selection;
   }
 
-  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}};
+  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}, {}};
   for (const impact::ImpactedTest& test : report.impacted_tests) select_impacted_test(builder, test);
   for (const std::string& path : report.test_files_changed) select_test_file(builder, path, {});
 
   // A file selected wholesale already runs every node inside it.
   std::unordered_set<std::string_view> whole_files;
-  for (const auto& [node_id, chain] : builder.node_ids) {
+  for (const auto& [node_id, chain_index] : builder.node_ids) {
     if (node_id.find("::") == std::string::npos) whole_files.insert(node_id);
   }
   selection.node_ids.reserve(builder.node_ids.size());
   for (auto at = builder.node_ids.begin(); at != builder.node_ids.end();) {
     const std::string& node_id = at->first;
+    const ReferenceChain& chain = builder.chains[at->second];
     const auto separator = node_id.find("::");
     if (separator == std::string::npos) {
       // Copied, not moved: whole_files views this key.
-      selection.node_ids.push_back({node_id, std::move(at->second.via), std::move(at->second.origin)});
+      selection.node_ids.push_back({node_id, chain.via, chain.origin});
       ++at;
     } else if (whole_files.contains(std::string_view(node_id).substr(0, separator))) {
       builder.dropped.push_back({node_id, DropReason::superseded});
       ++at;
     } else {
-      auto node = builder.node_ids.extract(at++);
-      selection.node_ids.push_back(
-          {std::move(node.key()), std::move(node.mapped().via), std::move(node.mapped().origin)});
+      selection.node_ids.push_back({std::move(builder.node_ids.extract(at++).key()), chain.via, chain.origin});
     }
   }
 
@@ -129,7 +128,9 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
 void insert_node_id(SelectionBuilder& builder, const std::string& node_id, const ReferenceChain& chain) {
   const auto at = builder.node_ids.lower_bound(node_id);
   if (at != builder.node_ids.end() && at->first == node_id) return;
-  builder.node_ids.emplace_hint(at, node_id, chain);
+  // The nodes of one expansion share its chain: it is kept once until the node ids are made.
+  if (builder.chains.empty() || builder.chains.back() != chain) builder.chains.push_back(chain);
+  builder.node_ids.emplace_hint(at, node_id, builder.chains.size() - 1);
 }
 
 void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry) {
