@@ -69,7 +69,7 @@ WalkOutcome reach_through_support_files(WalkState& state) {
     for (const auto& [file, through] : reached) {
       for (const std::string& name : support_module_names(state.root(), file)) {
         if (!mark_visited(state, name, through)) continue;
-        WalkOutcome outcome = seed_module_change(state, name);
+        WalkOutcome outcome = seed_module_change(state, name, file);
         if (!outcome.is_completed()) return outcome;
       }
     }

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cassert>
-#include <map>
-#include <set>
+#include <string_view>
+#include <utility>
 
 namespace pindrel::run {
 namespace {
@@ -14,9 +14,11 @@ namespace {
 // then the conftest.py of each directory above.
 template <class Known>
 auto chain_entries(Known& known, std::string_view start) {
+  const std::vector<std::string> candidates = conftest_candidates(start);
   std::vector<decltype(known.begin())> entries;
+  entries.reserve(candidates.size() + 1);
   if (const auto own = known.find(start); own != known.end()) entries.push_back(own);
-  for (const std::string& candidate : conftest_candidates(start)) {
+  for (const std::string& candidate : candidates) {
     if (compare_path_components(candidate, start) == 0) continue;
     if (const auto entry = known.find(candidate); entry != known.end()) entries.push_back(entry);
   }
@@ -26,6 +28,7 @@ auto chain_entries(Known& known, std::string_view start) {
 template <class Entries>
 std::vector<const TestModuleIndex*> indexes_of(const Entries& entries) {
   std::vector<const TestModuleIndex*> chain;
+  chain.reserve(entries.size());
   for (const auto& entry : entries) chain.push_back(&entry->second);
   return chain;
 }
@@ -57,26 +60,35 @@ bool resolves_to(const std::vector<const TestModuleIndex*>& chain, const Fixture
   return false;
 }
 
-using VisibleFixtures = std::map<std::string_view, const FixtureDefinition*>;
+// Name and nearest definition of each fixture a test sees, sorted by name. Sorted vectors,
+// not trees: the sets are small and built again for every file in scope.
+using VisibleFixtures = std::vector<std::pair<std::string_view, const FixtureDefinition*>>;
+using NameSet = std::vector<std::string_view>;
 
-// The fixtures a test sees through `chain`, by name, the nearest definition of each.
+bool contains(const NameSet& names, std::string_view name) { return std::ranges::binary_search(names, name); }
+
+// The fixtures a test sees through `chain`.
 VisibleFixtures visible_fixtures(const std::vector<const TestModuleIndex*>& chain) {
   VisibleFixtures visible;
   for (const TestModuleIndex* index : chain) {
-    for (const auto& [name, fixture] : index->fixtures) visible.try_emplace(name, &fixture);
+    for (const auto& [name, fixture] : index->fixtures) visible.emplace_back(name, &fixture);
   }
+  // Stable, so the nearest definition of a name leads its run and is the one kept.
+  std::ranges::stable_sort(visible, {}, &VisibleFixtures::value_type::first);
+  const auto repeats = std::ranges::unique(visible, {}, &VisibleFixtures::value_type::first);
+  visible.erase(repeats.begin(), repeats.end());
   return visible;
 }
 
 // The names whose fixtures depend on the changed one, itself included.
-std::set<std::string_view> consumed_names(const VisibleFixtures& visible, std::string_view changed) {
-  std::set<std::string_view> consumed = {changed};
-  const auto asks = [&consumed](const std::string& parameter) { return consumed.contains(parameter); };
+NameSet consumed_names(const VisibleFixtures& visible, std::string_view changed) {
+  NameSet consumed = {changed};
+  const auto asks = [&consumed](std::string_view parameter) { return contains(consumed, parameter); };
   for (bool added = true; added;) {
     added = false;
     for (const auto& [name, fixture] : visible) {
-      if (!consumed.contains(name) && std::ranges::any_of(fixture->parameter_names, asks)) {
-        consumed.insert(name);
+      if (!contains(consumed, name) && std::ranges::any_of(fixture->parameter_names, asks)) {
+        consumed.insert(std::ranges::lower_bound(consumed, name), name);
         added = true;
       }
     }
@@ -119,6 +131,7 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
   // Every index a scope file's lookups read is built before the first lookup.
   const std::vector<const TestModuleIndex*> plugins = plugin_chain(builder, fixture.file);
   std::vector<std::vector<const TestModuleIndex*>> chains;
+  chains.reserve(scope.size());
   for (const auto& file : scope) {
     const auto entries = chain_entries(builder.known, file.native());
     assert(!entries.empty() && entries.front()->first == file.native());  // scope files are known
@@ -139,13 +152,13 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
     if (!resolves_to(fixtures, fixture)) continue;
 
     const VisibleFixtures visible = visible_fixtures(fixtures);
-    const std::set<std::string_view> consumed = consumed_names(visible, fixture.name);
+    const NameSet consumed = consumed_names(visible, fixture.name);
     // An autouse fixture that depends on the changed one runs before every test in scope,
     // so every test there sees the change, whether or not it names a fixture.
     const bool every_test = fixture.autouse || std::ranges::any_of(visible, [&consumed](const auto& named) {
-                              return named.second->autouse && consumed.contains(named.first);
+                              return named.second->autouse && contains(consumed, named.first);
                             });
-    const auto asks = [&consumed](const std::string& name) { return consumed.contains(name); };
+    const auto asks = [&consumed](std::string_view name) { return contains(consumed, name); };
     const std::string file_text = display_path(file);
     for (const TestConsumer& consumer : fixtures.front()->consumers) {
       if (every_test || consumer.unreadable_marks || std::ranges::any_of(consumer.fixture_names, asks)) {

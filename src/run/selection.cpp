@@ -83,7 +83,7 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
     return selection;
   }
 
-  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}, settings.pytest};
+  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}, {}, settings.pytest};
   for (const impact::ImpactedTest& test : report.impacted_tests) select_impacted_test(builder, test);
   for (const std::string& path : report.test_files_changed) select_test_file(builder, path, {});
   if (settings.doctest_modules) {
@@ -95,18 +95,21 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
   // pytest collects a node again under every selected ancestor (its file, a class around it), so
   // the ancestor alone runs it once.
   std::unordered_set<std::string_view> selected_ids;
-  for (const auto& [node_id, selected] : builder.node_ids) selected_ids.insert(node_id);
+  for (const auto& [node_id, chain_index] : builder.node_ids) selected_ids.insert(node_id);
   auto has_selected_ancestor = [&](std::string_view node_id) {
     for (auto at = node_id.find("::"); at != std::string_view::npos; at = node_id.find("::", at + 2)) {
       if (selected_ids.contains(node_id.substr(0, at))) return true;
     }
     return false;
   };
-  for (auto& [node_id, selected] : builder.node_ids) {
+  selection.node_ids.reserve(builder.node_ids.size());
+  for (const auto& [node_id, chain_index] : builder.node_ids) {
     if (has_selected_ancestor(node_id)) {
       builder.dropped.push_back({node_id, DropReason::superseded});
     } else {
-      selection.node_ids.push_back(std::move(selected));
+      // Copied, not moved: selected_ids views every key.
+      const ReferenceChain& chain = builder.chains[chain_index];
+      selection.node_ids.push_back({node_id, chain.via, chain.origin});
     }
   }
 
@@ -166,7 +169,9 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
 void insert_node_id(SelectionBuilder& builder, const std::string& node_id, const ReferenceChain& chain) {
   const auto at = builder.node_ids.lower_bound(node_id);
   if (at != builder.node_ids.end() && at->first == node_id) return;
-  builder.node_ids.emplace_hint(at, node_id, SelectedNodeId{node_id, chain.via, chain.origin});
+  // The nodes of one expansion share its chain: it is kept once until the node ids are made.
+  if (builder.chains.empty() || builder.chains.back() != chain) builder.chains.push_back(chain);
+  builder.node_ids.emplace_hint(at, node_id, builder.chains.size() - 1);
 }
 
 void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry) {
@@ -186,16 +191,16 @@ ReferenceChain extend_via_chain(const ReferenceChain& chain, const std::string& 
 }
 
 std::string qualname_to_node_id(std::string_view file, std::string_view qualname) {
-  std::string node_id(file);
-  node_id += "::";
-  for (const char c : qualname) {
-    if (c == '.') {
-      node_id += "::";
-    } else {
-      node_id += c;
-    }
+  std::string node_id;
+  node_id.reserve(file.size() + 2 + qualname.size() + std::ranges::count(qualname, '.'));
+  node_id += file;
+  for (std::size_t start = 0;;) {
+    node_id += "::";
+    const std::size_t dot = qualname.find('.', start);
+    node_id += qualname.substr(start, dot - start);
+    if (dot == std::string_view::npos) return node_id;
+    start = dot + 1;
   }
-  return node_id;
 }
 
 }  // namespace pindrel::run

@@ -138,7 +138,8 @@ inline std::string_view drop_reason_word(DropReason r) { return drop_reason_name
 struct SelectionBuilder {
   impact::SourceCache& cache;
   KnownTestFiles known;
-  std::map<std::string, SelectedNodeId> node_ids;  // byte order of the key; the first chain stays
+  std::map<std::string, std::size_t> node_ids;  // byte order; the index in `chains` of the first chain
+  std::vector<ReferenceChain> chains;           // each in the order first used
   std::vector<Expansion> expanded;
   std::vector<DroppedEntry> dropped;
   const PytestSettings& pytest;

@@ -3,7 +3,8 @@
 #include "modpath.hpp"
 
 #include <algorithm>
-#include <unordered_map>
+#include <cstdint>
+#include <cstring>
 #include <unordered_set>
 
 namespace pindrel::run {
@@ -103,6 +104,22 @@ bool is_under(std::string_view dir, std::string_view path) {
   }
 }
 
+// The length of the longest common prefix of `a` and `b`, compared a word at a time: keys of
+// one repository share long leading directories.
+std::size_t common_prefix(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + sizeof(std::uint64_t) <= n; i += sizeof(std::uint64_t)) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, a.data() + i, sizeof x);
+    std::memcpy(&y, b.data() + i, sizeof y);
+    if (x != y) break;
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
 // `path` less its last component; a root stays itself.
 std::string_view parent_of(std::string_view path) {
   std::size_t end = path.rfind('/');
@@ -116,7 +133,9 @@ std::string_view parent_of(std::string_view path) {
 int compare_path_components(std::string_view a, std::string_view b) {
   // Paths are mostly spelt with single separators: up to the first differing byte both
   // hold the same components, and only a separator there needs the component walk.
-  const auto [x, y] = std::ranges::mismatch(a, b);
+  const std::size_t same = common_prefix(a, b);
+  const auto x = a.begin() + static_cast<std::ptrdiff_t>(same);
+  const auto y = b.begin() + static_cast<std::ptrdiff_t>(same);
   const bool a_ends = x == a.end() || *x == '/';
   const bool b_ends = y == b.end() || *y == '/';
   if (!a_ends && !b_ends) return static_cast<unsigned char>(*x) < static_cast<unsigned char>(*y) ? -1 : 1;
@@ -167,27 +186,29 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
   const std::vector<Definition>& definitions = outline->definitions;
 
   std::unordered_set<std::string_view> constructed;
-  std::unordered_map<std::string_view, const Definition*> first_by_qualname;
+  // By qualified name, each name's first definition leading its run of equals.
+  using Named = std::pair<std::string_view, const Definition*>;
+  std::vector<Named> by_qualname;
+  by_qualname.reserve(definitions.size());
   for (const Definition& definition : definitions) {
     const std::string_view qualname = definition.qualname;
     if (qualname.size() >= 9 && qualname.ends_with(".__init__")) {
       constructed.insert(qualname.substr(0, qualname.size() - 9));
     }
-    first_by_qualname.try_emplace(qualname, &definition);
+    by_qualname.emplace_back(qualname, &definition);
   }
+  std::ranges::stable_sort(by_qualname, {}, &Named::first);
+  const auto first_defined_as = [&by_qualname](std::string_view qualname) -> const Definition* {
+    const auto found = std::ranges::lower_bound(by_qualname, qualname, {}, &Named::first);
+    return found != by_qualname.end() && found->first == qualname ? found->second : nullptr;
+  };
   for (const Definition& definition : definitions) {
     index.tests.insert_or_assign(definition.qualname, collected_as_test(definition, constructed, settings));
   }
   const auto marked = pytestmark_fixtures(*outline);
-  const auto add_names = [](TestConsumer& consumer, const UsefixturesNames& marks) {
-    consumer.fixture_names.insert(marks.names.begin(), marks.names.end());
-    consumer.unreadable_marks = consumer.unreadable_marks || marks.unreadable;
-  };
-  const auto add_pytestmark = [&](TestConsumer& consumer, std::string_view scope) {
-    if (const auto found = marked.find(scope); found != marked.end()) add_names(consumer, found->second);
-  };
 
   const std::filesystem::path file = entry->first;
+  index.consumers.reserve(definitions.size());
   for (const Definition& definition : definitions) {
     const auto fixture_decorator = std::ranges::find_if(definition.decorators, is_fixture_decorator);
     if (fixture_decorator != definition.decorators.end()) {
@@ -199,19 +220,27 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
     if (definition.kind == DefinitionKind::class_) continue;
     if (resolve_test_qualname(index.tests, definition.qualname).kind != QualnameMatch::Kind::whole) continue;
 
-    TestConsumer consumer{file, definition.qualname, {}, false};
-    consumer.fixture_names.insert(definition.parameter_names.begin(), definition.parameter_names.end());
-    consumer.fixture_names.insert(settings.usefixtures.begin(), settings.usefixtures.end());
-    add_names(consumer, usefixtures_marks(definition.decorators));
+    TestConsumer consumer{definition.qualname, definition.parameter_names, false};
+    const auto add_names = [&consumer](const UsefixturesNames& marks) {
+      consumer.fixture_names.insert(consumer.fixture_names.end(), marks.names.begin(), marks.names.end());
+      consumer.unreadable_marks = consumer.unreadable_marks || marks.unreadable;
+    };
+    const auto add_pytestmark = [&](std::string_view scope) {
+      if (const auto found = marked.find(scope); found != marked.end()) add_names(found->second);
+    };
+    consumer.fixture_names.insert(consumer.fixture_names.end(), settings.usefixtures.begin(),
+                                  settings.usefixtures.end());
+    add_names(usefixtures_marks(definition.decorators));
     std::string_view enclosing = definition.qualname;
     for (auto dot = enclosing.rfind('.'); dot != std::string_view::npos; dot = enclosing.rfind('.')) {
       enclosing = enclosing.substr(0, dot);
-      if (const auto found = first_by_qualname.find(enclosing); found != first_by_qualname.end()) {
-        add_names(consumer, usefixtures_marks(found->second->decorators));
-      }
-      add_pytestmark(consumer, enclosing);
+      if (const Definition* found = first_defined_as(enclosing)) add_names(usefixtures_marks(found->decorators));
+      add_pytestmark(enclosing);
     }
-    add_pytestmark(consumer, "");
+    add_pytestmark("");
+    std::ranges::sort(consumer.fixture_names);
+    const auto repeats = std::ranges::unique(consumer.fixture_names);
+    consumer.fixture_names.erase(repeats.begin(), repeats.end());
     index.consumers.push_back(std::move(consumer));
   }
   entry->second = std::move(index);
@@ -252,10 +281,13 @@ UsefixturesNames usefixtures_marks(std::span<const pysource::Decorator> decorato
 
 std::vector<std::string> conftest_candidates(std::string_view file) {
   std::vector<std::string> candidates;
+  candidates.reserve(static_cast<std::size_t>(std::ranges::count(file, '/')) + 1);
   for (std::string_view dir = parent_of(file);; dir = parent_of(dir)) {
-    std::string candidate(dir);
+    std::string& candidate = candidates.emplace_back();
+    candidate.reserve(dir.size() + 12);
+    candidate += dir;
     if (!dir.empty() && !dir.ends_with('/')) candidate += '/';
-    candidates.push_back(candidate + "conftest.py");
+    candidate += "conftest.py";
     if (dir.empty() || dir == "/") break;
   }
   return candidates;

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,13 +32,12 @@ struct FixtureDefinition {
   friend bool operator==(const FixtureDefinition&, const FixtureDefinition&) = default;
 };
 
-// One collected test and the fixture names it asks for.
+// One collected test of its index's file and the fixture names it asks for.
 struct TestConsumer {
-  std::filesystem::path file;
   std::string qualname;
   // Parameters, and usefixtures marks on it, its enclosing classes and their pytestmark, the
-  // module's pytestmark and the configuration's usefixtures.
-  std::set<std::string> fixture_names;
+  // module's pytestmark and the configuration's usefixtures; sorted, each once.
+  std::vector<std::string> fixture_names;
   bool unreadable_marks = false;  // one of those marks cannot be read
   friend bool operator==(const TestConsumer&, const TestConsumer&) = default;
 };

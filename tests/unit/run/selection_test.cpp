@@ -289,6 +289,10 @@ TEST(CollectibleTestFile, FileNameRule) {
 
 TEST(NodeIdText, QualifiedNamesBecomeNodeSteps) {
   EXPECT_EQ(qualname_to_node_id("tests/test_a.py", "TestA.test_b"), "tests/test_a.py::TestA::test_b");
+  EXPECT_EQ(qualname_to_node_id("t.py", "test_a"), "t.py::test_a");
+  // Every dot is a step, empty parts included.
+  EXPECT_EQ(qualname_to_node_id("t.py", ".A..b."), "t.py::::A::::b::");
+  EXPECT_EQ(qualname_to_node_id("t.py", ""), "t.py::");
   EXPECT_EQ(extend_via_chain({{"b", "c"}, "o"}, "a"), (ReferenceChain{{"a", "b", "c"}, "o"}));
 }
 

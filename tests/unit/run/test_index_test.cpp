@@ -260,8 +260,19 @@ TEST(KnownTestFiles, PathsCompareComponentByComponent) {
     int order;
   };
   const Case cases[] = {
-      {"a/b.py", "a-b.py", -1}, {"a", "a/b", -1},     {"a//b/", "a/b", 0}, {"tests/x", "tests/x", 0},
-      {"/a", "a", -1},          {"a/\xff", "a/b", 1}, {"", "a", -1},       {"b", "a/c", 1},
+      {"a/b.py", "a-b.py", -1},
+      {"a", "a/b", -1},
+      {"a//b/", "a/b", 0},
+      {"tests/x", "tests/x", 0},
+      {"/a", "a", -1},
+      {"a/\xff", "a/b", 1},
+      {"", "a", -1},
+      {"b", "a/c", 1},
+      // Long shared leads, differing within or after a word of bytes.
+      {"tests/area_12/test_b.py", "tests/area_12/test_a.py", 1},
+      {"tests/area_1/x.py", "tests/area_12/x.py", -1},
+      {"tests/unit_12345/a.py", "tests/unit_12345-a.py", -1},
+      {"tests/unit_12345//a.py", "tests/unit_12345/a.py", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.a) + " vs " + std::string(c.b));
