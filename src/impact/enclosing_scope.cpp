@@ -16,7 +16,9 @@ Result<EnclosingScope> enclosing_definition_at(SourceCache& cache, const std::fi
   if (outline == nullptr) return UnknownScope{};
 
   if (const pysource::Definition* definition = pysource::enclosing_definition(*outline, line)) {
-    return InDefinition{definition->qualname, decorator_names(*definition), definition->line, definition->column};
+    const bool at_import = definition->kind == pysource::DefinitionKind::class_ || line <= definition->header_end_line;
+    return InDefinition{definition->qualname, decorator_names(*definition), definition->line, definition->column,
+                        at_import};
   }
   const bool in_import = std::ranges::any_of(outline->import_ranges, [&](const pysource::LineRange& range) {
     return range.start_line <= line && line <= range.end_line;

@@ -21,6 +21,9 @@ struct InDefinition {
   std::vector<std::string> decorator_names;
   std::uint32_t line = 0;  // position of the definition's name
   std::uint32_t column = 0;
+  // The line runs when the module is imported: a decorator, a signature, a base, or a class
+  // body's own statement.
+  bool at_import = false;
   friend bool operator==(const InDefinition&, const InDefinition&) = default;
 };
 struct ModuleLevelScope {

@@ -83,7 +83,10 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
     }
     queue(state, std::move(name), definition->qualname, site.file, definition->line, definition->column, symbol.name,
           next);
-    return WalkOutcome::completed();
+    if (!definition->at_import) return WalkOutcome::completed();
+    // Used where the module runs it at import time, as a module-level statement would.
+    mark_visited(state, *module, symbol.name);
+    return seed_module_change(state, *module, site.file);
   }
   if (std::holds_alternative<ImportScope>(scope)) {
     auto followed = follow_import_alias(state, symbol, imported, site, next);

@@ -193,3 +193,56 @@ def test_a_constant_read_at_import_reaches_the_test_through_the_layout(pindrel, 
 
     r = pindrel("run", "--", "-q", cwd=repo.path, env=fake_qlo.env)
     assert r.status == 1 and "test_shop.py::test_price" in r.out, r
+
+
+# compute_rate is named at 1:5. pkg/config.py calls it in a class body (5:12) and pkg/fees.py
+# in a default value (4:22): both run it when the module is imported.
+AT_IMPORT = {
+    "pyproject.toml": PROJECT["pyproject.toml"],
+    "pkg/__init__.py": "",
+    "pkg/rates.py": "def compute_rate():\n    return 2\n",
+    "pkg/config.py": src(
+        """
+        from pkg.rates import compute_rate
+
+
+        class Config:
+            rate = compute_rate()
+
+
+        def other():
+            return 1
+        """
+    ),
+    "pkg/fees.py": src(
+        """
+        from pkg.rates import compute_rate
+
+
+        def fee(amount, rate=compute_rate()):
+            return amount * rate
+        """
+    ),
+    "tests/test_config.py": "from pkg.config import other\n\n\ndef test_other():\n    assert other() == 1\n",
+    "tests/test_fees.py": "from pkg.fees import fee\n\n\ndef test_fee():\n    assert fee(1, 2) == 2\n",
+    "tests/test_other.py": PROJECT["tests/test_other.py"],
+}
+
+
+def test_a_symbol_run_by_a_class_body_or_a_default_breaks_the_importers(pindrel, repo, fake_qlo):
+    for rel, text in AT_IMPORT.items():
+        repo.write(rel, text)
+    repo.commit("project")
+    sites = [("pkg/config.py", 1, 22), ("pkg/config.py", 5, 12), ("pkg/fees.py", 1, 22), ("pkg/fees.py", 4, 22)]
+    references = [{"file": f, "line": line, "column": column, "context": ""} for f, line, column in sites]
+    answer = {"symbol": "pkg.rates:compute_rate", "reference_count": len(references), "references": references}
+    fake_qlo.set({"refs": {"targets": {"pkg/rates.py:1:5": answer}}})
+    repo.write("pkg/rates.py", "def compute_rate():\n    raise RuntimeError('no rate')\n")
+
+    r = pindrel("run", "--dry-run", "--format", "json", cwd=repo.path, env=fake_qlo.env)
+    assert (r.status, r.err) == (0, ""), r
+    plan = json.loads(r.out)
+    assert [node["node_id"] for node in plan["node_ids"]] == ["tests/test_config.py", "tests/test_fees.py"]
+
+    r = pindrel("run", "--", "-q", cwd=repo.path, env=fake_qlo.env)
+    assert r.status != 0 and "no rate" in r.out and "test_other" not in r.out, r
