@@ -277,7 +277,15 @@ Result<WorkingTreeChanges> changed_symbols_from_diff(const GitHandle& git, const
       if (!added) return std::unexpected(std::move(added.error()));
     }
   }
-  return WorkingTreeChanges{std::move(builder).finish(), std::move(undecodable)};
+  ChangedSymbols report = std::move(builder).finish();
+  // Read back by its replaced name, such a source was passed over: the report says so, so that a
+  // replay of it cannot take the change for nothing.
+  std::set<std::string> errors(report.errors.begin(), report.errors.end());
+  for (const std::string& path : undecodable) {
+    if (path.ends_with(".py")) errors.insert(lossy_utf8(path));
+  }
+  report.errors.assign(errors.begin(), errors.end());
+  return WorkingTreeChanges{std::move(report), std::move(undecodable)};
 }
 
 std::vector<SymbolChange> dedup_symbol_changes(std::vector<SymbolChange> changes) {

@@ -55,6 +55,22 @@ Result<std::pair<changed::WorkingTreeChanges, std::vector<std::string>>> working
 
 // A path that is not UTF-8 is known to the report only with replacement characters, which
 // name no file: nothing about it can be judged.
+// The paths of a replayed report that hold U+FFFD: the report was written with an undecodable
+// path replaced, and names no file that can be read back.
+std::vector<std::string> replaced_paths(const changed::ChangedSymbols& changes) {
+  constexpr std::string_view replacement = "\xEF\xBF\xBD";
+  std::set<std::string> found;
+  const auto check = [&](const std::string& path) {
+    if (path.find(replacement) != std::string::npos) found.insert(path);
+  };
+  for (const auto& symbol : changes.changed_symbols) check(symbol.file);
+  for (const auto& symbol : changes.ignored_symbols) check(symbol.file);
+  for (const auto& module : changes.module_level_changes) check(module.file);
+  for (const auto& path : changes.non_python_changes) check(path);
+  for (const auto& path : changes.test_files_changed) check(path);
+  return {found.begin(), found.end()};
+}
+
 std::vector<std::string> undecodable_path_errors(std::span<const std::string> paths) {
   std::vector<std::string> errors;
   errors.reserve(paths.size());
@@ -193,6 +209,7 @@ Result<ImpactResult> compute_impact(const Workspace& workspace, const Environmen
     auto replayed = read_replayed_changes(*changed);
     if (!replayed) return std::unexpected(std::move(replayed.error()));
     changes = std::move(*replayed);
+    undecodable_paths = replaced_paths(changes);
   } else {
     auto computed = working_tree_changes(workspace, base);
     if (!computed) return std::unexpected(std::move(computed.error()));

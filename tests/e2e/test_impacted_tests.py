@@ -599,6 +599,15 @@ def test_a_changed_path_that_is_not_utf8_answers_run_all(pindrel, repo, fake_qlo
     assert (report["verdict"], report["reason"], report["errors"]) == ("run_all", "index_failed", errors)
     assert fake_qlo.runs() == []
 
+    # Saved, the report lists the source it could not read back among its errors; replayed, it
+    # still runs everything.
+    saved = pindrel("changed-symbols", "--format", "json", cwd=repo.path)
+    assert saved.status == 0, saved
+    assert os.fsdecode(b"caf\xef\xbf\xbd.py") in saved.out_bytes.decode().split('"errors"')[1], saved
+    (repo.path / ".changes.json").write_bytes(saved.out_bytes)
+    replayed = impacted_json(pindrel, repo, fake_qlo, "--changed", ".changes.json")
+    assert replayed["verdict"] == "run_all"
+
 
 # ---- replay ------------------------------------------------------------------------------
 
