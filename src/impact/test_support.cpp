@@ -49,7 +49,9 @@ WalkOutcome reach_through_support_files(WalkState& state) {
     for (auto it = state.impacted_tests.begin(); it != state.impacted_tests.end();) {
       const ImpactedTest& test = it->second;
       std::vector<std::string> names;
-      if (test.kind == TestKind::test && is_test_support_file(test.file, state.root(), state.pytest)) {
+      // A package's __init__.py is left to the selection, which runs every test file below it.
+      if (test.kind == TestKind::test && is_test_support_file(test.file, state.root(), state.pytest) &&
+          std::filesystem::path(test.file).filename() != "__init__.py") {
         names = support_module_names(state.root(), test.file);
       }
       if (names.empty()) {

@@ -145,7 +145,9 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
     builder.dropped.push_back({display_path(path), DropReason::deleted});
     return;
   }
-  if (is_conftest(path)) {
+  // pytest imports a test package's __init__.py for every test module below it, as it loads a
+  // conftest.py for them.
+  if (is_conftest(path) || path.filename() == "__init__.py") {
     const std::string from = module_name_for_path(builder.cache.root, path).value_or(display_path(path));
     const std::vector<std::filesystem::path> files =
         test_files_under_dir(builder.known, path.parent_path(), builder.pytest);

@@ -211,3 +211,16 @@ def test_a_changed_conftest_outside_a_tests_directory_selects_its_subtree(pindre
     assert (plan["decision"], selected_files(plan)) == ("selected", ["lib/test_lib.py"])
     r = run(pindrel, repo, fake_qlo, "--", "-q")
     assert r.status == 1 and "1 failed" in r.out, r
+
+
+def test_a_changed_test_package_init_selects_the_test_files_below_it(pindrel, repo, fake_qlo):
+    # pytest imports tests/__init__.py for every test module of the package, though none
+    # imports it by name.
+    commit(repo, {**SUITE, "tests/__init__.py": "", "tests/deep/__init__.py": ""})
+    repo.write("tests/__init__.py", "raise RuntimeError('broken package')\n")
+    fake_qlo.set(NOBODY_NAMES_ANYTHING)
+
+    plan = dry_run_plan(pindrel, repo, fake_qlo)
+    assert (plan["decision"], selected_files(plan)) == ("selected", ["tests/deep/test_b.py", "tests/test_a.py"])
+    r = run(pindrel, repo, fake_qlo, "--", "-q")
+    assert r.status != 0 and "broken package" in r.out and "test_lib" not in r.out, r
