@@ -139,6 +139,8 @@ bool is_test_file(const std::filesystem::path& path, const std::filesystem::path
     if (part.text == "test" || part.text == "tests") return true;
   }
   if (parts.empty() || parts.back().kind != ComponentKind::plain) return false;
+  // pytest loads a conftest.py for the tests below it wherever it stands, the top level included.
+  if (parts.back().text == "conftest.py") return true;
   return is_test_file_name(parts.back().text, ExtensionCase::any_ascii);
 }
 

@@ -32,8 +32,8 @@ std::optional<std::string> module_name_for_path(const std::filesystem::path& roo
 std::optional<std::string> module_name_for_path(const std::filesystem::path& path, const InitFileProbe& has_init);
 
 // Whether `path` (relative, or absolute under `root`) is a test file: a directory or file
-// named "test" or "tests" below the root, or a "test_*.py" / "*_test.py" file, the
-// extension in any ASCII case. Reads nothing from the file system.
+// named "test" or "tests" below the root, a "test_*.py" / "*_test.py" file, the extension in
+// any ASCII case, or a conftest.py anywhere. Reads nothing from the file system.
 bool is_test_file(const std::filesystem::path& path, const std::filesystem::path& root);
 
 }  // namespace pindrel

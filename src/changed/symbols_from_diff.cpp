@@ -54,8 +54,6 @@ bool runs_at_import(const Definition& definition, std::uint32_t line) {
   return definition.kind == pysource::DefinitionKind::class_ || line <= definition.header_end_line;
 }
 
-std::string_view file_name_of(std::string_view path) { return path.substr(path.rfind('/') + 1); }
-
 struct SourceTexts {
   Result<std::optional<std::string>> merge_base;
   Result<std::optional<std::string>> working_tree;
@@ -90,8 +88,7 @@ class ReportBuilder {
       }
       return true;
     }
-    // A conftest.py anywhere, the top-level one included, reaches every test below it.
-    if (is_test_file(path, root_) || file_name_of(path) == "conftest.py") {
+    if (is_test_file(path, root_)) {
       test_files_.insert(path);
       return true;
     }

@@ -224,3 +224,35 @@ def test_a_changed_test_package_init_selects_the_test_files_below_it(pindrel, re
     assert (plan["decision"], selected_files(plan)) == ("selected", ["tests/deep/test_b.py", "tests/test_a.py"])
     r = run(pindrel, repo, fake_qlo, "--", "-q")
     assert r.status != 0 and "broken package" in r.out and "test_lib" not in r.out, r
+
+
+def test_a_fixture_of_the_top_level_conftest_reaches_the_tests_that_ask_for_it(pindrel, repo, fake_qlo):
+    commit(
+        repo,
+        {
+            "pkg/__init__.py": "",
+            "pkg/rates.py": "def compute_rate():\n    return 2\n",
+            # compute_rate is called on line 8, column 12.
+            "conftest.py": """\
+                import pytest
+
+                from pkg.rates import compute_rate
+
+
+                @pytest.fixture
+                def rate():
+                    return compute_rate()
+                """,
+            "tests/test_rate.py": "def test_rate(rate):\n    assert rate == 2\n",
+            "tests/test_plain.py": "def test_plain():\n    assert True\n",
+        },
+    )
+    references = [{"file": "conftest.py", "line": 8, "column": 12, "context": ""}]
+    answer = {"symbol": "pkg.rates:compute_rate", "reference_count": 1, "references": references}
+    fake_qlo.set({"refs": {"targets": {"pkg/rates.py:1:5": answer}}})
+    repo.write("pkg/rates.py", "def compute_rate():\n    return 3\n")
+
+    plan = dry_run_plan(pindrel, repo, fake_qlo)
+    assert [n["node_id"] for n in plan["node_ids"]] == ["tests/test_rate.py::test_rate"]
+    r = run(pindrel, repo, fake_qlo, "--", "-q")
+    assert r.status == 1 and "1 failed" in r.out, r

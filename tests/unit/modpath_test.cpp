@@ -103,6 +103,7 @@ TEST(TestFile, Rule) {
       {"pkg/test_api.pY", true},    {"test_.py", true},         {"_test.py", true},      {"test.py", false},
       {"tests.py", false},          {"testing.py", false},      {"mytest.py", false},    {"test_api.pyc", false},
       {"test_api", false},          {"pkg/.test_x", false},     {"test_\xFF.py", false}, {"\xFF_test.py", false},
+      {"conftest.py", true},        {"lib/conftest.py", true},  {"conftest.pyc", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
