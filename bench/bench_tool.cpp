@@ -174,11 +174,10 @@ void fit(std::size_t count) {
   pindrel::run::Selection selection;
   selection.decision = pindrel::run::Decision::selected;
   for (std::size_t i = 0; i < count; ++i) {
-    selection.node_ids.push_back(
-        {"tests/integration/pkg_" + std::to_string(i / 10) + "/test_module_name.py::TestSomething::test_case_" +
-             std::to_string(i),
-         {},
-         "a:b"});
+    selection.node_ids.push_back({"tests/integration/pkg_" + std::to_string(i / 10) +
+                                      "/test_module_name.py::TestSomething::test_case_" + std::to_string(i),
+                                  {},
+                                  "a:b"});
   }
   std::sort(selection.node_ids.begin(), selection.node_ids.end(),
             [](const auto& a, const auto& b) { return a.node_id < b.node_id; });

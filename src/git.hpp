@@ -49,8 +49,7 @@ std::vector<std::pair<std::string, std::string>> git_environment_settings(
 // Runs `git -c core.quotePath=false ARGS...` in the handle's directory with an empty
 // standard input and `git_environment_settings`. Fails only when git cannot be started or its
 // output not collected.
-Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& args,
-                          GitStdout kept = GitStdout::text);
+Result<GitOutput> run_git(const GitHandle& git, const std::vector<std::string>& args, GitStdout kept = GitStdout::text);
 
 // The untrimmed standard output of a git command whose unsuccessful exit is an error.
 Result<std::string> git_stdout(const GitHandle& git, const std::vector<std::string>& args,

@@ -249,8 +249,8 @@ std::vector<std::string> decode_paths(std::vector<FileDiff>& diffs) {
 }  // namespace
 
 Result<WorkingTreeChanges> changed_symbols_from_diff(const GitHandle& git, const std::filesystem::path& root,
-                                                 const Config& config, const BaseRefs& refs,
-                                                 std::vector<std::string> untracked) {
+                                                     const Config& config, const BaseRefs& refs,
+                                                     std::vector<std::string> untracked) {
   auto diffs = diff_working_tree(git, refs, std::move(untracked));
   if (!diffs) return std::unexpected(std::move(diffs.error()));
   std::vector<std::string> undecodable = decode_paths(*diffs);

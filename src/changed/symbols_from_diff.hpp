@@ -26,8 +26,8 @@ struct WorkingTreeChanges {
 // outlined on both sides and every changed line becomes the innermost definition holding it,
 // or a module-level change. The untracked paths are taken over.
 Result<WorkingTreeChanges> changed_symbols_from_diff(const GitHandle& git, const std::filesystem::path& root,
-                                                 const Config& config, const BaseRefs& refs,
-                                                 std::vector<std::string> untracked);
+                                                     const Config& config, const BaseRefs& refs,
+                                                     std::vector<std::string> untracked);
 
 // Sorted by symbol, then file (bytes, stable), each symbol and file pair kept once, as it came first.
 std::vector<SymbolChange> dedup_symbol_changes(std::vector<SymbolChange> changes);

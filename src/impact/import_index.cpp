@@ -112,8 +112,7 @@ bool opens_list(std::string_view names) {
 using PackageOfFile = std::function<std::optional<std::string>()>;
 
 // One import statement of `file`, trimmed.
-void index_statement(ImportIndex& index, std::size_t file, std::string_view statement,
-                     const PackageOfFile& package) {
+void index_statement(ImportIndex& index, std::size_t file, std::string_view statement, const PackageOfFile& package) {
   if (starts_with_keyword(statement, "import")) {
     std::string_view rest = statement.substr(6);
     while (true) {

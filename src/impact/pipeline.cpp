@@ -53,8 +53,6 @@ Result<std::pair<changed::WorkingTreeChanges, std::vector<std::string>>> working
   return std::make_pair(std::move(*changes), std::move(*untracked));
 }
 
-// A path that is not UTF-8 is known to the report only with replacement characters, which
-// name no file: nothing about it can be judged.
 // The paths of a replayed report that hold U+FFFD: the report was written with an undecodable
 // path replaced, and names no file that can be read back.
 std::vector<std::string> replaced_paths(const changed::ChangedSymbols& changes) {
@@ -71,6 +69,8 @@ std::vector<std::string> replaced_paths(const changed::ChangedSymbols& changes) 
   return {found.begin(), found.end()};
 }
 
+// A path that is not UTF-8 is known to the report only with replacement characters, which
+// name no file: nothing about it can be judged.
 std::vector<std::string> undecodable_path_errors(std::span<const std::string> paths) {
   std::vector<std::string> errors;
   errors.reserve(paths.size());
@@ -197,8 +197,7 @@ ImpactResult walk_impact(const std::filesystem::path& root, const Config& config
 Result<ImpactResult> compute_impact(const Workspace& workspace, const Environment& env,
                                     const std::optional<std::string>& base,
                                     const std::optional<std::filesystem::path>& changed, const BudgetFlags& budgets,
-                                    FastSuiteCheck check_fast_suite, const Clock& clock,
-                                    const PytestSettings& pytest) {
+                                    FastSuiteCheck check_fast_suite, const Clock& clock, const PytestSettings& pytest) {
   // The deadline counts from here, so git and the outlines spend the budget too.
   const WalkLimits limits = settle_walk_limits(budgets, workspace.config, clock.now());
 
@@ -233,8 +232,8 @@ Result<ImpactResult> compute_impact(const Workspace& workspace, const Environmen
   if (!files) return decided(RunAllReason::index_failed, {files.error().render()});
 
   QloReferenceSource references(std::move(*client), workspace.root, limits.deadline);
-  return walk_impact(workspace.root, workspace.config, std::move(changes), std::move(*files), limits, references,
-                     clock, pytest);
+  return walk_impact(workspace.root, workspace.config, std::move(changes), std::move(*files), limits, references, clock,
+                     pytest);
 }
 
 ImpactReport run_all_report(const changed::ChangedSymbols& changes, RunAllReason reason,

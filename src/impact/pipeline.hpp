@@ -35,8 +35,7 @@ struct ImpactResult {
 Result<ImpactResult> compute_impact(const Workspace& workspace, const Environment& env,
                                     const std::optional<std::string>& base,
                                     const std::optional<std::filesystem::path>& changed, const BudgetFlags& budgets,
-                                    FastSuiteCheck check_fast_suite, const Clock& clock,
-                                    const PytestSettings& pytest);
+                                    FastSuiteCheck check_fast_suite, const Clock& clock, const PytestSettings& pytest);
 
 // Each limit from the flag, else the configuration, else the default; a budget of 0, or one
 // that ends beyond the clock's range, sets no deadline.

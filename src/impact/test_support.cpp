@@ -1,8 +1,8 @@
 #include "impact/test_support.hpp"
 
-#include "pytest_collection.hpp"
 #include "impact/module_seeds.hpp"
 #include "modpath.hpp"
+#include "pytest_collection.hpp"
 
 #include <set>
 #include <system_error>

@@ -55,7 +55,7 @@ struct Definition {
   std::uint32_t end_line = 0;    // the line where the last token ends
   // The line of the colon that opens the body: from `start_line` to here runs at definition time.
   std::uint32_t header_end_line = 0;
-  std::uint32_t line = 0;        // position of the name
+  std::uint32_t line = 0;  // position of the name
   std::uint32_t column = 0;
   DefinitionKind kind = DefinitionKind::function;
   friend bool operator==(const Definition&, const Definition&) = default;

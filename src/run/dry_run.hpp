@@ -30,7 +30,8 @@ struct DryRunPlan {
   std::vector<std::string> removed;             // the git variables that would be removed, in table order
   std::optional<FallbackPlan> fallback;         // present exactly when the fallback command would start
   std::vector<std::string> argv;  // what would be executed; empty for nothing and for an unresolved pytest
-  std::optional<std::string> start_dir = std::nullopt;  // where pytest would start, relative to the top level, when not there
+  std::optional<std::string> start_dir =
+      std::nullopt;  // where pytest would start, relative to the top level, when not there
 };
 
 // One line without a newline: what `run` is about to do. Also `run`'s status line.

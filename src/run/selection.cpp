@@ -31,8 +31,8 @@ Result<std::shared_ptr<impact::CachedSource>> read_report_path(SelectionBuilder&
   // Only a path that passed is ever read, so one read already passes again.
   if (cache.entries.contains(path)) return impact::read_source_cached(cache, path);
   const std::string_view text = path.native();
-  const bool climbs = text == ".." || text.starts_with("../") || text.ends_with("/..") ||
-                      text.find("/../") != std::string_view::npos;
+  const bool climbs =
+      text == ".." || text.starts_with("../") || text.ends_with("/..") || text.find("/../") != std::string_view::npos;
   if (path.is_absolute() || climbs) return nullptr;
   struct stat st;
   // A path that cannot be looked at is left to the read, which tells a missing file from an error.
@@ -123,8 +123,9 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
 }
 
 Selection folded_into_whole_files(const Selection& selection) {
-  Selection folded{{}, selection.expanded, selection.dropped, selection.verdict, selection.decision, selection.reason,
-                   selection.fit};
+  Selection folded{
+      {},           selection.expanded, selection.dropped, selection.verdict, selection.decision, selection.reason,
+      selection.fit};
   std::map<std::string, SelectedNodeId> files;  // byte order, as node ids are kept
   for (const SelectedNodeId& id : selection.node_ids) {
     std::string file = id.node_id.substr(0, id.node_id.find("::"));

@@ -344,12 +344,9 @@ std::size_t exec_size(const std::vector<std::string>& argv, const ProcessChanges
   constexpr std::size_t margin = 16u << 10;
   std::size_t size = margin;
   for (const auto& word : argv) size += exec_string_size(word);
-  for (const auto& entry : changed_environment(changes.env_removals, changes.env_settings)) size += exec_string_size(entry);
+  for (const auto& entry : changed_environment(changes.env_removals, changes.env_settings))
+    size += exec_string_size(entry);
   return size;
-}
-
-bool fits_exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes, std::size_t limit) {
-  return exec_size(argv, changes) <= limit;
 }
 
 std::vector<std::string> argv_display_strings(const std::vector<std::string>& argv) {

@@ -106,9 +106,6 @@ std::size_t exec_string_size(std::string_view text);
 // What `argv` and our environment with `changes` applied take, with a safety margin.
 std::size_t exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes);
 
-// Whether `exec_size` of them stays within `limit`.
-bool fits_exec_size(const std::vector<std::string>& argv, const ProcessChanges& changes, std::size_t limit);
-
 // Each word as text, invalid UTF-8 replaced by U+FFFD: how an argv is shown.
 std::vector<std::string> argv_display_strings(const std::vector<std::string>& argv);
 

@@ -12,10 +12,9 @@ using Lines = std::vector<std::string>;
 
 TEST(TestSupport, SupportFilesAreTestFilesThatPytestDoesNotCollect) {
   const std::pair<std::string_view, bool> cases[] = {
-      {"tests/helpers.py", true},  {"tests/unit/base.py", true}, {"test/__init__.py", true},
-      {"tests/test_a.py", false},  {"tests/a_test.py", false},   {"tests/conftest.py", false},
-      {"conftest.py", false},      {"pkg/helpers.py", false},    {"tests/data.json", false},
-      {"tests/notes.PY", false},   {"test_top.py", false},
+      {"tests/helpers.py", true}, {"tests/unit/base.py", true}, {"test/__init__.py", true}, {"tests/test_a.py", false},
+      {"tests/a_test.py", false}, {"tests/conftest.py", false}, {"conftest.py", false},     {"pkg/helpers.py", false},
+      {"tests/data.json", false}, {"tests/notes.PY", false},    {"test_top.py", false},
   };
   for (const auto& [path, support] : cases) {
     SCOPED_TRACE(path);

@@ -291,11 +291,10 @@ def test_build():
   EXPECT_TRUE(walk({changed_seed("pkg.opts:norm", "pkg/opts.py", 1)}).is_completed());
 
   // The class is asked about after the method's own level, before the level it feeds.
-  EXPECT_EQ(references_.questions,
-            (Questions{{"pkg.opts:norm pkg/opts.py:1:5"},
-                       {"pkg.opts:Option.__init__ pkg/opts.py:5:9"},
-                       {"pkg.opts:Option pkg/opts.py:4:7"},
-                       {"pkg.cli:build pkg/cli.py:3:5"}}));
+  EXPECT_EQ(references_.questions, (Questions{{"pkg.opts:norm pkg/opts.py:1:5"},
+                                              {"pkg.opts:Option.__init__ pkg/opts.py:5:9"},
+                                              {"pkg.opts:Option pkg/opts.py:4:7"},
+                                              {"pkg.cli:build pkg/cli.py:3:5"}}));
   EXPECT_EQ(tests(),
             (Lines{"tests/test_opts.py tests.test_opts:test_build test pkg.opts:norm <pkg.cli:build "
                    "<pkg.opts:Option.__init__",

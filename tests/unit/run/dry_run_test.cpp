@@ -43,8 +43,9 @@ TEST(DecisionSummaryLine, CountsNodeIdsAndDistinctOrigins) {
       {run_all(RunAllReason::non_python_changes), "full suite — non-Python files changed"},
       {run_all(std::nullopt), "full suite — no reason given"},
       {Selection{}, "no tests impacted — nothing to run"},
-      {folded, "1 node id(s) from 1 origin(s) in 42 ms — folded into whole files to fit the argument limit — details: "
-               "pindrel impacted-tests"},
+      {folded,
+       "1 node id(s) from 1 origin(s) in 42 ms — folded into whole files to fit the argument limit — details: "
+       "pindrel impacted-tests"},
       {too_long, "full suite — the selection does not fit the argument limit, even as whole files"},
   };
   for (const auto& c : cases) {

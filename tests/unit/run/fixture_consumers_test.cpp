@@ -301,10 +301,9 @@ TEST(FixtureConsumers, SecondFixtureOfANameIsATestNode) {
                                                      impacted("tests/test_dup.py", "tests.test_dup:TestB.db")}));
   // The first definition holds the name db for the whole file; the second is an ordinary
   // method of its test class, which then runs whole.
-  EXPECT_EQ(lines_of(selection),
-            (Lines{"tests/test_dup.py::TestB ← app.db:connect",
-                   "expanded tests.test_dup:TestA.db (fixture): tests/test_dup.py::TestB::test_b",
-                   "dropped tests/test_dup.py::TestB::test_b (superseded)"}));
+  EXPECT_EQ(lines_of(selection), (Lines{"tests/test_dup.py::TestB ← app.db:connect",
+                                        "expanded tests.test_dup:TestA.db (fixture): tests/test_dup.py::TestB::test_b",
+                                        "dropped tests/test_dup.py::TestB::test_b (superseded)"}));
 }
 
 TEST(FixtureConsumers, UnconsumedFixtureIsDropped) {

@@ -66,19 +66,7 @@ TEST(BuildPytestArgv, PathsThatLookLikeOptionsStartWithDotSlash) {
 }
 
 // The least limit at which `argv` fits with our environment as it is.
-std::size_t least_limit(const Words& argv) {
-  std::size_t low = 0;
-  std::size_t high = std::size_t{64} << 20;
-  while (low < high) {
-    const std::size_t middle = low + (high - low) / 2;
-    if (fits_exec_size(argv, {}, middle)) {
-      high = middle;
-    } else {
-      low = middle + 1;
-    }
-  }
-  return low;
-}
+std::size_t least_limit(const Words& argv) { return exec_size(argv, {}); }
 
 TEST(FitSelectionToExecLimit, AsSelectedThenWholeFilesThenTheWholeSuite) {
   Selection selected;

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-
 #include <string>
 #include <vector>
 
@@ -174,7 +173,8 @@ class TestAB:
     Lines expected;
   };
   const Case cases[] = {
-      {{"TestA.test_x", "TestA"}, {"tests/test_n.py::TestA ← app.db:connect", "dropped tests/test_n.py::TestA::test_x (superseded)"}},
+      {{"TestA.test_x", "TestA"},
+       {"tests/test_n.py::TestA ← app.db:connect", "dropped tests/test_n.py::TestA::test_x (superseded)"}},
       {{"TestA.TestB.test_y", "TestA"},
        {"tests/test_n.py::TestA ← app.db:connect", "dropped tests/test_n.py::TestA::TestB::test_y (superseded)"}},
       {{"TestA.TestB.test_y", "TestA.TestB", "TestA.test_x"},
@@ -200,8 +200,8 @@ TEST(Selection, ReportPathsOutsideTheRepositoryOrNotRegularAreNeverRead) {
   std::filesystem::create_symlink("/dev/zero", tree.root() / "tests/test_zero.py");
   ASSERT_EQ(::mkfifo((tree.root() / "tests/test_fifo.py").c_str(), 0600), 0);
   std::filesystem::create_directory(tree.root() / "tests/test_dir.py");
-  const std::string paths[] = {"/dev/zero", "../../../../dev/zero", "tests/../../test_a.py", "tests/test_zero.py",
-                               "tests/test_fifo.py", "tests/test_dir.py"};
+  const std::string paths[] = {"/dev/zero",          "../../../../dev/zero", "tests/../../test_a.py",
+                               "tests/test_zero.py", "tests/test_fifo.py",   "tests/test_dir.py"};
   for (const std::string& path : paths) {
     SCOPED_TRACE(path);
     const Selection selection =
