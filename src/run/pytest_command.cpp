@@ -2,6 +2,7 @@
 
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 
 namespace pindrel::run {
 
@@ -58,7 +59,7 @@ void fit_selection_to_exec_limit(Selection& selection, const std::vector<std::st
   }
   if (as_selected <= limit) return;
   if (as_files <= limit) {
-    selection = folded_into_whole_files(selection);
+    selection = folded_into_whole_files(std::move(selection));
     selection.fit = ArgvFit::whole_files;
     return;
   }

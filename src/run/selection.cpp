@@ -122,22 +122,19 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
   return selection;
 }
 
-Selection folded_into_whole_files(const Selection& selection) {
-  Selection folded{
-      {},           selection.expanded, selection.dropped, selection.verdict, selection.decision, selection.reason,
-      selection.fit};
+Selection folded_into_whole_files(Selection selection) {
   std::map<std::string, SelectedNodeId> files;  // byte order, as node ids are kept
-  for (const SelectedNodeId& id : selection.node_ids) {
+  for (SelectedNodeId& id : selection.node_ids) {
     std::string file = id.node_id.substr(0, id.node_id.find("::"));
-    if (file != id.node_id) folded.dropped.push_back({id.node_id, DropReason::superseded});
     const auto at = files.lower_bound(file);
-    if (at == files.end() || at->first != file) {
-      files.emplace_hint(at, file, SelectedNodeId{file, id.via, id.origin});
-    }
+    const bool first = at == files.end() || at->first != file;
+    if (file != id.node_id) selection.dropped.push_back({std::move(id.node_id), DropReason::superseded});
+    if (first) files.emplace_hint(at, file, SelectedNodeId{file, std::move(id.via), std::move(id.origin)});
   }
-  folded.node_ids.reserve(files.size());
-  for (auto& [file, id] : files) folded.node_ids.push_back(std::move(id));
-  return folded;
+  selection.node_ids.clear();
+  selection.node_ids.reserve(files.size());
+  for (auto& [file, id] : files) selection.node_ids.push_back(std::move(id));
+  return selection;
 }
 
 void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const ReferenceChain& chain) {

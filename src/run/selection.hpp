@@ -152,7 +152,7 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
 
 // `selection` with every node id folded into its whole file, which keeps the first chain in node-id
 // order; the folded node ids become `superseded` entries.
-Selection folded_into_whole_files(const Selection& selection);
+Selection folded_into_whole_files(Selection selection);
 
 // Selects `path` wholesale: a test file as itself, a conftest.py as the test files under it. A path
 // that leaves the repository or names anything but a regular file is never read: it counts as gone.
