@@ -1,7 +1,6 @@
 #include "impact/source_cache.hpp"
 
 #include "modpath.hpp"
-#include "util/file_read.hpp"
 #include "util/utf8.hpp"
 
 namespace pindrel::impact {
@@ -15,10 +14,11 @@ SourceCache new_source_cache(const std::filesystem::path& root, std::span<const 
   return cache;
 }
 
-Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, const std::filesystem::path& path) {
+Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, const std::filesystem::path& path,
+                                                         FileKinds kinds) {
   if (auto found = cache.entries.find(path); found != cache.entries.end()) return found->second;
   const std::filesystem::path full = cache.root / path;
-  auto bytes = read_file_if_present(full);
+  auto bytes = read_file_if_present(full, kinds);
   if (!bytes) return std::unexpected(std::move(bytes.error()).context("could not read " + display_path(full)));
   if (!*bytes) {
     cache.entries.emplace(path, nullptr);

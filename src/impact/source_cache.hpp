@@ -2,6 +2,7 @@
 
 #include "pysource/outline.hpp"
 #include "util/error.hpp"
+#include "util/file_read.hpp"
 
 #include <filesystem>
 #include <memory>
@@ -32,8 +33,10 @@ struct SourceCache {
 SourceCache new_source_cache(const std::filesystem::path& root, std::span<const std::string> listed_files);
 
 // The file at root/path: null when it does not exist (remembered), else its shared entry.
-// Read errors are not remembered, so a later request tries again.
-Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, const std::filesystem::path& path);
+// Read errors are not remembered, so a later request tries again. `kinds` applies to a file not
+// read before.
+Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, const std::filesystem::path& path,
+                                                         FileKinds kinds = FileKinds::any_but_stream);
 
 // The entry's outline, built on first use; null when it failed or the source has an error.
 pysource::SharedOutline cached_outline(CachedSource& source);

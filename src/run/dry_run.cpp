@@ -59,7 +59,7 @@ std::string decision_summary_line(const Selection& selection, std::uint64_t elap
     case Decision::selected: {
       std::set<std::string_view> origins;
       for (const auto& id : selection.node_ids) {
-        if (id.origin) origins.insert(*id.origin);
+        if (id.origin()) origins.insert(*id.origin());
       }
       const std::string folded =
           selection.fit == ArgvFit::whole_files ? " — folded into whole files to fit the argument limit" : "";
@@ -91,8 +91,8 @@ std::string dry_run_plan_json(const DryRunPlan& plan) {
   for (const auto& id : selection.node_ids) {
     json::Value entry = json::Value::object();
     entry["node_id"] = id.node_id;
-    entry["origin"] = id.origin ? json::Value(*id.origin) : json::Value();
-    entry["via"] = strings_value(id.via);
+    entry["origin"] = id.origin() ? json::Value(*id.origin()) : json::Value();
+    entry["via"] = strings_value(id.via());
     node_ids.push_back(std::move(entry));
   }
   json::Value expanded = json::Value::array();
@@ -145,8 +145,8 @@ std::string write_dry_run_text(const DryRunPlan& plan) {
   if (!selection.node_ids.empty()) out += "\n";
   for (const auto& id : selection.node_ids) {
     out += id.node_id + "\n";
-    std::vector<std::string> chain = id.via;
-    if (id.origin) chain.push_back(*id.origin);
+    std::vector<std::string> chain = id.via();
+    if (id.origin()) chain.push_back(*id.origin());
     for (std::size_t i = 0; i < chain.size(); ++i) out += (i ? " ← " : "  ← ") + chain[i];
     if (!chain.empty()) out += "\n";
   }

@@ -171,7 +171,7 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
     builder.dropped.push_back({symbol, DropReason::no_consumers});
     return;
   }
-  const ReferenceChain extended = extend_via_chain(chain, symbol);
+  const SharedChain extended = share_chain(extend_via_chain(chain, symbol));
   Expansion expansion{symbol, std::move(consumers),
                       fixture.unreadable_name ? ExpansionKind::unresolvable_fixture : ExpansionKind::fixture};
   expansion.into.insert(expansion.into.end(), std::make_move_iterator(wholesale.begin()),

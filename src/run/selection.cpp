@@ -5,11 +5,8 @@
 #include "run/fixture_consumers.hpp"
 #include "util/utf8.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <memory>
-#include <unordered_set>
 #include <utility>
 
 namespace pindrel::run {
@@ -27,21 +24,16 @@ const FixtureDefinition* fixture_defined_as(const TestModuleIndex& index, std::s
 // and counts as gone.
 Result<std::shared_ptr<impact::CachedSource>> read_report_path(SelectionBuilder& builder,
                                                                const std::filesystem::path& path) {
-  impact::SourceCache& cache = builder.cache;
-  // Only a path that passed is ever read, so one read already passes again.
-  if (cache.entries.contains(path)) return impact::read_source_cached(cache, path);
   const std::string_view text = path.native();
   const bool climbs =
       text == ".." || text.starts_with("../") || text.ends_with("/..") || text.find("/../") != std::string_view::npos;
   if (path.is_absolute() || climbs) return nullptr;
-  struct stat st;
-  // A path that cannot be looked at is left to the read, which tells a missing file from an error.
-  if (::stat((cache.root / path).c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
-  return impact::read_source_cached(cache, path);
+  // Opened without blocking and refused unless regular, so a FIFO or a device is not read.
+  return impact::read_source_cached(builder.cache, path, FileKinds::regular_only);
 }
 
 void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest& test) {
-  const ReferenceChain chain{test.via, test.origin};
+  const SharedChain chain = share_chain({test.via, test.origin});
   const std::filesystem::path file = test.file;
   if (!test.symbol) return select_test_file(builder, file, chain);
   const std::string& symbol = *test.symbol;
@@ -60,7 +52,7 @@ void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest&
   ensure_indexed(builder, *known);
   const TestModuleIndex& index = known->second;
   if (const FixtureDefinition* fixture = fixture_defined_as(index, qualname)) {
-    return expand_changed_fixture(builder, FixtureDefinition(*fixture), symbol, chain);
+    return expand_changed_fixture(builder, FixtureDefinition(*fixture), symbol, *chain);
   }
   if (!is_collectible_test_file(file, builder.pytest)) return select_test_file(builder, file, chain);
 
@@ -86,33 +78,35 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
     return selection;
   }
 
-  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}, {}, settings.pytest};
+  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}, settings.pytest};
   for (const impact::ImpactedTest& test : report.impacted_tests) select_impacted_test(builder, test);
-  for (const std::string& path : report.test_files_changed) select_test_file(builder, path, {});
+  const SharedChain no_chain;
+  for (const std::string& path : report.test_files_changed) select_test_file(builder, path, no_chain);
   if (settings.doctest_modules) {
-    for (const DoctestFile& doctests : doctest_files(report, settings.changed_definitions, cache, settings.pytest)) {
-      insert_node_id(builder, doctests.file, doctests.chain);
+    for (DoctestFile& doctests : doctest_files(report, settings.changed_definitions, cache, settings.pytest)) {
+      insert_node_id(builder, doctests.file, share_chain(std::move(doctests.chain)));
     }
   }
 
   // pytest collects a node again under every selected ancestor (its file, a class around it), so
-  // the ancestor alone runs it once.
-  std::unordered_set<std::string_view> selected_ids;
-  for (const auto& [node_id, chain_index] : builder.node_ids) selected_ids.insert(node_id);
+  // the ancestor alone runs it once. All are judged before any node id is moved out.
   auto has_selected_ancestor = [&](std::string_view node_id) {
     for (auto at = node_id.find("::"); at != std::string_view::npos; at = node_id.find("::", at + 2)) {
-      if (selected_ids.contains(node_id.substr(0, at))) return true;
+      if (builder.node_ids.contains(node_id.substr(0, at))) return true;
     }
     return false;
   };
+  std::vector<bool> superseded;
+  superseded.reserve(builder.node_ids.size());
+  for (const auto& [node_id, chain] : builder.node_ids) superseded.push_back(has_selected_ancestor(node_id));
   selection.node_ids.reserve(builder.node_ids.size());
-  for (const auto& [node_id, chain_index] : builder.node_ids) {
-    if (has_selected_ancestor(node_id)) {
-      builder.dropped.push_back({node_id, DropReason::superseded});
+  std::size_t i = 0;
+  for (auto at = builder.node_ids.begin(); at != builder.node_ids.end(); ++i) {
+    auto node = builder.node_ids.extract(at++);
+    if (superseded[i]) {
+      builder.dropped.push_back({std::move(node.key()), DropReason::superseded});
     } else {
-      // Copied, not moved: selected_ids views every key.
-      const ReferenceChain& chain = builder.chains[chain_index];
-      selection.node_ids.push_back({node_id, chain.via, chain.origin});
+      selection.node_ids.emplace_back(std::move(node.key()), std::move(node.mapped()));
     }
   }
 
@@ -129,7 +123,7 @@ Selection folded_into_whole_files(Selection selection) {
     const auto at = files.lower_bound(file);
     const bool first = at == files.end() || at->first != file;
     if (file != id.node_id) selection.dropped.push_back({std::move(id.node_id), DropReason::superseded});
-    if (first) files.emplace_hint(at, file, SelectedNodeId{file, std::move(id.via), std::move(id.origin)});
+    if (first) files.emplace_hint(at, file, SelectedNodeId{file, std::move(id.chain)});
   }
   selection.node_ids.clear();
   selection.node_ids.reserve(files.size());
@@ -137,7 +131,7 @@ Selection folded_into_whole_files(Selection selection) {
   return selection;
 }
 
-void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const ReferenceChain& chain) {
+void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const SharedChain& chain) {
   const auto source = read_report_path(builder, path);
   if (!source || *source == nullptr) {
     builder.dropped.push_back({display_path(path), DropReason::deleted});
@@ -153,8 +147,9 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
       builder.dropped.push_back({from, DropReason::not_collectible});
       return;
     }
-    const ReferenceChain extended = extend_via_chain(chain, from);
+    const SharedChain extended = share_chain(extend_via_chain(chain ? *chain : ReferenceChain{}, from));
     Expansion expansion{from, {}, ExpansionKind::conftest_subtree};
+    expansion.into.reserve(files.size());
     for (const auto& file : files) {
       expansion.into.push_back(display_path(file));
       insert_node_id(builder, expansion.into.back(), extended);
@@ -169,12 +164,10 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
   }
 }
 
-void insert_node_id(SelectionBuilder& builder, const std::string& node_id, const ReferenceChain& chain) {
+void insert_node_id(SelectionBuilder& builder, std::string_view node_id, const SharedChain& chain) {
   const auto at = builder.node_ids.lower_bound(node_id);
   if (at != builder.node_ids.end() && at->first == node_id) return;
-  // The nodes of one expansion share its chain: it is kept once until the node ids are made.
-  if (builder.chains.empty() || builder.chains.back() != chain) builder.chains.push_back(chain);
-  builder.node_ids.emplace_hint(at, node_id, builder.chains.size() - 1);
+  builder.node_ids.emplace_hint(at, node_id, chain);
 }
 
 void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry) {
@@ -185,6 +178,18 @@ void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry
     outline = impact::cached_outline(**source);
   }
   index_fixture_consumers(builder.known, file, outline.get(), builder.pytest);
+}
+
+SharedChain share_chain(ReferenceChain chain) { return std::make_shared<const ReferenceChain>(std::move(chain)); }
+
+const std::vector<std::string>& SelectedNodeId::via() const {
+  static const ReferenceChain none;
+  return chain ? chain->via : none.via;
+}
+
+const std::optional<std::string>& SelectedNodeId::origin() const {
+  static const ReferenceChain none;
+  return chain ? chain->origin : none.origin;
 }
 
 ReferenceChain extend_via_chain(const ReferenceChain& chain, const std::string& name) {

@@ -13,9 +13,11 @@
 #include <cstddef>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pindrel::run {
@@ -53,11 +55,25 @@ struct ReferenceChain {
   friend bool operator==(const ReferenceChain&, const ReferenceChain&) = default;
 };
 
+// Shared by the node ids one expansion makes, which are many.
+using SharedChain = std::shared_ptr<const ReferenceChain>;
+
+SharedChain share_chain(ReferenceChain chain);
+
 struct SelectedNodeId {
+  SelectedNodeId() = default;
+  SelectedNodeId(std::string id, SharedChain shared) : node_id(std::move(id)), chain(std::move(shared)) {}
+  SelectedNodeId(std::string id, std::vector<std::string> via, std::optional<std::string> origin)
+      : node_id(std::move(id)), chain(share_chain({std::move(via), std::move(origin)})) {}
+
+  const std::vector<std::string>& via() const;
+  const std::optional<std::string>& origin() const;
+
   std::string node_id;
-  std::vector<std::string> via;
-  std::optional<std::string> origin;
-  friend bool operator==(const SelectedNodeId&, const SelectedNodeId&) = default;
+  SharedChain chain;  // none stands for the empty chain
+  friend bool operator==(const SelectedNodeId& a, const SelectedNodeId& b) {
+    return a.node_id == b.node_id && a.via() == b.via() && a.origin() == b.origin();
+  }
 };
 
 // A fixture or conftest.py turned into the node ids it stands for.
@@ -138,8 +154,7 @@ inline std::string_view drop_reason_word(DropReason r) { return drop_reason_name
 struct SelectionBuilder {
   impact::SourceCache& cache;
   KnownTestFiles known;
-  std::map<std::string, std::size_t> node_ids;  // byte order; the index in `chains` of the first chain
-  std::vector<ReferenceChain> chains;           // each in the order first used
+  std::map<std::string, SharedChain, std::less<>> node_ids;  // byte order; each with its first chain
   std::vector<Expansion> expanded;
   std::vector<DroppedEntry> dropped;
   const PytestSettings& pytest;
@@ -156,10 +171,10 @@ Selection folded_into_whole_files(Selection selection);
 
 // Selects `path` wholesale: a test file as itself, a conftest.py as the test files under it. A path
 // that leaves the repository or names anything but a regular file is never read: it counts as gone.
-void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const ReferenceChain& chain);
+void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const SharedChain& chain);
 
-// Adds `node_id` with a copy of `chain`, unless it is already there.
-void insert_node_id(SelectionBuilder& builder, const std::string& node_id, const ReferenceChain& chain);
+// Adds `node_id` with `chain`, unless it is already there.
+void insert_node_id(SelectionBuilder& builder, std::string_view node_id, const SharedChain& chain);
 
 // Builds the index of a known test file from the cache, unless it is built already.
 void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry);

@@ -12,9 +12,7 @@ namespace pindrel {
 
 namespace {
 
-enum class Kinds { any_but_stream, regular_only };
-
-Result<std::optional<std::string>> read_whole_file(const std::filesystem::path& path, Kinds kinds) {
+Result<std::optional<std::string>> read_whole_file(const std::filesystem::path& path, FileKinds kinds) {
   // The system would read the name only up to the NUL, which is another file.
   if (path.native().find('\0') != std::string::npos) {
     return std::unexpected(Error("file name contained an unexpected NUL byte"));
@@ -28,7 +26,7 @@ Result<std::optional<std::string>> read_whole_file(const std::filesystem::path& 
   std::string text;
   struct stat st;
   const bool stated = ::fstat(fd, &st) == 0;
-  if (!stated && kinds == Kinds::regular_only) {
+  if (!stated && kinds == FileKinds::regular_only) {
     const int saved = errno;
     ::close(fd);
     return std::unexpected(Error::from_errno(saved));
@@ -36,7 +34,7 @@ Result<std::optional<std::string>> read_whole_file(const std::filesystem::path& 
   if (stated) {
     // A directory fails on the read below, with the system's own reason.
     const bool device = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
-    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || (kinds == Kinds::regular_only && device)) {
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || (kinds == FileKinds::regular_only && device)) {
       ::close(fd);
       return std::unexpected(Error("not a regular file"));
     }
@@ -60,13 +58,13 @@ Result<std::optional<std::string>> read_whole_file(const std::filesystem::path& 
 
 }  // namespace
 
-Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path) {
-  return read_whole_file(path, Kinds::any_but_stream);
+Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path, FileKinds kinds) {
+  return read_whole_file(path, kinds);
 }
 
 Result<std::string> read_text_file(const std::filesystem::path& path) {
   // A device such as /dev/zero would be read without end.
-  auto bytes = read_whole_file(path, Kinds::regular_only);
+  auto bytes = read_whole_file(path, FileKinds::regular_only);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
   if (!*bytes) return std::unexpected(Error::from_errno(ENOENT));
   if (!is_valid_utf8(**bytes)) return std::unexpected(Error("stream did not contain valid UTF-8"));

@@ -60,8 +60,8 @@ inline std::vector<std::string> lines_of(const Selection& selection) {
   std::vector<std::string> lines;
   for (const auto& node : selection.node_ids) {
     std::string line = node.node_id;
-    for (const auto& step : node.via) line += " ← " + step;
-    if (node.origin) line += " ← " + *node.origin;
+    for (const auto& step : node.via()) line += " ← " + step;
+    if (node.origin()) line += " ← " + *node.origin();
     lines.push_back(line);
   }
   for (const auto& expansion : selection.expanded) {
