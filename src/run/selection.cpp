@@ -177,7 +177,7 @@ void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry
   if (const auto source = impact::read_source_cached(builder.cache, file); source && *source != nullptr) {
     outline = impact::cached_outline(**source);
   }
-  index_fixture_consumers(builder.known, file, outline.get(), builder.pytest);
+  index_fixture_consumers(builder.known, file, std::move(outline), builder.pytest);
 }
 
 SharedChain share_chain(ReferenceChain chain) { return std::make_shared<const ReferenceChain>(std::move(chain)); }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <unordered_set>
 
 namespace pindrel::run {
@@ -173,7 +174,7 @@ std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& kn
   return files;
 }
 
-void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, const pysource::Outline* outline,
+void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, pysource::SharedOutline outline,
                              const PytestSettings& settings) {
   const auto entry = known.find(path.native());
   if (entry == known.end() || entry->second.indexed) return;
@@ -183,7 +184,11 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
     entry->second = std::move(index);
     return;
   }
-  const std::vector<Definition>& definitions = outline->definitions;
+  index.outline = std::move(outline);
+  if (!settings.usefixtures.empty()) {
+    index.usefixtures = std::make_shared<const std::vector<std::string>>(settings.usefixtures);
+  }
+  const std::vector<Definition>& definitions = index.outline->definitions;
 
   std::unordered_set<std::string_view> constructed;
   // By qualified name, each name's first definition leading its run of equals.
@@ -202,10 +207,15 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
     const auto found = std::ranges::lower_bound(by_qualname, qualname, {}, &Named::first);
     return found != by_qualname.end() && found->first == qualname ? found->second : nullptr;
   };
-  for (const Definition& definition : definitions) {
-    index.tests.insert_or_assign(definition.qualname, collected_as_test(definition, constructed, settings));
+  // The run of each name in definition order, so its last definition decides.
+  index.tests.reserve(by_qualname.size());
+  for (auto run = by_qualname.begin(); run != by_qualname.end();) {
+    const auto end =
+        std::ranges::find_if(run, by_qualname.end(), [&](const Named& n) { return n.first != run->first; });
+    index.tests.emplace_back(run->first, collected_as_test(*std::prev(end)->second, constructed, settings));
+    run = end;
   }
-  const auto marked = pytestmark_fixtures(*outline);
+  const auto marked = pytestmark_fixtures(*index.outline);
 
   const std::filesystem::path file = entry->first;
   index.consumers.reserve(definitions.size());
@@ -220,16 +230,17 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
     if (definition.kind == DefinitionKind::class_) continue;
     if (resolve_test_qualname(index.tests, definition.qualname).kind != QualnameMatch::Kind::whole) continue;
 
-    TestConsumer consumer{definition.qualname, definition.parameter_names, false};
-    const auto add_names = [&consumer](const UsefixturesNames& marks) {
-      consumer.fixture_names.insert(consumer.fixture_names.end(), marks.names.begin(), marks.names.end());
+    TestConsumer consumer{definition.qualname, {}, false};
+    std::vector<std::string_view>& names = consumer.fixture_names;
+    names.assign(definition.parameter_names.begin(), definition.parameter_names.end());
+    const auto add_names = [&consumer, &names](const UsefixturesNames& marks) {
+      names.insert(names.end(), marks.names.begin(), marks.names.end());
       consumer.unreadable_marks = consumer.unreadable_marks || marks.unreadable;
     };
     const auto add_pytestmark = [&](std::string_view scope) {
       if (const auto found = marked.find(scope); found != marked.end()) add_names(found->second);
     };
-    consumer.fixture_names.insert(consumer.fixture_names.end(), settings.usefixtures.begin(),
-                                  settings.usefixtures.end());
+    if (index.usefixtures) names.insert(names.end(), index.usefixtures->begin(), index.usefixtures->end());
     add_names(usefixtures_marks(definition.decorators));
     std::string_view enclosing = definition.qualname;
     for (auto dot = enclosing.rfind('.'); dot != std::string_view::npos; dot = enclosing.rfind('.')) {
@@ -238,22 +249,25 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
       add_pytestmark(enclosing);
     }
     add_pytestmark("");
-    std::ranges::sort(consumer.fixture_names);
-    const auto repeats = std::ranges::unique(consumer.fixture_names);
-    consumer.fixture_names.erase(repeats.begin(), repeats.end());
+    std::ranges::sort(names);
+    const auto repeats = std::ranges::unique(names);
+    names.erase(repeats.begin(), repeats.end());
     index.consumers.push_back(std::move(consumer));
   }
   entry->second = std::move(index);
 }
 
 QualnameMatch resolve_test_qualname(const TestFlags& tests, std::string_view qualname) {
+  const auto collected = [&tests](std::string_view name) {
+    const auto found = std::ranges::lower_bound(tests, name, {}, &TestFlags::value_type::first);
+    return found != tests.end() && found->first == name && found->second;
+  };
   std::size_t best = std::string::npos;
   std::size_t start = 0;
   while (true) {
     const auto dot = qualname.find('.', start);
     const std::size_t end = dot == std::string_view::npos ? qualname.size() : dot;
-    const auto found = tests.find(qualname.substr(0, end));
-    if (found == tests.end() || !found->second) break;
+    if (!collected(qualname.substr(0, end))) break;
     best = end;
     if (dot == std::string_view::npos) break;
     start = dot + 1;

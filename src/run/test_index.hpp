@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,20 +33,24 @@ struct FixtureDefinition {
   friend bool operator==(const FixtureDefinition&, const FixtureDefinition&) = default;
 };
 
-// One collected test of its index's file and the fixture names it asks for.
+// One collected test of its index's file and the fixture names it asks for. The names point
+// into the outline and the configured names that the index keeps.
 struct TestConsumer {
-  std::string qualname;
+  std::string_view qualname;
   // Parameters, and usefixtures marks on it, its enclosing classes and their pytestmark, the
   // module's pytestmark and the configuration's usefixtures; sorted, each once.
-  std::vector<std::string> fixture_names;
+  std::vector<std::string_view> fixture_names;
   bool unreadable_marks = false;  // one of those marks cannot be read
   friend bool operator==(const TestConsumer&, const TestConsumer&) = default;
 };
 
-// Qualified name -> whether pytest collects that definition as a test.
-using TestFlags = std::map<std::string, bool, std::less<>>;
+// Qualified name -> whether pytest collects that definition as a test; sorted by name, each
+// once, the name's last definition deciding.
+using TestFlags = std::vector<std::pair<std::string_view, bool>>;
 
 struct TestModuleIndex {
+  pysource::SharedOutline outline;                                 // what the views below point into
+  std::shared_ptr<const std::vector<std::string>> usefixtures;     // the configured names, when any
   std::vector<TestConsumer> consumers;                             // outline order
   std::map<std::string, FixtureDefinition, std::less<>> fixtures;  // by name; a name's first definition holds it
   TestFlags tests;
@@ -78,7 +83,7 @@ std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& kn
 
 // Builds the index of `path` from its outline (an empty index for none) under pytest's
 // collection rules; nothing when `path` is not known.
-void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, const pysource::Outline* outline,
+void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, pysource::SharedOutline outline,
                              const PytestSettings& settings);
 
 struct QualnameMatch {
@@ -96,8 +101,8 @@ struct QualnameMatch {
 QualnameMatch resolve_test_qualname(const TestFlags& tests, std::string_view qualname);
 
 struct UsefixturesNames {
-  std::vector<std::string> names;  // in order, repeats kept
-  bool unreadable = false;         // a mark had a non-string argument or a keyword argument
+  std::vector<std::string_view> names;  // into the decorators; in order, repeats kept
+  bool unreadable = false;              // a mark had a non-string argument or a keyword argument
 };
 
 // The fixture names that usefixtures marks among `decorators` give.

@@ -87,20 +87,21 @@ TestModuleIndex index_of(std::string_view source, const PytestSettings& settings
   EXPECT_TRUE(outline && !outline->has_error);
   KnownTestFiles known;
   known.try_emplace("tests/test_a.py");
-  index_fixture_consumers(known, "tests//test_a.py", outline ? &*outline : nullptr, settings);
+  index_fixture_consumers(known, "tests//test_a.py",
+                          outline ? std::make_shared<const pysource::Outline>(std::move(*outline)) : nullptr, settings);
   return known.at("tests/test_a.py");
 }
 
 std::string joined(const auto& names) {
   std::string text;
-  for (const auto& name : names) text += (text.empty() ? "" : ",") + name;
+  for (const auto& name : names) text += (text.empty() ? "" : ",") + std::string(name);
   return text;
 }
 
 Lines consumer_lines(const TestModuleIndex& index) {
   Lines consumers;
   for (const auto& consumer : index.consumers) {
-    consumers.push_back(consumer.qualname + ": " + joined(consumer.fixture_names) +
+    consumers.push_back(std::string(consumer.qualname) + ": " + joined(consumer.fixture_names) +
                         (consumer.unreadable_marks ? " unreadable" : ""));
   }
   return consumers;
@@ -244,12 +245,13 @@ TEST(TestIndex, UsefixturesMarksKeepRepeatsAndFlagWhatCannotBeRead) {
       {"pytest.mark.parametrize", {LiteralValue{LiteralValue::Bool{true}}}, {}},
   };
   const UsefixturesNames readable = usefixtures_marks(decorators);
-  EXPECT_EQ(readable.names, (Lines{"a", "b", "a"}));
+  EXPECT_EQ(Lines(readable.names.begin(), readable.names.end()), (Lines{"a", "b", "a"}));
   EXPECT_FALSE(readable.unreadable);
 
   const std::vector<pysource::Decorator> unreadable = {
       {"pytest.mark.usefixtures", {LiteralValue{LiteralValue::Bool{true}}, b}, {}}};
-  EXPECT_EQ(usefixtures_marks(unreadable).names, (Lines{"b"}));
+  const UsefixturesNames some = usefixtures_marks(unreadable);
+  EXPECT_EQ(Lines(some.names.begin(), some.names.end()), (Lines{"b"}));
   EXPECT_TRUE(usefixtures_marks(unreadable).unreadable);
 }
 
