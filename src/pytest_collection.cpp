@@ -99,8 +99,7 @@ bool fnmatch_glob(std::string_view pattern_bytes, std::string_view text_bytes) {
   return p == pattern.size();
 }
 
-bool is_collectible_test_file(const std::filesystem::path& path, const PytestSettings& settings) {
-  const std::string_view text = path.native();
+bool is_collectible_test_file(std::string_view text, const PytestSettings& settings) {
   const std::string_view name = text.substr(text.rfind('/') + 1);
   if (name == "conftest.py") return false;
   if (!settings.python_files) return is_test_file_name(text, ExtensionCase::exact);

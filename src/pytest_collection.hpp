@@ -14,7 +14,7 @@ namespace pindrel {
 
 // Whether pytest collects tests from a file of this path: its name matches `python_files`
 // (test_*.py or *_test.py when unset), the extension is exactly "py", and it is no conftest.py.
-bool is_collectible_test_file(const std::filesystem::path& path, const PytestSettings& settings);
+bool is_collectible_test_file(std::string_view path, const PytestSettings& settings);
 
 // Whether a class of this own name is a test class by `python_classes` ("Test" when unset).
 bool collects_class_name(std::string_view name, const PytestSettings& settings);

@@ -13,7 +13,7 @@ namespace pindrel::impact {
 bool is_test_support_file(const std::filesystem::path& path, const std::filesystem::path& root,
                           const PytestSettings& pytest) {
   return has_py_extension(path.native(), ExtensionCase::exact) && path.filename() != "conftest.py" &&
-         !is_collectible_test_file(path, pytest) && is_test_file(path, root);
+         !is_collectible_test_file(path.native(), pytest) && is_test_file(path, root);
 }
 
 std::vector<std::string> support_module_names(const std::filesystem::path& root, const std::filesystem::path& path) {

@@ -3,35 +3,12 @@
 #include "util/utf8.hpp"
 
 #include <algorithm>
-#include <cassert>
+#include <map>
 #include <string_view>
 #include <utility>
 
 namespace pindrel::run {
 namespace {
-
-// The known entries whose fixtures a test in `start` can see, nearest first: its own file,
-// then the conftest.py of each directory above.
-template <class Known>
-auto chain_entries(Known& known, std::string_view start) {
-  const std::vector<std::string> candidates = conftest_candidates(start);
-  std::vector<decltype(known.begin())> entries;
-  entries.reserve(candidates.size() + 1);
-  if (const auto own = known.find(start); own != known.end()) entries.push_back(own);
-  for (const std::string& candidate : candidates) {
-    if (compare_path_components(candidate, start) == 0) continue;
-    if (const auto entry = known.find(candidate); entry != known.end()) entries.push_back(entry);
-  }
-  return entries;
-}
-
-template <class Entries>
-std::vector<const TestModuleIndex*> indexes_of(const Entries& entries) {
-  std::vector<const TestModuleIndex*> chain;
-  chain.reserve(entries.size());
-  for (const auto& entry : entries) chain.push_back(&entry->second);
-  return chain;
-}
 
 struct ChainMatch {
   std::size_t position = 0;
@@ -65,11 +42,15 @@ bool resolves_to(const std::vector<const TestModuleIndex*>& chain, const Fixture
 using VisibleFixtures = std::vector<std::pair<std::string_view, const FixtureDefinition*>>;
 using NameSet = std::vector<std::string_view>;
 
-bool contains(const NameSet& names, std::string_view name) { return std::ranges::binary_search(names, name); }
+// Sets of a few names are searched faster by equality, which compares lengths first, than by order.
+bool contains(const NameSet& names, std::string_view name) {
+  if (names.size() <= 16) return std::ranges::find(names, name) != names.end();
+  return std::ranges::binary_search(names, name);
+}
 
-// The fixtures a test sees through `chain`.
-VisibleFixtures visible_fixtures(const std::vector<const TestModuleIndex*>& chain) {
-  VisibleFixtures visible;
+// The fixtures a test sees through `chain`, into `visible`.
+void visible_fixtures(const std::vector<const TestModuleIndex*>& chain, VisibleFixtures& visible) {
+  visible.clear();
   for (const TestModuleIndex* index : chain) {
     for (const auto& [name, fixture] : index->fixtures) visible.emplace_back(name, &fixture);
   }
@@ -77,12 +58,11 @@ VisibleFixtures visible_fixtures(const std::vector<const TestModuleIndex*>& chai
   std::ranges::stable_sort(visible, {}, &VisibleFixtures::value_type::first);
   const auto repeats = std::ranges::unique(visible, {}, &VisibleFixtures::value_type::first);
   visible.erase(repeats.begin(), repeats.end());
-  return visible;
 }
 
-// The names whose fixtures depend on the changed one, itself included.
-NameSet consumed_names(const VisibleFixtures& visible, std::string_view changed) {
-  NameSet consumed = {changed};
+// The names whose fixtures depend on the changed one, itself included, into `consumed`.
+void consumed_names(const VisibleFixtures& visible, std::string_view changed, NameSet& consumed) {
+  consumed.assign(1, changed);
   const auto asks = [&consumed](std::string_view parameter) { return contains(consumed, parameter); };
   for (bool added = true; added;) {
     added = false;
@@ -93,14 +73,13 @@ NameSet consumed_names(const VisibleFixtures& visible, std::string_view changed)
       }
     }
   }
-  return consumed;
 }
 
 // For a fixture in a module that is neither a conftest.py nor collectible, every such module's
 // index, the fixture's own first: pytest sees their fixtures after the conftest.py files, and
 // which of them it loads is not known, so all of them count. Nothing for any other fixture.
 std::vector<const TestModuleIndex*> plugin_chain(SelectionBuilder& builder, const std::filesystem::path& file) {
-  const auto is_plugin = [&builder](const std::string& path) {
+  const auto is_plugin = [&builder](std::string_view path) {
     return !is_conftest(path) && !is_collectible_test_file(path, builder.pytest);
   };
   std::vector<const TestModuleIndex*> chain;
@@ -118,49 +97,70 @@ std::vector<const TestModuleIndex*> plugin_chain(SelectionBuilder& builder, cons
 
 }  // namespace
 
-std::vector<std::filesystem::path> fixture_scope_files(const KnownTestFiles& known, const std::filesystem::path& file,
-                                                       const PytestSettings& settings) {
-  if (is_conftest(file)) return test_files_under_dir(known, file.parent_path(), settings);
-  if (is_collectible_test_file(file, settings)) return {file};
-  return test_files_under_dir(known, {}, settings);
+std::vector<KnownTestFiles::iterator> fixture_scope_entries(KnownTestFiles& known, const std::filesystem::path& file,
+                                                            const PytestSettings& settings) {
+  if (is_conftest(file.native())) return test_entries_under_dir(known, file.parent_path().native(), settings);
+  if (is_collectible_test_file(file.native(), settings)) {
+    if (const auto own = known.find(file.native()); own != known.end()) return {own};
+    return {};
+  }
+  return test_entries_under_dir(known, {}, settings);
 }
 
 void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& fixture, const std::string& symbol,
                             const ReferenceChain& chain) {
-  const std::vector<std::filesystem::path> scope = fixture_scope_files(builder.known, fixture.file, builder.pytest);
-  // Every index a scope file's lookups read is built before the first lookup.
+  const std::vector<KnownTestFiles::iterator> scope =
+      fixture_scope_entries(builder.known, fixture.file, builder.pytest);
+  // Every index a scope file's lookups read is built before the first lookup, as building one
+  // replaces what it held.
   const std::vector<const TestModuleIndex*> plugins = plugin_chain(builder, fixture.file);
-  std::vector<std::vector<const TestModuleIndex*>> chains;
-  chains.reserve(scope.size());
-  for (const auto& file : scope) {
-    const auto entries = chain_entries(builder.known, file.native());
-    assert(!entries.empty() && entries.front()->first == file.native());  // scope files are known
-    for (const auto& entry : entries) ensure_indexed(builder, *entry);
-    chains.push_back(indexes_of(entries));
-    chains.back().insert(chains.back().end(), plugins.begin(), plugins.end());
+  // The files of one directory see the same conftest.py files.
+  std::map<std::string_view, std::vector<const TestModuleIndex*>> conftests_by_dir;
+  std::size_t most = 0;
+  for (const auto& entry : scope) {
+    ensure_indexed(builder, *entry);
+    most += entry->second.consumers.size();
+    const std::string_view file = entry->first;
+    const std::string_view dir = file.substr(0, file.rfind('/') + 1);
+    if (const auto [at, added] = conftests_by_dir.try_emplace(dir); added) {
+      for (const std::string& candidate : conftest_candidates(file)) {
+        if (compare_path_components(candidate, file) == 0) continue;
+        if (const auto found = builder.known.find(candidate); found != builder.known.end()) {
+          ensure_indexed(builder, *found);
+          at->second.push_back(&found->second);
+        }
+      }
+    }
   }
 
   std::vector<std::string> consumers;
+  if (!fixture.unreadable_name) consumers.reserve(most);
   std::vector<std::string> wholesale;
-  for (std::size_t s = 0; s < scope.size(); ++s) {
-    const std::filesystem::path& file = scope[s];
+  std::vector<const TestModuleIndex*> fixtures;
+  VisibleFixtures visible;
+  NameSet consumed;
+  for (const auto& entry : scope) {
+    const std::string_view file = entry->first;
     if (fixture.unreadable_name) {
-      wholesale.push_back(display_path(file));
+      wholesale.push_back(display_path(entry->first));
       continue;
     }
-    const std::vector<const TestModuleIndex*>& fixtures = chains[s];
+    const auto& conftests = conftests_by_dir.find(file.substr(0, file.rfind('/') + 1))->second;
+    fixtures.assign(1, &entry->second);
+    fixtures.insert(fixtures.end(), conftests.begin(), conftests.end());
+    fixtures.insert(fixtures.end(), plugins.begin(), plugins.end());
     if (!resolves_to(fixtures, fixture)) continue;
 
-    const VisibleFixtures visible = visible_fixtures(fixtures);
-    const NameSet consumed = consumed_names(visible, fixture.name);
+    visible_fixtures(fixtures, visible);
+    consumed_names(visible, fixture.name, consumed);
     // An autouse fixture that depends on the changed one runs before every test in scope,
     // so every test there sees the change, whether or not it names a fixture.
     const bool every_test = fixture.autouse || std::ranges::any_of(visible, [&consumed](const auto& named) {
                               return named.second->autouse && contains(consumed, named.first);
                             });
     const auto asks = [&consumed](std::string_view name) { return contains(consumed, name); };
-    const std::string file_text = display_path(file);
-    for (const TestConsumer& consumer : fixtures.front()->consumers) {
+    const std::string file_text = display_path(entry->first);
+    for (const TestConsumer& consumer : entry->second.consumers) {
       if (every_test || consumer.unreadable_marks || std::ranges::any_of(consumer.fixture_names, asks)) {
         consumers.push_back(qualname_to_node_id(file_text, consumer.qualname));
       }

@@ -15,11 +15,11 @@
 
 namespace pindrel::run {
 
-// The files whose tests can see a fixture defined in `file`: the collectible files under a
+// The known files whose tests can see a fixture defined in `file`: the collectible files under a
 // conftest.py's directory, a collectible file alone, or for any other module (a plugin, or
 // one that tests import fixtures from) every collectible file.
-std::vector<std::filesystem::path> fixture_scope_files(const KnownTestFiles& known, const std::filesystem::path& file,
-                                                       const PytestSettings& settings);
+std::vector<KnownTestFiles::iterator> fixture_scope_entries(KnownTestFiles& known, const std::filesystem::path& file,
+                                                            const PytestSettings& settings);
 
 // Adds the node ids of the tests that consume the changed `fixture` as one expansion, or a
 // `no_consumers` entry when there are none.

@@ -54,7 +54,7 @@ void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest&
   if (const FixtureDefinition* fixture = fixture_defined_as(index, qualname)) {
     return expand_changed_fixture(builder, FixtureDefinition(*fixture), symbol, *chain);
   }
-  if (!is_collectible_test_file(file, builder.pytest)) return select_test_file(builder, file, chain);
+  if (!is_collectible_test_file(test.file, builder.pytest)) return select_test_file(builder, file, chain);
 
   const QualnameMatch match = resolve_test_qualname(index.tests, qualname);
   switch (match.kind) {
@@ -139,10 +139,9 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
   }
   // pytest imports a test package's __init__.py for every test module below it, as it loads a
   // conftest.py for them.
-  if (is_conftest(path) || path.filename() == "__init__.py") {
+  if (is_conftest(path.native()) || path.filename() == "__init__.py") {
     const std::string from = module_name_for_path(builder.cache.root, path).value_or(display_path(path));
-    const std::vector<std::filesystem::path> files =
-        test_files_under_dir(builder.known, path.parent_path(), builder.pytest);
+    const auto files = test_entries_under_dir(builder.known, path.parent_path().native(), builder.pytest);
     if (files.empty()) {
       builder.dropped.push_back({from, DropReason::not_collectible});
       return;
@@ -151,13 +150,13 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
     Expansion expansion{from, {}, ExpansionKind::conftest_subtree};
     expansion.into.reserve(files.size());
     for (const auto& file : files) {
-      expansion.into.push_back(display_path(file));
+      expansion.into.push_back(display_path(file->first));
       insert_node_id(builder, expansion.into.back(), extended);
     }
     builder.expanded.push_back(std::move(expansion));
     return;
   }
-  if (is_collectible_test_file(path, builder.pytest)) {
+  if (is_collectible_test_file(path.native(), builder.pytest)) {
     insert_node_id(builder, display_path(path), chain);
   } else {
     builder.dropped.push_back({display_path(path), DropReason::not_collectible});

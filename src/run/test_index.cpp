@@ -162,14 +162,14 @@ KnownTestFiles known_test_files(const impact::SourceCache& cache) {
   return known;
 }
 
-bool is_conftest(const std::filesystem::path& path) { return path.filename() == "conftest.py"; }
+bool is_conftest(std::string_view path) { return path.substr(path.rfind('/') + 1) == "conftest.py"; }
 
-std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& known, const std::filesystem::path& dir,
-                                                        const PytestSettings& settings) {
-  std::vector<std::filesystem::path> files;
+std::vector<KnownTestFiles::iterator> test_entries_under_dir(KnownTestFiles& known, std::string_view dir,
+                                                             const PytestSettings& settings) {
+  std::vector<KnownTestFiles::iterator> files;
   // A directory's subtree follows the directory itself in component order, in one run.
-  for (auto it = known.lower_bound(dir.native()); it != known.end() && is_under(dir.native(), it->first); ++it) {
-    if (is_collectible_test_file(it->first, settings)) files.emplace_back(it->first);
+  for (auto it = known.lower_bound(dir); it != known.end() && is_under(dir, it->first); ++it) {
+    if (is_collectible_test_file(it->first, settings)) files.push_back(it);
   }
   return files;
 }

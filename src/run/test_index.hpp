@@ -75,11 +75,11 @@ using KnownTestFiles = std::map<std::string, TestModuleIndex, PathComponentLess>
 // with testpaths pytest may not collect it at all.
 KnownTestFiles known_test_files(const impact::SourceCache& cache);
 
-bool is_conftest(const std::filesystem::path& path);
+bool is_conftest(std::string_view path);
 
 // The collectible known files under `dir` (everything for an empty `dir`), in map order.
-std::vector<std::filesystem::path> test_files_under_dir(const KnownTestFiles& known, const std::filesystem::path& dir,
-                                                        const PytestSettings& settings);
+std::vector<KnownTestFiles::iterator> test_entries_under_dir(KnownTestFiles& known, std::string_view dir,
+                                                             const PytestSettings& settings);
 
 // Builds the index of `path` from its outline (an empty index for none) under pytest's
 // collection rules; nothing when `path` is not known.
