@@ -44,7 +44,11 @@ using NameSet = std::vector<std::string_view>;
 
 // Sets of a few names are searched faster by equality, which compares lengths first, than by order.
 bool contains(const NameSet& names, std::string_view name) {
-  if (names.size() <= 16) return std::ranges::find(names, name) != names.end();
+  if (names.size() <= 16) {
+    return std::ranges::any_of(names, [name](std::string_view known) {
+      return known.size() == name.size() && (name.empty() || known[0] == name[0]) && known == name;
+    });
+  }
   return std::ranges::binary_search(names, name);
 }
 

@@ -33,7 +33,9 @@ Result<std::shared_ptr<impact::CachedSource>> read_report_path(SelectionBuilder&
 }
 
 void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest& test) {
-  const SharedChain chain = share_chain({test.via, test.origin});
+  SharedChain& last = builder.last_report_chain;
+  if (!last || last->via != test.via || last->origin != test.origin) last = share_chain({test.via, test.origin});
+  const SharedChain chain = last;
   const std::filesystem::path file = test.file;
   if (!test.symbol) return select_test_file(builder, file, chain);
   const std::string& symbol = *test.symbol;
@@ -96,14 +98,21 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
     }
     return false;
   };
-  std::vector<bool> superseded;
-  superseded.reserve(builder.node_ids.size());
-  for (const auto& [node_id, chain] : builder.node_ids) superseded.push_back(has_selected_ancestor(node_id));
-  selection.node_ids.reserve(builder.node_ids.size());
-  std::size_t i = 0;
-  for (auto at = builder.node_ids.begin(); at != builder.node_ids.end(); ++i) {
-    auto node = builder.node_ids.extract(at++);
-    if (superseded[i]) {
+  struct Sorted {
+    decltype(builder.node_ids)::iterator at;
+    bool superseded = false;
+  };
+  std::vector<Sorted> sorted;
+  sorted.reserve(builder.node_ids.size());
+  for (auto at = builder.node_ids.begin(); at != builder.node_ids.end(); ++at) {
+    sorted.push_back({at, has_selected_ancestor(at->first)});
+  }
+  std::ranges::sort(sorted, {}, [](const Sorted& id) -> std::string_view { return id.at->first; });
+  selection.node_ids.reserve(sorted.size());
+  // Taking one node out leaves the others where they are.
+  for (const Sorted& id : sorted) {
+    auto node = builder.node_ids.extract(id.at);
+    if (id.superseded) {
       builder.dropped.push_back({std::move(node.key()), DropReason::superseded});
     } else {
       selection.node_ids.emplace_back(std::move(node.key()), std::move(node.mapped()));
@@ -164,9 +173,7 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
 }
 
 void insert_node_id(SelectionBuilder& builder, std::string_view node_id, const SharedChain& chain) {
-  const auto at = builder.node_ids.lower_bound(node_id);
-  if (at != builder.node_ids.end() && at->first == node_id) return;
-  builder.node_ids.emplace_hint(at, node_id, chain);
+  if (!builder.node_ids.contains(node_id)) builder.node_ids.emplace(node_id, chain);
 }
 
 void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry) {
@@ -176,7 +183,7 @@ void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry
   if (const auto source = impact::read_source_cached(builder.cache, file); source && *source != nullptr) {
     outline = impact::cached_outline(**source);
   }
-  index_fixture_consumers(builder.known, file, std::move(outline), builder.pytest);
+  index_test_file(entry, std::move(outline), builder.pytest);
 }
 
 SharedChain share_chain(ReferenceChain chain) { return std::make_shared<const ReferenceChain>(std::move(chain)); }

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -150,14 +151,21 @@ inline std::string_view expansion_kind_word(ExpansionKind k) {
 inline std::string_view drop_reason_name(DropReason r) { return drop_reason_names[static_cast<std::size_t>(r)].name; }
 inline std::string_view drop_reason_word(DropReason r) { return drop_reason_names[static_cast<std::size_t>(r)].word; }
 
+struct NodeIdHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view id) const { return std::hash<std::string_view>{}(id); }
+};
+
 // The working state of one build_selection call.
 struct SelectionBuilder {
   impact::SourceCache& cache;
   KnownTestFiles known;
-  std::map<std::string, SharedChain, std::less<>> node_ids;  // byte order; each with its first chain
+  // Each with its first chain; put in byte order once all are known.
+  std::unordered_map<std::string, SharedChain, NodeIdHash, std::equal_to<>> node_ids;
   std::vector<Expansion> expanded;
   std::vector<DroppedEntry> dropped;
   const PytestSettings& pytest;
+  SharedChain last_report_chain = {};  // consecutive report entries often share theirs
 };
 
 // The node ids `run` hands to pytest for `report`, reading test files through `cache`.

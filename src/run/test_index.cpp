@@ -38,10 +38,13 @@ const LiteralValue* keyword_argument(const Decorator& decorator, std::string_vie
   return nullptr;
 }
 
-FixtureDefinition fixture_of(const std::filesystem::path& path, const Definition& definition,
-                             const Decorator& decorator) {
-  FixtureDefinition fixture{
-      path, definition.qualname, std::string(own_name(definition.qualname)), definition.parameter_names, false, false};
+FixtureDefinition fixture_of(std::string_view path, const Definition& definition, const Decorator& decorator) {
+  FixtureDefinition fixture{std::string(path),
+                            definition.qualname,
+                            std::string(own_name(definition.qualname)),
+                            definition.parameter_names,
+                            false,
+                            false};
   if (const LiteralValue* name = keyword_argument(decorator, "name")) {
     if (const auto* text = std::get_if<LiteralValue::Text>(&name->value)) {
       fixture.name = text->content;
@@ -176,12 +179,18 @@ std::vector<KnownTestFiles::iterator> test_entries_under_dir(KnownTestFiles& kno
 
 void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, pysource::SharedOutline outline,
                              const PytestSettings& settings) {
-  const auto entry = known.find(path.native());
-  if (entry == known.end() || entry->second.indexed) return;
+  if (const auto entry = known.find(path.native()); entry != known.end()) {
+    index_test_file(*entry, std::move(outline), settings);
+  }
+}
+
+void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline outline,
+                     const PytestSettings& settings) {
+  if (entry.second.indexed) return;
   TestModuleIndex index;
   index.indexed = true;
   if (outline == nullptr) {
-    entry->second = std::move(index);
+    entry.second = std::move(index);
     return;
   }
   index.outline = std::move(outline);
@@ -217,8 +226,11 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
   }
   const auto marked = pytestmark_fixtures(*index.outline);
 
-  const std::filesystem::path file = entry->first;
-  index.consumers.reserve(definitions.size());
+  const std::string_view file = entry.first;
+  // Every definition that is neither a class nor a fixture may be a test.
+  index.consumers.reserve(static_cast<std::size_t>(std::ranges::count_if(definitions, [](const Definition& d) {
+    return d.kind != DefinitionKind::class_ && !std::ranges::any_of(d.decorators, is_fixture_decorator);
+  })));
   for (const Definition& definition : definitions) {
     const auto fixture_decorator = std::ranges::find_if(definition.decorators, is_fixture_decorator);
     if (fixture_decorator != definition.decorators.end()) {
@@ -254,7 +266,7 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
     names.erase(repeats.begin(), repeats.end());
     index.consumers.push_back(std::move(consumer));
   }
-  entry->second = std::move(index);
+  entry.second = std::move(index);
 }
 
 QualnameMatch resolve_test_qualname(const TestFlags& tests, std::string_view qualname) {

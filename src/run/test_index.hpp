@@ -24,7 +24,7 @@ namespace pindrel::run {
 
 // One fixture of an indexed file.
 struct FixtureDefinition {
-  std::filesystem::path file;
+  std::string file;  // its path text
   std::string qualname;
   std::string name;                          // the name tests ask for
   std::vector<std::string> parameter_names;  // the fixtures it asks for itself
@@ -85,6 +85,10 @@ std::vector<KnownTestFiles::iterator> test_entries_under_dir(KnownTestFiles& kno
 // collection rules; nothing when `path` is not known.
 void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, pysource::SharedOutline outline,
                              const PytestSettings& settings);
+
+// The same for a known entry at hand.
+void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline outline,
+                     const PytestSettings& settings);
 
 struct QualnameMatch {
   enum class Kind {
