@@ -146,7 +146,7 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
   for (const auto& entry : scope) {
     const std::string_view file = entry->first;
     if (fixture.unreadable_name) {
-      wholesale.push_back(display_path(entry->first));
+      wholesale.push_back(lossy_utf8(entry->first));
       continue;
     }
     const auto& conftests = conftests_by_dir.find(file.substr(0, file.rfind('/') + 1))->second;
@@ -163,7 +163,7 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
                               return named.second->autouse && contains(consumed, named.first);
                             });
     const auto asks = [&consumed](std::string_view name) { return contains(consumed, name); };
-    const std::string file_text = display_path(entry->first);
+    const std::string file_text = lossy_utf8(entry->first);
     for (const TestConsumer& consumer : entry->second.consumers) {
       if (every_test || consumer.unreadable_marks || std::ranges::any_of(consumer.fixture_names, asks)) {
         consumers.push_back(qualname_to_node_id(file_text, consumer.qualname));

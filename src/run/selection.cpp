@@ -32,39 +32,45 @@ Result<std::shared_ptr<impact::CachedSource>> read_report_path(SelectionBuilder&
   return impact::read_source_cached(builder.cache, path, FileKinds::regular_only);
 }
 
+const ReportFile& report_file(SelectionBuilder& builder, const std::string& path) {
+  std::optional<ReportFile>& last = builder.last_report_file;
+  if (last && last->path == path) return *last;
+  const auto source = read_report_path(builder, path);
+  last = ReportFile{path, source && *source != nullptr, builder.known.find(path),
+                    is_collectible_test_file(path, builder.pytest), lossy_utf8(path)};
+  return *last;
+}
+
 void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest& test) {
   SharedChain& last = builder.last_report_chain;
   if (!last || last->via != test.via || last->origin != test.origin) last = share_chain({test.via, test.origin});
   const SharedChain chain = last;
-  const std::filesystem::path file = test.file;
-  if (!test.symbol) return select_test_file(builder, file, chain);
+  if (!test.symbol) return select_test_file(builder, test.file, chain);
   const std::string& symbol = *test.symbol;
 
-  const auto source = read_report_path(builder, file);
-  if (!source || *source == nullptr) {
+  const ReportFile& file = report_file(builder, test.file);
+  if (!file.readable) {
     builder.dropped.push_back({symbol, DropReason::deleted});
     return;
   }
   const auto colon = symbol.find(':');
-  if (colon == std::string::npos) return select_test_file(builder, file, chain);
+  if (colon == std::string::npos) return select_test_file(builder, test.file, chain);
   const std::string_view qualname = std::string_view(symbol).substr(colon + 1);
 
-  const auto known = builder.known.find(test.file);
-  if (known == builder.known.end()) return select_test_file(builder, file, chain);
-  ensure_indexed(builder, *known);
-  const TestModuleIndex& index = known->second;
+  if (file.known == builder.known.end()) return select_test_file(builder, test.file, chain);
+  ensure_indexed(builder, *file.known);
+  const TestModuleIndex& index = file.known->second;
   if (const FixtureDefinition* fixture = fixture_defined_as(index, qualname)) {
     return expand_changed_fixture(builder, FixtureDefinition(*fixture), symbol, *chain);
   }
-  if (!is_collectible_test_file(test.file, builder.pytest)) return select_test_file(builder, file, chain);
+  if (!file.collectible) return select_test_file(builder, test.file, chain);
 
   const QualnameMatch match = resolve_test_qualname(index.tests, qualname);
   switch (match.kind) {
-    case QualnameMatch::Kind::whole:
-      return insert_node_id(builder, qualname_to_node_id(display_path(file), qualname), chain);
+    case QualnameMatch::Kind::whole: return insert_node_id(builder, qualname_to_node_id(file.display, qualname), chain);
     case QualnameMatch::Kind::prefix:
-      return insert_node_id(builder, qualname_to_node_id(display_path(file), match.prefix), chain);
-    case QualnameMatch::Kind::none: return select_test_file(builder, file, chain);
+      return insert_node_id(builder, qualname_to_node_id(file.display, match.prefix), chain);
+    case QualnameMatch::Kind::none: return select_test_file(builder, test.file, chain);
   }
 }
 

@@ -156,6 +156,15 @@ struct NodeIdHash {
   std::size_t operator()(std::string_view id) const { return std::hash<std::string_view>{}(id); }
 };
 
+// What the selection needs of a report entry's file.
+struct ReportFile {
+  std::string path;  // as the report names it
+  bool readable = false;
+  KnownTestFiles::iterator known;  // the known entry, if any
+  bool collectible = false;
+  std::string display;  // its text in node ids
+};
+
 // The working state of one build_selection call.
 struct SelectionBuilder {
   impact::SourceCache& cache;
@@ -165,7 +174,9 @@ struct SelectionBuilder {
   std::vector<Expansion> expanded;
   std::vector<DroppedEntry> dropped;
   const PytestSettings& pytest;
-  SharedChain last_report_chain = {};  // consecutive report entries often share theirs
+  // Consecutive report entries often share their chain, and those of one file come in a row.
+  SharedChain last_report_chain = {};
+  std::optional<ReportFile> last_report_file = {};
 };
 
 // The node ids `run` hands to pytest for `report`, reading test files through `cache`.
