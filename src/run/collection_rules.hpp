@@ -22,6 +22,9 @@ struct SelectionSettings {
   PytestSettings pytest;
   bool doctest_modules = false;                        // pytest collects the doctests of source modules
   std::vector<ChangedDefinition> changed_definitions;  // their files hold doctests a change can break
+  // Each expansion lists its node ids, which only the JSON plan shows; thousands of them are
+  // kept otherwise for nothing.
+  bool list_expansions = false;
 };
 
 }  // namespace pindrel::run

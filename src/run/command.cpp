@@ -189,6 +189,7 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
   SelectionSettings settings{std::move(*pytest_settings), false, {}};
   settings.doctest_modules = collects_doctest_modules(settings.pytest, args.pytest_args);
   if (settings.doctest_modules) settings.changed_definitions = changed_definitions(*impact);
+  settings.list_expansions = args.dry_run && context.format == OutputFormat::json;
   Selection selection = build_selection(impact->report, cache, settings);
   const Ending ending{context.root, *workspace, env, args};
 

@@ -153,7 +153,7 @@ std::string write_dry_run_text(const DryRunPlan& plan) {
 
   for (const auto& expansion : selection.expanded) {
     out += "\nexpanded " + expansion.from + " (" + std::string(expansion_kind_word(expansion.kind)) + ") → " +
-           std::to_string(expansion.into.size()) + " node id(s)\n";
+           std::to_string(expansion.count) + " node id(s)\n";
   }
 
   if (!selection.dropped.empty()) {

@@ -137,16 +137,23 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
     }
   }
 
-  std::vector<std::string> consumers;
-  if (!fixture.unreadable_name) consumers.reserve(most);
-  std::vector<std::string> wholesale;
+  const SharedChain extended = share_chain(extend_via_chain(chain, symbol));
+  Expansion expansion{
+      symbol, {}, fixture.unreadable_name ? ExpansionKind::unresolvable_fixture : ExpansionKind::fixture};
+  if (builder.list_expansions) expansion.into.reserve(fixture.unreadable_name ? scope.size() : most);
+  const auto produce = [&](std::string_view node_id) {
+    insert_node_id(builder, node_id, extended);
+    if (builder.list_expansions) expansion.into.emplace_back(node_id);
+    ++expansion.count;
+  };
+  std::string node_id;  // each test's, made here
   std::vector<const TestModuleIndex*> fixtures;
   VisibleFixtures visible;
   NameSet consumed;
   for (const auto& entry : scope) {
     const std::string_view file = entry->first;
     if (fixture.unreadable_name) {
-      wholesale.push_back(lossy_utf8(entry->first));
+      produce(lossy_utf8(entry->first));
       continue;
     }
     const auto& conftests = conftests_by_dir.find(file.substr(0, file.rfind('/') + 1))->second;
@@ -166,21 +173,16 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
     const std::string file_text = lossy_utf8(entry->first);
     for (const TestConsumer& consumer : entry->second.consumers) {
       if (every_test || consumer.unreadable_marks || std::ranges::any_of(consumer.fixture_names, asks)) {
-        consumers.push_back(qualname_to_node_id(file_text, consumer.qualname));
+        write_node_id(node_id, file_text, consumer.qualname);
+        produce(node_id);
       }
     }
   }
 
-  if (consumers.empty() && wholesale.empty()) {
+  if (expansion.count == 0) {
     builder.dropped.push_back({symbol, DropReason::no_consumers});
     return;
   }
-  const SharedChain extended = share_chain(extend_via_chain(chain, symbol));
-  Expansion expansion{symbol, std::move(consumers),
-                      fixture.unreadable_name ? ExpansionKind::unresolvable_fixture : ExpansionKind::fixture};
-  expansion.into.insert(expansion.into.end(), std::make_move_iterator(wholesale.begin()),
-                        std::make_move_iterator(wholesale.end()));
-  for (const std::string& node_id : expansion.into) insert_node_id(builder, node_id, extended);
   builder.expanded.push_back(std::move(expansion));
 }
 

@@ -86,7 +86,7 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
     return selection;
   }
 
-  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}, settings.pytest};
+  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}, settings.pytest, settings.list_expansions};
   for (const impact::ImpactedTest& test : report.impacted_tests) select_impacted_test(builder, test);
   const SharedChain no_chain;
   for (const std::string& path : report.test_files_changed) select_test_file(builder, path, no_chain);
@@ -162,11 +162,12 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
       return;
     }
     const SharedChain extended = share_chain(extend_via_chain(chain ? *chain : ReferenceChain{}, from));
-    Expansion expansion{from, {}, ExpansionKind::conftest_subtree};
-    expansion.into.reserve(files.size());
+    Expansion expansion{from, {}, ExpansionKind::conftest_subtree, files.size()};
+    if (builder.list_expansions) expansion.into.reserve(files.size());
     for (const auto& file : files) {
-      expansion.into.push_back(display_path(file->first));
-      insert_node_id(builder, expansion.into.back(), extended);
+      const std::string id = lossy_utf8(file->first);
+      insert_node_id(builder, id, extended);
+      if (builder.list_expansions) expansion.into.push_back(id);
     }
     builder.expanded.push_back(std::move(expansion));
     return;
@@ -212,13 +213,19 @@ ReferenceChain extend_via_chain(const ReferenceChain& chain, const std::string& 
 
 std::string qualname_to_node_id(std::string_view file, std::string_view qualname) {
   std::string node_id;
-  node_id.reserve(file.size() + 2 + qualname.size() + std::ranges::count(qualname, '.'));
-  node_id += file;
+  write_node_id(node_id, file, qualname);
+  return node_id;
+}
+
+void write_node_id(std::string& out, std::string_view file, std::string_view qualname) {
+  out.clear();
+  out.reserve(file.size() + 2 + qualname.size() + std::ranges::count(qualname, '.'));
+  out += file;
   for (std::size_t start = 0;;) {
-    node_id += "::";
+    out += "::";
     const std::size_t dot = qualname.find('.', start);
-    node_id += qualname.substr(start, dot - start);
-    if (dot == std::string_view::npos) return node_id;
+    out += qualname.substr(start, dot - start);
+    if (dot == std::string_view::npos) return;
     start = dot + 1;
   }
 }

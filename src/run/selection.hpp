@@ -80,8 +80,9 @@ struct SelectedNodeId {
 // A fixture or conftest.py turned into the node ids it stands for.
 struct Expansion {
   std::string from;               // the fixture's symbol, or the conftest.py's module name or path
-  std::vector<std::string> into;  // node ids in the order they were produced
+  std::vector<std::string> into;  // node ids in the order they were produced, when listed
   ExpansionKind kind = ExpansionKind::fixture;
+  std::size_t count = 0;  // how many it produced
   friend bool operator==(const Expansion&, const Expansion&) = default;
 };
 
@@ -174,6 +175,7 @@ struct SelectionBuilder {
   std::vector<Expansion> expanded;
   std::vector<DroppedEntry> dropped;
   const PytestSettings& pytest;
+  bool list_expansions = false;
   // Consecutive report entries often share their chain, and those of one file come in a row.
   SharedChain last_report_chain = {};
   std::optional<ReportFile> last_report_file = {};
@@ -204,5 +206,8 @@ ReferenceChain extend_via_chain(const ReferenceChain& chain, const std::string& 
 // A test node's id from its file's path text and its qualified name: tests/test_a.py and
 // TestA.test_b give tests/test_a.py::TestA::test_b.
 std::string qualname_to_node_id(std::string_view file, std::string_view qualname);
+
+// The same id written into `out`, in place of its text.
+void write_node_id(std::string& out, std::string_view file, std::string_view qualname);
 
 }  // namespace pindrel::run

@@ -231,6 +231,7 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
   index.consumers.reserve(static_cast<std::size_t>(std::ranges::count_if(definitions, [](const Definition& d) {
     return d.kind != DefinitionKind::class_ && !std::ranges::any_of(d.decorators, is_fixture_decorator);
   })));
+  std::vector<std::string_view> names;  // a test's, gathered here and kept at their size
   for (const Definition& definition : definitions) {
     const auto fixture_decorator = std::ranges::find_if(definition.decorators, is_fixture_decorator);
     if (fixture_decorator != definition.decorators.end()) {
@@ -242,29 +243,30 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
     if (definition.kind == DefinitionKind::class_) continue;
     if (resolve_test_qualname(index.tests, definition.qualname).kind != QualnameMatch::Kind::whole) continue;
 
-    TestConsumer consumer{definition.qualname, {}, false};
-    std::vector<std::string_view>& names = consumer.fixture_names;
     names.assign(definition.parameter_names.begin(), definition.parameter_names.end());
-    const auto add_names = [&consumer, &names](const UsefixturesNames& marks) {
-      names.insert(names.end(), marks.names.begin(), marks.names.end());
-      consumer.unreadable_marks = consumer.unreadable_marks || marks.unreadable;
+    bool unreadable = false;
+    const auto add_marks = [&](std::span<const Decorator> decorators) {
+      unreadable = add_usefixtures_names(decorators, names) || unreadable;
     };
     const auto add_pytestmark = [&](std::string_view scope) {
-      if (const auto found = marked.find(scope); found != marked.end()) add_names(found->second);
+      if (const auto found = marked.find(scope); found != marked.end()) {
+        names.insert(names.end(), found->second.names.begin(), found->second.names.end());
+        unreadable = unreadable || found->second.unreadable;
+      }
     };
     if (index.usefixtures) names.insert(names.end(), index.usefixtures->begin(), index.usefixtures->end());
-    add_names(usefixtures_marks(definition.decorators));
+    add_marks(definition.decorators);
     std::string_view enclosing = definition.qualname;
     for (auto dot = enclosing.rfind('.'); dot != std::string_view::npos; dot = enclosing.rfind('.')) {
       enclosing = enclosing.substr(0, dot);
-      if (const Definition* found = first_defined_as(enclosing)) add_names(usefixtures_marks(found->decorators));
+      if (const Definition* found = first_defined_as(enclosing)) add_marks(found->decorators);
       add_pytestmark(enclosing);
     }
     add_pytestmark("");
     std::ranges::sort(names);
     const auto repeats = std::ranges::unique(names);
     names.erase(repeats.begin(), repeats.end());
-    index.consumers.push_back(std::move(consumer));
+    index.consumers.push_back({definition.qualname, {names.begin(), names.end()}, unreadable});
   }
   entry.second = std::move(index);
 }
@@ -289,19 +291,25 @@ QualnameMatch resolve_test_qualname(const TestFlags& tests, std::string_view qua
   return {QualnameMatch::Kind::prefix, std::string(qualname.substr(0, best))};
 }
 
-UsefixturesNames usefixtures_marks(std::span<const pysource::Decorator> decorators) {
-  UsefixturesNames marks;
+bool add_usefixtures_names(std::span<const pysource::Decorator> decorators, std::vector<std::string_view>& names) {
+  bool unreadable = false;
   for (const Decorator& decorator : decorators) {
     if (!is_usefixtures_mark(decorator)) continue;
-    if (!decorator.kwargs.empty()) marks.unreadable = true;
+    if (!decorator.kwargs.empty()) unreadable = true;
     for (const LiteralValue& arg : decorator.args) {
       if (const auto* text = std::get_if<LiteralValue::Text>(&arg.value)) {
-        marks.names.push_back(text->content);
+        names.push_back(text->content);
       } else {
-        marks.unreadable = true;
+        unreadable = true;
       }
     }
   }
+  return unreadable;
+}
+
+UsefixturesNames usefixtures_marks(std::span<const pysource::Decorator> decorators) {
+  UsefixturesNames marks;
+  marks.unreadable = add_usefixtures_names(decorators, marks.names);
   return marks;
 }
 

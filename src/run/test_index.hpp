@@ -112,6 +112,9 @@ struct UsefixturesNames {
 // The fixture names that usefixtures marks among `decorators` give.
 UsefixturesNames usefixtures_marks(std::span<const pysource::Decorator> decorators);
 
+// The same names appended to `names`; whether a mark cannot be read.
+bool add_usefixtures_names(std::span<const pysource::Decorator> decorators, std::vector<std::string_view>& names);
+
 // The conftest.py of every directory above `file`, nearest first, up to the root's.
 std::vector<std::string> conftest_candidates(std::string_view file);
 

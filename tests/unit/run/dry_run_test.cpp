@@ -66,7 +66,7 @@ DryRunPlan selected_plan() {
       node("tests/test_b.py::TestB::test_x", {"pkg.helpers:wrap", "pkg.core:run"}, "pkg.core:parse"),
       node("tests/unit/test_c.py", {"tests.unit.conftest"}, "pkg.core:parse"),
   });
-  selection.expanded = {{"tests.unit.conftest", {"tests/unit/test_c.py"}, ExpansionKind::conftest_subtree}};
+  selection.expanded = {{"tests.unit.conftest", {"tests/unit/test_c.py"}, ExpansionKind::conftest_subtree, 1}};
   selection.dropped = {{"tests/test_gone.py", DropReason::deleted},
                        {"tests/test_a.py::test_one", DropReason::superseded},
                        {"tests/test_a.py::test_two", DropReason::superseded}};

@@ -140,6 +140,23 @@ TEST(FixtureConsumers, ChangedFixtureReachesItsConsumersThroughOverrides) {
                    "tests/test_override.py::test_o tests/unit/test_deep.py::test_d"}));
 }
 
+TEST(FixtureConsumers, UnlistedExpansionsCountTheSameNodeIds) {
+  TestTree tree;
+  write_tree(tree, plain_conftest);
+  const impact::ImpactReport report = report_of(
+      {impacted("tests/conftest.py", "tests.conftest:db"), impacted("tests/conftest.py", "tests.conftest:user")});
+  const Selection listed = tree.select(report);
+  const Selection unlisted = build_selection(report, tree.cache, SelectionSettings{});
+  EXPECT_EQ(unlisted.node_ids, listed.node_ids);
+  EXPECT_EQ(unlisted.dropped, listed.dropped);
+  ASSERT_EQ(unlisted.expanded.size(), 2u);
+  for (std::size_t i = 0; i < listed.expanded.size(); ++i) {
+    EXPECT_TRUE(unlisted.expanded[i].into.empty());
+    EXPECT_EQ(unlisted.expanded[i].count, listed.expanded[i].into.size());
+    EXPECT_EQ(listed.expanded[i].count, listed.expanded[i].into.size());
+  }
+}
+
 TEST(FixtureConsumers, ExpansionsByFixture) {
   struct Case {
     std::string name;

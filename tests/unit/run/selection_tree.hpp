@@ -27,8 +27,10 @@ class TestTree {
   // Lists a file without writing it, as a listing taken before a deletion would.
   void list_only(const std::string& rel) { listed_.push_back(rel); }
 
-  // A selection over a fresh cache of the listed files; the cache stays for inspection.
-  Selection select(const impact::ImpactReport& report, const SelectionSettings& settings = {}) {
+  // A selection over a fresh cache of the listed files, its expansions listed; the cache stays
+  // for inspection.
+  Selection select(const impact::ImpactReport& report, SelectionSettings settings = {}) {
+    settings.list_expansions = true;
     cache = impact::new_source_cache(scratch_.path(), listed_);
     return build_selection(report, cache, settings);
   }
