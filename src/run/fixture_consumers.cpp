@@ -172,7 +172,8 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
     const auto asks = [&consumed](std::string_view name) { return contains(consumed, name); };
     const std::string file_text = lossy_utf8(entry->first);
     for (const TestConsumer& consumer : entry->second.consumers) {
-      if (every_test || consumer.unreadable_marks || std::ranges::any_of(consumer.fixture_names, asks)) {
+      if (every_test || consumer.unreadable_marks ||
+          std::ranges::any_of(entry->second.fixture_names_of(consumer), asks)) {
         write_node_id(node_id, file_text, consumer.qualname);
         produce(node_id);
       }

@@ -110,11 +110,14 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
   };
   std::vector<Sorted> sorted;
   sorted.reserve(builder.node_ids.size());
+  std::size_t superseded = 0;
   for (auto at = builder.node_ids.begin(); at != builder.node_ids.end(); ++at) {
     sorted.push_back({at, has_selected_ancestor(at->first)});
+    superseded += sorted.back().superseded;
   }
   std::ranges::sort(sorted, {}, [](const Sorted& id) -> std::string_view { return id.at->first; });
-  selection.node_ids.reserve(sorted.size());
+  selection.node_ids.reserve(sorted.size() - superseded);
+  builder.dropped.reserve(builder.dropped.size() + superseded);
   // Taking one node out leaves the others where they are.
   for (const Sorted& id : sorted) {
     auto node = builder.node_ids.extract(id.at);

@@ -227,11 +227,20 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
   const auto marked = pytestmark_fixtures(*index.outline);
 
   const std::string_view file = entry.first;
-  // Every definition that is neither a class nor a fixture may be a test.
-  index.consumers.reserve(static_cast<std::size_t>(std::ranges::count_if(definitions, [](const Definition& d) {
-    return d.kind != DefinitionKind::class_ && !std::ranges::any_of(d.decorators, is_fixture_decorator);
-  })));
-  std::vector<std::string_view> names;  // a test's, gathered here and kept at their size
+  // Every definition that is neither a class nor a fixture may be a test, asking for its
+  // parameters, the configured fixtures and a mark or so.
+  std::size_t candidates = 0;
+  std::size_t names_wanted = 0;
+  for (const Definition& definition : definitions) {
+    if (definition.kind == DefinitionKind::class_ || std::ranges::any_of(definition.decorators, is_fixture_decorator)) {
+      continue;
+    }
+    ++candidates;
+    names_wanted += definition.parameter_names.size() + settings.usefixtures.size() + 1;
+  }
+  index.consumers.reserve(candidates);
+  index.fixture_names.reserve(names_wanted);
+  std::vector<std::string_view> names;  // a test's, gathered here before they join the index's
   for (const Definition& definition : definitions) {
     const auto fixture_decorator = std::ranges::find_if(definition.decorators, is_fixture_decorator);
     if (fixture_decorator != definition.decorators.end()) {
@@ -266,7 +275,9 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
     std::ranges::sort(names);
     const auto repeats = std::ranges::unique(names);
     names.erase(repeats.begin(), repeats.end());
-    index.consumers.push_back({definition.qualname, {names.begin(), names.end()}, unreadable});
+    index.consumers.push_back({definition.qualname, static_cast<std::uint32_t>(index.fixture_names.size()),
+                               static_cast<std::uint32_t>(names.size()), unreadable});
+    index.fixture_names.insert(index.fixture_names.end(), names.begin(), names.end());
   }
   entry.second = std::move(index);
 }

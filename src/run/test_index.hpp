@@ -10,6 +10,7 @@
 #include "pysource/outline.hpp"
 #include "run/collection_rules.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -37,9 +38,11 @@ struct FixtureDefinition {
 // into the outline and the configured names that the index keeps.
 struct TestConsumer {
   std::string_view qualname;
-  // Parameters, and usefixtures marks on it, its enclosing classes and their pytestmark, the
-  // module's pytestmark and the configuration's usefixtures; sorted, each once.
-  std::vector<std::string_view> fixture_names;
+  // Its run of the index's fixture names: parameters, and usefixtures marks on it, its enclosing
+  // classes and their pytestmark, the module's pytestmark and the configuration's usefixtures;
+  // sorted, each once.
+  std::uint32_t names_begin = 0;
+  std::uint32_t names_count = 0;
   bool unreadable_marks = false;  // one of those marks cannot be read
   friend bool operator==(const TestConsumer&, const TestConsumer&) = default;
 };
@@ -52,9 +55,14 @@ struct TestModuleIndex {
   pysource::SharedOutline outline;                                 // what the views below point into
   std::shared_ptr<const std::vector<std::string>> usefixtures;     // the configured names, when any
   std::vector<TestConsumer> consumers;                             // outline order
+  std::vector<std::string_view> fixture_names;                     // the consumers' runs, in their order
   std::map<std::string, FixtureDefinition, std::less<>> fixtures;  // by name; a name's first definition holds it
   TestFlags tests;
   bool indexed = false;
+
+  std::span<const std::string_view> fixture_names_of(const TestConsumer& consumer) const {
+    return std::span(fixture_names).subspan(consumer.names_begin, consumer.names_count);
+  }
 };
 
 // Compares "/"-separated paths component by component, each component as bytes, a path

@@ -101,7 +101,7 @@ std::string joined(const auto& names) {
 Lines consumer_lines(const TestModuleIndex& index) {
   Lines consumers;
   for (const auto& consumer : index.consumers) {
-    consumers.push_back(std::string(consumer.qualname) + ": " + joined(consumer.fixture_names) +
+    consumers.push_back(std::string(consumer.qualname) + ": " + joined(index.fixture_names_of(consumer)) +
                         (consumer.unreadable_marks ? " unreadable" : ""));
   }
   return consumers;
