@@ -97,36 +97,33 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
   }
 
   // pytest collects a node again under every selected ancestor (its file, a class around it), so
-  // the ancestor alone runs it once. All are judged before any node id is moved out.
+  // the ancestor alone runs it once. All are judged before any node id is moved.
   auto has_selected_ancestor = [&](std::string_view node_id) {
     for (auto at = node_id.find("::"); at != std::string_view::npos; at = node_id.find("::", at + 2)) {
       if (builder.node_ids.contains(node_id.substr(0, at))) return true;
     }
     return false;
   };
-  struct Sorted {
-    decltype(builder.node_ids)::iterator at;
-    bool superseded = false;
-  };
-  std::vector<Sorted> sorted;
-  sorted.reserve(builder.node_ids.size());
-  std::size_t superseded = 0;
-  for (auto at = builder.node_ids.begin(); at != builder.node_ids.end(); ++at) {
-    sorted.push_back({at, has_selected_ancestor(at->first)});
-    superseded += sorted.back().superseded;
-  }
-  std::ranges::sort(sorted, {}, [](const Sorted& id) -> std::string_view { return id.at->first; });
-  selection.node_ids.reserve(sorted.size() - superseded);
-  builder.dropped.reserve(builder.dropped.size() + superseded);
-  // Taking one node out leaves the others where they are.
-  for (const Sorted& id : sorted) {
-    auto node = builder.node_ids.extract(id.at);
-    if (id.superseded) {
-      builder.dropped.push_back({std::move(node.key()), DropReason::superseded});
+  std::vector<bool> superseded;
+  superseded.reserve(builder.node_ids.ids().size());
+  for (const SelectedNodeId& id : builder.node_ids.ids()) superseded.push_back(has_selected_ancestor(id.node_id));
+  std::vector<SelectedNodeId> ids = builder.node_ids.take();
+  std::vector<std::string> folded;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    if (superseded[i]) {
+      folded.push_back(std::move(ids[i].node_id));
     } else {
-      selection.node_ids.emplace_back(std::move(node.key()), std::move(node.mapped()));
+      if (kept != i) ids[kept] = std::move(ids[i]);
+      ++kept;
     }
   }
+  ids.resize(kept);
+  std::ranges::sort(ids, {}, &SelectedNodeId::node_id);
+  std::ranges::sort(folded);
+  builder.dropped.reserve(builder.dropped.size() + folded.size());
+  for (std::string& node_id : folded) builder.dropped.push_back({std::move(node_id), DropReason::superseded});
+  selection.node_ids = std::move(ids);
 
   selection.expanded = std::move(builder.expanded);
   selection.dropped = std::move(builder.dropped);
@@ -183,7 +180,41 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
 }
 
 void insert_node_id(SelectionBuilder& builder, std::string_view node_id, const SharedChain& chain) {
-  if (!builder.node_ids.contains(node_id)) builder.node_ids.emplace(node_id, chain);
+  builder.node_ids.insert(node_id, chain);
+}
+
+bool NodeIdSet::insert(std::string_view id, const SharedChain& chain) {
+  if ((ids_.size() + 1) * 2 > slots_.size()) grow();
+  const std::size_t slot = slot_of(id, std::hash<std::string_view>{}(id));
+  if (slots_[slot] != 0) return false;
+  ids_.emplace_back(std::string(id), chain);
+  slots_[slot] = static_cast<std::uint32_t>(ids_.size());
+  return true;
+}
+
+std::vector<SelectedNodeId> NodeIdSet::take() {
+  slots_.clear();
+  return std::exchange(ids_, {});
+}
+
+bool NodeIdSet::contains(std::string_view id) const {
+  return !slots_.empty() && slots_[slot_of(id, std::hash<std::string_view>{}(id))] != 0;
+}
+
+std::size_t NodeIdSet::slot_of(std::string_view id, std::size_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  // Kept at most half full, so a free slot is always near.
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    if (slots_[slot] == 0 || ids_[slots_[slot] - 1].node_id == id) return slot;
+  }
+}
+
+void NodeIdSet::grow() {
+  slots_.assign(std::max<std::size_t>(64, slots_.size() * 2), 0);
+  for (std::size_t i = 0; i < ids_.size(); ++i) {
+    slots_[slot_of(ids_[i].node_id, std::hash<std::string_view>{}(ids_[i].node_id))] =
+        static_cast<std::uint32_t>(i + 1);
+  }
 }
 
 void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry) {

@@ -11,13 +11,13 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -152,9 +152,24 @@ inline std::string_view expansion_kind_word(ExpansionKind k) {
 inline std::string_view drop_reason_name(DropReason r) { return drop_reason_names[static_cast<std::size_t>(r)].name; }
 inline std::string_view drop_reason_word(DropReason r) { return drop_reason_names[static_cast<std::size_t>(r)].word; }
 
-struct NodeIdHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view id) const { return std::hash<std::string_view>{}(id); }
+// The node ids chosen so far, each once with its first chain, in the order chosen. A table of
+// their positions finds one by its text; the ids themselves are the selection's to keep.
+class NodeIdSet {
+ public:
+  // Adds `id` with `chain`; false when it is there already.
+  bool insert(std::string_view id, const SharedChain& chain);
+  bool contains(std::string_view id) const;
+  const std::vector<SelectedNodeId>& ids() const { return ids_; }
+  // The ids in the order chosen; the set is empty afterwards.
+  std::vector<SelectedNodeId> take();
+
+ private:
+  // The slot that holds `id`, or the empty one where it would go.
+  std::size_t slot_of(std::string_view id, std::size_t hash) const;
+  void grow();
+
+  std::vector<SelectedNodeId> ids_;
+  std::vector<std::uint32_t> slots_;  // a position in `ids_` plus one, 0 when empty; a power of two long
 };
 
 // What the selection needs of a report entry's file.
@@ -170,8 +185,7 @@ struct ReportFile {
 struct SelectionBuilder {
   impact::SourceCache& cache;
   KnownTestFiles known;
-  // Each with its first chain; put in byte order once all are known.
-  std::unordered_map<std::string, SharedChain, NodeIdHash, std::equal_to<>> node_ids;
+  NodeIdSet node_ids;  // put in byte order once all are known
   std::vector<Expansion> expanded;
   std::vector<DroppedEntry> dropped;
   const PytestSettings& pytest;
