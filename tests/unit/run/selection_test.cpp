@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -294,6 +295,26 @@ TEST(NodeIdText, QualifiedNamesBecomeNodeSteps) {
   EXPECT_EQ(qualname_to_node_id("t.py", ".A..b."), "t.py::::A::::b::");
   EXPECT_EQ(qualname_to_node_id("t.py", ""), "t.py::");
   EXPECT_EQ(extend_via_chain({{"b", "c"}, "o"}, "a"), (ReferenceChain{{"a", "b", "c"}, "o"}));
+}
+
+TEST(NodeIdSet, EachIdOnceWithItsFirstChainThroughGrowth) {
+  NodeIdSet set;
+  const SharedChain first = share_chain({{}, "o:first"});
+  const SharedChain later = share_chain({{}, "o:later"});
+  // Enough ids to grow the table several times; every one is offered twice, the empty id too.
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 1000; ++i) {
+      const std::string id = i == 0 ? "" : "tests/test_" + std::to_string(i % 100) + ".py::t" + std::to_string(i);
+      EXPECT_EQ(set.insert(id, round == 0 ? first : later), round == 0) << id;
+    }
+  }
+  EXPECT_TRUE(set.contains("") && set.contains("tests/test_7.py::t907"));
+  EXPECT_FALSE(set.contains("tests/test_7.py::t1007") || set.contains("tests/test_7.py"));
+  const std::vector<SelectedNodeId> ids = set.take();
+  ASSERT_EQ(ids.size(), 1000u);
+  EXPECT_EQ(ids[907].node_id, "tests/test_7.py::t907");
+  EXPECT_TRUE(std::ranges::all_of(ids, [](const SelectedNodeId& id) { return id.origin() == "o:first"; }));
+  EXPECT_FALSE(set.contains(""));
 }
 
 }  // namespace
