@@ -183,12 +183,19 @@ void insert_node_id(SelectionBuilder& builder, std::string_view node_id, const S
   builder.node_ids.insert(node_id, chain);
 }
 
+namespace {
+
+std::uint64_t high_half(std::size_t hash) { return static_cast<std::uint64_t>(hash) >> 32 << 32; }
+
+}  // namespace
+
 bool NodeIdSet::insert(std::string_view id, const SharedChain& chain) {
   if ((ids_.size() + 1) * 2 > slots_.size()) grow();
-  const std::size_t slot = slot_of(id, std::hash<std::string_view>{}(id));
+  const std::size_t hash = std::hash<std::string_view>{}(id);
+  const std::size_t slot = slot_of(id, hash);
   if (slots_[slot] != 0) return false;
   ids_.emplace_back(std::string(id), chain);
-  slots_[slot] = static_cast<std::uint32_t>(ids_.size());
+  slots_[slot] = high_half(hash) | ids_.size();
   return true;
 }
 
@@ -203,17 +210,20 @@ bool NodeIdSet::contains(std::string_view id) const {
 
 std::size_t NodeIdSet::slot_of(std::string_view id, std::size_t hash) const {
   const std::size_t mask = slots_.size() - 1;
+  const std::uint64_t high = high_half(hash);
   // Kept at most half full, so a free slot is always near.
   for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    if (slots_[slot] == 0 || ids_[slots_[slot] - 1].node_id == id) return slot;
+    const std::uint64_t held = slots_[slot];
+    if (held == 0) return slot;
+    if ((held & ~std::uint64_t{0xFFFFFFFF}) == high && ids_[(held & 0xFFFFFFFF) - 1].node_id == id) return slot;
   }
 }
 
 void NodeIdSet::grow() {
   slots_.assign(std::max<std::size_t>(64, slots_.size() * 2), 0);
   for (std::size_t i = 0; i < ids_.size(); ++i) {
-    slots_[slot_of(ids_[i].node_id, std::hash<std::string_view>{}(ids_[i].node_id))] =
-        static_cast<std::uint32_t>(i + 1);
+    const std::size_t hash = std::hash<std::string_view>{}(ids_[i].node_id);
+    slots_[slot_of(ids_[i].node_id, hash)] = high_half(hash) | (i + 1);
   }
 }
 

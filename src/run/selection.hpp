@@ -169,7 +169,9 @@ class NodeIdSet {
   void grow();
 
   std::vector<SelectedNodeId> ids_;
-  std::vector<std::uint32_t> slots_;  // a position in `ids_` plus one, 0 when empty; a power of two long
+  // A position in `ids_` plus one in the low half, the id's hash in the high half, so that most
+  // ids are told apart without reading them; 0 when empty. A power of two long.
+  std::vector<std::uint64_t> slots_;
 };
 
 // What the selection needs of a report entry's file.
