@@ -213,7 +213,7 @@ std::size_t NodeIdSet::slot_of(std::string_view id, std::size_t hash) const {
   const std::size_t mask = slots_.size() - 1;
   const std::uint64_t high = high_half(hash);
   // Kept at most 70% full, so a free slot is near; the hashes spare reading most ids on the way.
-  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+  for (std::size_t slot = (high >> 32) & mask;; slot = (slot + 1) & mask) {
     const std::uint64_t held = slots_[slot];
     if (held == 0) return slot;
     if ((held & ~std::uint64_t{0xFFFFFFFF}) == high && ids_[(held & 0xFFFFFFFF) - 1].node_id == id) return slot;
@@ -221,10 +221,15 @@ std::size_t NodeIdSet::slot_of(std::string_view id, std::size_t hash) const {
 }
 
 void NodeIdSet::grow() {
-  slots_.assign(std::max<std::size_t>(64, slots_.size() * 2), 0);
-  for (std::size_t i = 0; i < ids_.size(); ++i) {
-    const std::size_t hash = std::hash<std::string_view>{}(ids_[i].node_id);
-    slots_[slot_of(ids_[i].node_id, hash)] = high_half(hash) | (i + 1);
+  // The kept half of each hash places it again, so no id is read or hashed.
+  std::vector<std::uint64_t> old =
+      std::exchange(slots_, std::vector<std::uint64_t>(std::max<std::size_t>(64, slots_.size() * 2)));
+  const std::size_t mask = slots_.size() - 1;
+  for (const std::uint64_t held : old) {
+    if (held == 0) continue;
+    std::size_t slot = (held >> 32) & mask;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask;
+    slots_[slot] = held;
   }
 }
 

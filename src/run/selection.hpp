@@ -169,8 +169,9 @@ class NodeIdSet {
   void grow();
 
   std::vector<SelectedNodeId> ids_;
-  // A position in `ids_` plus one in the low half, the id's hash in the high half, so that most
-  // ids are told apart without reading them; 0 when empty. A power of two long.
+  // A position in `ids_` plus one in the low half, the upper half of the id's hash in the high
+  // half, which places it and tells most ids apart without reading them; 0 when empty. A power
+  // of two long.
   std::vector<std::uint64_t> slots_;
 };
 
