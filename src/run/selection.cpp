@@ -6,6 +6,7 @@
 #include "util/utf8.hpp"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <utility>
 
