@@ -28,6 +28,9 @@ struct ImpactResult {
   ImpactReport impact_report;
   std::optional<std::vector<std::string>> repository_files;  // absent when the pipeline ended before listing
   changed::ChangedSymbols changes;                           // what the report was computed from
+  // The files as the walk read and outlined them, so that whoever reads on sees the same versions
+  // without reading them again; absent when the pipeline ended before the walk.
+  std::optional<SourceCache> cache;
 };
 
 // The impact of the working tree's changes (or of the changed-symbols report at `changed`).

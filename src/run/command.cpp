@@ -30,6 +30,7 @@ struct ObtainedImpact {
   impact::ImpactReport report;
   std::optional<changed::ChangedSymbols> changes;
   std::optional<std::vector<std::string>> repository_files;
+  std::optional<impact::SourceCache> cache;  // the walk's, when it walked
 };
 
 Result<ObtainedImpact> replay_impact(const std::filesystem::path& path) {
@@ -40,7 +41,7 @@ Result<ObtainedImpact> replay_impact(const std::filesystem::path& path) {
   if (!report) {
     return std::unexpected(std::move(report.error()).context("cannot parse " + shown + " as an impacted-tests report"));
   }
-  return ObtainedImpact{std::move(*report), std::nullopt, std::nullopt};
+  return ObtainedImpact{std::move(*report), std::nullopt, std::nullopt, std::nullopt};
 }
 
 Result<ObtainedImpact> obtain_impact(const Workspace& workspace, const Environment& env, const RunArgs& args,
@@ -50,7 +51,7 @@ Result<ObtainedImpact> obtain_impact(const Workspace& workspace, const Environme
                                          impact::FastSuiteCheck::on, clock, pytest);
   if (!computed) return std::unexpected(std::move(computed.error()));
   return ObtainedImpact{std::move(computed->impact_report), std::move(computed->changes),
-                        std::move(computed->repository_files)};
+                        std::move(computed->repository_files), std::move(computed->cache)};
 }
 
 // The files the selection reads: those the pipeline listed, none for `run_all`, else listed here.
@@ -184,8 +185,10 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
 
   auto impact = obtain_impact(*workspace, env, args, clock, *pytest_settings);
   if (!impact) return std::unexpected(std::move(impact.error()));
-  const std::vector<std::string> files = files_to_select_from(*impact, workspace->git);
-  impact::SourceCache cache = impact::new_source_cache(root, files);
+  // The walk's files are read and outlined already: the selection reads the same versions.
+  impact::SourceCache cache = impact->cache
+                                  ? std::move(*impact->cache)
+                                  : impact::new_source_cache(root, files_to_select_from(*impact, workspace->git));
   SelectionSettings settings{std::move(*pytest_settings), false, {}};
   settings.doctest_modules = collects_doctest_modules(settings.pytest, args.pytest_args);
   if (settings.doctest_modules) settings.changed_definitions = changed_definitions(*impact);

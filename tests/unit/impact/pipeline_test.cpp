@@ -159,6 +159,12 @@ TEST_F(WalkImpact, StoppedWalkKeepsWhatItFound) {
   EXPECT_EQ(report.ignored_paths, Lines{"docs/x.md"});
   EXPECT_TRUE(report.errors.empty());
   EXPECT_EQ(result.repository_files, listed_);
+  // The files the walk read come with the result, outlined, for the selection to read on.
+  ASSERT_TRUE(result.cache.has_value());
+  const auto read = result.cache->entries.find("tests/test_a.py");
+  ASSERT_NE(read, result.cache->entries.end());
+  ASSERT_NE(read->second, nullptr);
+  EXPECT_TRUE(read->second->outline.has_value());
 }
 
 TEST_F(WalkImpact, StopMessageFollowsTheWalksOwnErrors) {
