@@ -269,15 +269,18 @@ std::string qualname_to_node_id(std::string_view file, std::string_view qualname
 }
 
 void write_node_id(std::string& out, std::string_view file, std::string_view qualname) {
-  out.clear();
-  out.reserve(file.size() + 2 + qualname.size() + std::ranges::count(qualname, '.'));
-  out += file;
-  for (std::size_t start = 0;;) {
-    out += "::";
-    const std::size_t dot = qualname.find('.', start);
-    out += qualname.substr(start, dot - start);
-    if (dot == std::string_view::npos) return;
-    start = dot + 1;
+  const auto dots = static_cast<std::size_t>(std::ranges::count(qualname, '.'));
+  out.resize(file.size() + 2 + qualname.size() + dots);
+  char* at = std::ranges::copy(file, out.data()).out;
+  *at++ = ':';
+  *at++ = ':';
+  for (const char c : qualname) {
+    if (c == '.') {
+      *at++ = ':';
+      *at++ = ':';
+    } else {
+      *at++ = c;
+    }
   }
 }
 

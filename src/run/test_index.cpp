@@ -160,7 +160,8 @@ int compare_path_components(std::string_view a, std::string_view b) {
 KnownTestFiles known_test_files(const impact::SourceCache& cache) {
   KnownTestFiles known;
   for (const auto& path : cache.python_files) {
-    if (is_test_file(path, cache.root)) known.try_emplace(path.native());
+    // Listed in byte order, which is mostly component order: the end is the usual place.
+    if (is_test_file(path, cache.root)) known.try_emplace(known.end(), path.native());
   }
   return known;
 }
