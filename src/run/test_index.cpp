@@ -228,21 +228,26 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
   const auto marked = pytestmark_fixtures(*index.outline);
 
   const std::string_view file = entry.first;
-  // Every definition that is neither a class nor a fixture may be a test, asking for its
-  // parameters, the configured fixtures and a mark or so.
-  std::size_t candidates = 0;
+  // The collected tests, counted first so that their lists are made once, each test asking for
+  // its parameters, the configured fixtures and a mark or so.
+  std::vector<bool> collected(definitions.size());
+  std::size_t tests_found = 0;
   std::size_t names_wanted = 0;
-  for (const Definition& definition : definitions) {
-    if (definition.kind == DefinitionKind::class_ || std::ranges::any_of(definition.decorators, is_fixture_decorator)) {
+  for (std::size_t i = 0; i < definitions.size(); ++i) {
+    const Definition& definition = definitions[i];
+    if (definition.kind == DefinitionKind::class_ || std::ranges::any_of(definition.decorators, is_fixture_decorator) ||
+        resolve_test_qualname(index.tests, definition.qualname).kind != QualnameMatch::Kind::whole) {
       continue;
     }
-    ++candidates;
+    collected[i] = true;
+    ++tests_found;
     names_wanted += definition.parameter_names.size() + settings.usefixtures.size() + 1;
   }
-  index.consumers.reserve(candidates);
+  index.consumers.reserve(tests_found);
   index.fixture_names.reserve(names_wanted);
   std::vector<std::string_view> names;  // a test's, gathered here before they join the index's
-  for (const Definition& definition : definitions) {
+  for (std::size_t i = 0; i < definitions.size(); ++i) {
+    const Definition& definition = definitions[i];
     const auto fixture_decorator = std::ranges::find_if(definition.decorators, is_fixture_decorator);
     if (fixture_decorator != definition.decorators.end()) {
       FixtureDefinition fixture = fixture_of(file, definition, *fixture_decorator);
@@ -250,8 +255,7 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
       index.fixtures.try_emplace(name, std::move(fixture));
       continue;
     }
-    if (definition.kind == DefinitionKind::class_) continue;
-    if (resolve_test_qualname(index.tests, definition.qualname).kind != QualnameMatch::Kind::whole) continue;
+    if (!collected[i]) continue;
 
     names.assign(definition.parameter_names.begin(), definition.parameter_names.end());
     bool unreadable = false;
