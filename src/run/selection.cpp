@@ -89,7 +89,7 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
 
   SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}, settings.pytest, settings.list_expansions};
   for (const impact::ImpactedTest& test : report.impacted_tests) select_impacted_test(builder, test);
-  const SharedChain no_chain;
+  const SharedChain no_chain = share_chain({});
   for (const std::string& path : report.test_files_changed) select_test_file(builder, path, no_chain);
   if (settings.doctest_modules) {
     for (DoctestFile& doctests : doctest_files(report, settings.changed_definitions, cache, settings.pytest)) {
@@ -163,7 +163,7 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
       builder.dropped.push_back({from, DropReason::not_collectible});
       return;
     }
-    const SharedChain extended = share_chain(extend_via_chain(chain ? *chain : ReferenceChain{}, from));
+    const SharedChain extended = share_chain(extend_via_chain(*chain, from));
     Expansion expansion{from, {}, ExpansionKind::conftest_subtree, files.size()};
     if (builder.list_expansions) expansion.into.reserve(files.size());
     for (const auto& file : files) {
@@ -246,14 +246,9 @@ void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry
 
 SharedChain share_chain(ReferenceChain chain) { return std::make_shared<const ReferenceChain>(std::move(chain)); }
 
-const std::vector<std::string>& SelectedNodeId::via() const {
+const ReferenceChain& SelectedNodeId::reasons() const {
   static const ReferenceChain none;
-  return chain ? chain->via : none.via;
-}
-
-const std::optional<std::string>& SelectedNodeId::origin() const {
-  static const ReferenceChain none;
-  return chain ? chain->origin : none.origin;
+  return chain ? *chain : none;
 }
 
 ReferenceChain extend_via_chain(const ReferenceChain& chain, const std::string& name) {

@@ -66,8 +66,9 @@ struct SelectedNodeId {
   SelectedNodeId(std::string id, std::vector<std::string> via, std::optional<std::string> origin)
       : node_id(std::move(id)), chain(share_chain({std::move(via), std::move(origin)})) {}
 
-  const std::vector<std::string>& via() const;
-  const std::optional<std::string>& origin() const;
+  const std::vector<std::string>& via() const { return reasons().via; }
+  const std::optional<std::string>& origin() const { return reasons().origin; }
+  const ReferenceChain& reasons() const;  // the chain, an empty one for none
 
   std::string node_id;
   SharedChain chain;  // none stands for the empty chain
@@ -208,6 +209,7 @@ Selection folded_into_whole_files(Selection selection);
 
 // Selects `path` wholesale: a test file as itself, a conftest.py as the test files under it. A path
 // that leaves the repository or names anything but a regular file is never read: it counts as gone.
+// `chain` is never null.
 void select_test_file(SelectionBuilder& builder, const std::filesystem::path& path, const SharedChain& chain);
 
 // Adds `node_id` with `chain`, unless it is already there.
