@@ -101,11 +101,16 @@ struct Ending {
   const Workspace& workspace;
   const Environment& env;
   const RunArgs& args;
+  mutable std::optional<Result<PytestCommand>> pytest = {};  // looked up on first need
 };
 
-Result<PytestCommand> resolve_pytest(const Ending& ending) {
-  return resolve_pytest_argv(ending.env.pindrel_pytest, ending.workspace.config.pytest_command, ending.workspace.root,
-                             ending.env.path_search);
+// pytest as configured, looked up once however often the run asks: to size the argv, then to start it.
+const Result<PytestCommand>& resolve_pytest(const Ending& ending) {
+  if (!ending.pytest) {
+    ending.pytest = resolve_pytest_argv(ending.env.pindrel_pytest, ending.workspace.config.pytest_command,
+                                        ending.workspace.root, ending.env.path_search);
+  }
+  return *ending.pytest;
 }
 
 // The workspace root relative to the top level when it lies below it.
@@ -119,7 +124,7 @@ std::optional<std::filesystem::path> project_below_top(const Ending& ending) {
 // started there, pytest takes that project's configuration, testpaths and pythonpath, as a plain
 // `pytest` in it does. Node ids are relative to the top level, so a selection starts there.
 Result<PytestCommand> resolve_pytest_for(const Ending& ending, const Selection& selection) {
-  auto pytest = resolve_pytest(ending);
+  Result<PytestCommand> pytest = resolve_pytest(ending);
   if (!pytest || selection.decision != Decision::run_all || !project_below_top(ending)) return pytest;
   // A relative program path still names the file below the top level.
   std::string& program = pytest->words.front();
@@ -202,7 +207,7 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
   // Settled before the path is chosen: a selection that cannot be named even as whole files is a
   // whole-suite run, which the fallback command may take. A pytest that cannot be found fails later.
   if (selection.decision == Decision::selected) {
-    if (auto pytest = resolve_pytest(ending)) {
+    if (const auto& pytest = resolve_pytest(ending)) {
       fit_selection_to_exec_limit(selection, pytest->words, args.pytest_args, command_spec_removing_env(pytest_removed),
                                   exec_size_limit());
     }
