@@ -265,16 +265,21 @@ Error toml_error(std::string_view text, const Refusal& refusal, const std::strin
   return Error(render_toml_error(text, refusal.where, refusal.message)).context("cannot parse " + shown);
 }
 
-// The text of `path` when it is a regular file; none when there is no such file.
-Result<std::optional<std::string>> read_text_if_file(const std::filesystem::path& path, const std::string& shown) {
-  std::error_code ignored;
-  if (!std::filesystem::is_regular_file(path, ignored)) return std::nullopt;
+// The UTF-8 text of `path`; none when it does not exist.
+Result<std::optional<std::string>> read_text_if_present(const std::filesystem::path& path, const std::string& shown) {
   auto read = read_file_if_present(path);
   if (!read) return std::unexpected(std::move(read.error()).context("cannot read " + shown));
   if (*read && !is_valid_utf8(**read)) {
     return std::unexpected(Error("stream did not contain valid UTF-8").context("cannot read " + shown));
   }
   return std::move(*read);
+}
+
+// The same for a regular file only; none for anything else.
+Result<std::optional<std::string>> read_text_if_file(const std::filesystem::path& path, const std::string& shown) {
+  std::error_code ignored;
+  if (!std::filesystem::is_regular_file(path, ignored)) return std::nullopt;
+  return read_text_if_present(path, shown);
 }
 
 // A file pytest may take its settings from, and the section that makes it do so.
@@ -298,13 +303,10 @@ Result<Config> load_config(const std::filesystem::path& root) {
   const std::filesystem::path path = root / "pyproject.toml";
   const std::string shown = display_path(path);
 
-  auto read = read_file_if_present(path);
-  if (!read) return std::unexpected(std::move(read.error()).context("cannot read " + shown));
+  auto read = read_text_if_present(path, shown);
+  if (!read) return std::unexpected(std::move(read.error()));
   if (!*read) return Config{};
   const std::string& text = **read;
-  if (!is_valid_utf8(text)) {
-    return std::unexpected(Error("stream did not contain valid UTF-8").context("cannot read " + shown));
-  }
 
   Converted<Config> config;
   try {
