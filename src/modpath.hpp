@@ -19,6 +19,9 @@ bool has_py_extension(std::string_view path, ExtensionCase letters);
 // `letters` says, and a UTF-8 stem of at least 5 bytes.
 bool is_test_file_name(std::string_view path, ExtensionCase letters);
 
+// Whether the last component of the "/"-separated `path` is "conftest.py".
+bool is_conftest(std::string_view path);
+
 // Whether the directory `dir`, relative to the repository root, holds an `__init__.py`.
 using InitFileProbe = std::function<bool(const std::filesystem::path& dir)>;
 

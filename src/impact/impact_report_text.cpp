@@ -2,6 +2,7 @@
 
 #include "base_line.hpp"
 #include "changed/changed_symbols_text.hpp"
+#include "modpath.hpp"
 #include "util/u128.hpp"
 
 #include <string_view>
@@ -17,11 +18,6 @@ void append_line(std::string& text, std::string_view value, std::string_view not
   text += value;
   text += note;
   text += '\n';
-}
-
-bool is_conftest_file(std::string_view file) {
-  const std::size_t slash = file.rfind('/');
-  return file.substr(slash == std::string_view::npos ? 0 : slash + 1) == "conftest.py";
 }
 
 // The qualified name: what follows the module name's ":".
@@ -79,7 +75,7 @@ std::string render_impact_report_text(const ImpactReport& report) {
     for (const auto& entry : report.impacted_tests) {
       if (entry.kind == TestKind::fixture) {
         fixtures.push_back(&entry);
-      } else if (!entry.symbol && is_conftest_file(entry.file)) {
+      } else if (!entry.symbol && is_conftest(entry.file)) {
         conftests.push_back(&entry);
       } else {
         tests.push_back(&entry);

@@ -12,7 +12,7 @@ namespace pindrel::impact {
 
 bool is_test_support_file(const std::filesystem::path& path, const std::filesystem::path& root,
                           const PytestSettings& pytest) {
-  return has_py_extension(path.native(), ExtensionCase::exact) && path.filename() != "conftest.py" &&
+  return has_py_extension(path.native(), ExtensionCase::exact) && !is_conftest(path.native()) &&
          !is_collectible_test_file(path.native(), pytest) && is_test_file(path, root);
 }
 

@@ -1,5 +1,6 @@
 #include "run/fixture_consumers.hpp"
 
+#include "modpath.hpp"
 #include "util/utf8.hpp"
 
 #include <algorithm>

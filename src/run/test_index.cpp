@@ -166,8 +166,6 @@ KnownTestFiles known_test_files(const impact::SourceCache& cache) {
   return known;
 }
 
-bool is_conftest(std::string_view path) { return path.substr(path.rfind('/') + 1) == "conftest.py"; }
-
 std::vector<KnownTestFiles::iterator> test_entries_under_dir(KnownTestFiles& known, std::string_view dir,
                                                              const PytestSettings& settings) {
   std::vector<KnownTestFiles::iterator> files;

@@ -83,8 +83,6 @@ using KnownTestFiles = std::map<std::string, TestModuleIndex, PathComponentLess>
 // with testpaths pytest may not collect it at all.
 KnownTestFiles known_test_files(const impact::SourceCache& cache);
 
-bool is_conftest(std::string_view path);
-
 // The collectible known files under `dir` (everything for an empty `dir`), in map order.
 std::vector<KnownTestFiles::iterator> test_entries_under_dir(KnownTestFiles& known, std::string_view dir,
                                                              const PytestSettings& settings);
