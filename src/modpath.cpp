@@ -126,7 +126,7 @@ std::optional<std::string> module_name_for_path(const std::filesystem::path& pat
   return join_dotted(packages);
 }
 
-bool is_conftest(std::string_view path) { return path.substr(path.rfind('/') + 1) == "conftest.py"; }
+bool is_conftest(std::string_view path) { return file_name_of(path) == "conftest.py"; }
 
 bool is_test_file(const std::filesystem::path& path, const std::filesystem::path& root) {
   std::vector<Component> parts = components_of(path.native());

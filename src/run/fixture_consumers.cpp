@@ -11,6 +11,9 @@
 namespace pindrel::run {
 namespace {
 
+// `file` up to its last "/", which files of one directory share.
+std::string_view directory_text(std::string_view file) { return file.substr(0, file.rfind('/') + 1); }
+
 struct ChainMatch {
   std::size_t position = 0;
   const FixtureDefinition* fixture = nullptr;
@@ -126,8 +129,7 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
     ensure_indexed(builder, *entry);
     most += entry->second.consumers.size();
     const std::string_view file = entry->first;
-    const std::string_view dir = file.substr(0, file.rfind('/') + 1);
-    if (const auto [at, added] = conftests_by_dir.try_emplace(dir); added) {
+    if (const auto [at, added] = conftests_by_dir.try_emplace(directory_text(file)); added) {
       for (const std::string& candidate : conftest_candidates(file)) {
         if (compare_path_components(candidate, file) == 0) continue;
         if (const auto found = builder.known.find(candidate); found != builder.known.end()) {
@@ -157,7 +159,7 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
       produce(lossy_utf8(entry->first));
       continue;
     }
-    const auto& conftests = conftests_by_dir.find(file.substr(0, file.rfind('/') + 1))->second;
+    const auto& conftests = conftests_by_dir.find(directory_text(file))->second;
     fixtures.assign(1, &entry->second);
     fixtures.insert(fixtures.end(), conftests.begin(), conftests.end());
     fixtures.insert(fixtures.end(), plugins.begin(), plugins.end());
