@@ -267,12 +267,9 @@ Error toml_error(std::string_view text, const Refusal& refusal, const std::strin
 
 // The UTF-8 text of `path`; none when it does not exist.
 Result<std::optional<std::string>> read_text_if_present(const std::filesystem::path& path, const std::string& shown) {
-  auto read = read_file_if_present(path);
-  if (!read) return std::unexpected(std::move(read.error()).context("cannot read " + shown));
-  if (*read && !is_valid_utf8(**read)) {
-    return std::unexpected(Error("stream did not contain valid UTF-8").context("cannot read " + shown));
-  }
-  return std::move(*read);
+  auto text = read_utf8_if_present(path);
+  if (!text) return std::unexpected(std::move(text.error()).context("cannot read " + shown));
+  return text;
 }
 
 // The same for a regular file only; none for anything else.

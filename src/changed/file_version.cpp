@@ -12,12 +12,9 @@ namespace pindrel::changed {
 namespace {
 
 Result<std::optional<std::string>> read_working_tree(const std::filesystem::path& root, const std::string& path) {
-  auto bytes = read_file_if_present(root / path);
-  if (!bytes) return std::unexpected(std::move(bytes.error()).context("could not read " + path));
-  if (*bytes && !is_valid_utf8(**bytes)) {
-    return std::unexpected(Error("stream did not contain valid UTF-8").context("could not read " + path));
-  }
-  return bytes;
+  auto text = read_utf8_if_present(root / path);
+  if (!text) return std::unexpected(std::move(text.error()).context("could not read " + path));
+  return text;
 }
 
 Result<std::optional<std::string>> read_merge_base(const GitHandle& git, std::string_view merge_base,

@@ -18,16 +18,13 @@ Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, con
                                                          FileKinds kinds) {
   if (auto found = cache.entries.find(path); found != cache.entries.end()) return found->second;
   const std::filesystem::path full = cache.root / path;
-  auto bytes = read_file_if_present(full, kinds);
-  if (!bytes) return std::unexpected(std::move(bytes.error()).context("could not read " + display_path(full)));
-  if (!*bytes) {
+  auto text = read_utf8_if_present(full, kinds);
+  if (!text) return std::unexpected(std::move(text.error()).context("could not read " + display_path(full)));
+  if (!*text) {
     cache.entries.emplace(path, nullptr);
     return nullptr;
   }
-  if (!is_valid_utf8(**bytes)) {
-    return std::unexpected(Error("stream did not contain valid UTF-8").context("could not read " + display_path(full)));
-  }
-  auto entry = std::make_shared<CachedSource>(CachedSource{std::move(**bytes), std::nullopt});
+  auto entry = std::make_shared<CachedSource>(CachedSource{std::move(**text), std::nullopt});
   cache.entries.emplace(path, entry);
   return entry;
 }

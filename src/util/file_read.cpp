@@ -62,13 +62,18 @@ Result<std::optional<std::string>> read_file_if_present(const std::filesystem::p
   return read_whole_file(path, kinds);
 }
 
+Result<std::optional<std::string>> read_utf8_if_present(const std::filesystem::path& path, FileKinds kinds) {
+  auto bytes = read_whole_file(path, kinds);
+  if (bytes && *bytes && !is_valid_utf8(**bytes)) return std::unexpected(Error("stream did not contain valid UTF-8"));
+  return bytes;
+}
+
 Result<std::string> read_text_file(const std::filesystem::path& path) {
   // A device such as /dev/zero would be read without end.
-  auto bytes = read_whole_file(path, FileKinds::regular_only);
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  if (!*bytes) return std::unexpected(Error::from_errno(ENOENT));
-  if (!is_valid_utf8(**bytes)) return std::unexpected(Error("stream did not contain valid UTF-8"));
-  return std::move(**bytes);
+  auto text = read_utf8_if_present(path, FileKinds::regular_only);
+  if (!text) return std::unexpected(std::move(text.error()));
+  if (!*text) return std::unexpected(Error::from_errno(ENOENT));
+  return std::move(**text);
 }
 
 }  // namespace pindrel
