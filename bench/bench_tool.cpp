@@ -14,10 +14,10 @@
 //   bench_tool fit N             the argument-limit check of N node ids (ten per file) and their
 //                                fold into whole files, against this process's limit and environment
 
-#include "git.hpp"
 #include "impact/impact_report_json.hpp"
 #include "impact/source_cache.hpp"
-#include "modpath.hpp"
+#include "project/git.hpp"
+#include "project/modpath.hpp"
 #include "pysource/outline.hpp"
 #include "qlo/client.hpp"
 #include "run/pytest_command.hpp"

@@ -7,9 +7,9 @@
 // files the level meets, and everything else), then again with the cache the first walk
 // filled (everything else alone); the difference is the reading and outlining.
 
-#include "config.hpp"
 #include "impact/walk.hpp"
 #include "impact/word_search.hpp"
+#include "project/config.hpp"
 #include "util/clock.hpp"
 
 #include <sys/wait.h>

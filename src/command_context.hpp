@@ -1,8 +1,8 @@
 #pragma once
 
 #include "cli/args.hpp"
-#include "environment.hpp"
 #include "exit_outcome.hpp"
+#include "project/environment.hpp"
 #include "util/error.hpp"
 #include "util/output.hpp"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "environment.hpp"
+#include "project/environment.hpp"
 
 #include <optional>
 #include <string>

@@ -4,15 +4,15 @@
 #include "changed/command.hpp"
 #include "cli/cli.hpp"
 #include "command_context.hpp"
-#include "environment.hpp"
 #include "exit_outcome.hpp"
-#include "guide.hpp"
+#include "guide/guide.hpp"
 #include "impact/command.hpp"
 #include "logging.hpp"
+#include "project/environment.hpp"
+#include "project/workspace_root.hpp"
 #include "run/command.hpp"
 #include "util/error.hpp"
 #include "util/output.hpp"
-#include "workspace_root.hpp"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -3,7 +3,7 @@
 #include "impact/decorator_rules.hpp"
 #include "impact/framework_names.hpp"
 #include "json/writer.hpp"
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 #include "qlo/strip_root.hpp"
 #include "util/utf8.hpp"
 

@@ -1,12 +1,12 @@
 #include "changed/command.hpp"
 
-#include "base_line.hpp"
 #include "changed/changed_symbols_json.hpp"
 #include "changed/changed_symbols_text.hpp"
 #include "changed/symbols_from_diff.hpp"
-#include "git.hpp"
 #include "json/writer.hpp"
-#include "workspace.hpp"
+#include "project/base_line.hpp"
+#include "project/git.hpp"
+#include "project/workspace.hpp"
 
 #include <string>
 #include <utility>

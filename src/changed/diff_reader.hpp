@@ -1,6 +1,6 @@
 #pragma once
 
-#include "git.hpp"
+#include "project/git.hpp"
 #include "util/error.hpp"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "changed/file_version.hpp"
 
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 #include "util/file_read.hpp"
 #include "util/utf8.hpp"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "changed/diff_reader.hpp"
-#include "git.hpp"
+#include "project/git.hpp"
 #include "pysource/outline.hpp"
 #include "util/error.hpp"
 

@@ -7,8 +7,8 @@
 
 #include "changed/diff_reader.hpp"
 #include "changed/file_version.hpp"
-#include "glob.hpp"
-#include "modpath.hpp"
+#include "project/glob.hpp"
+#include "project/modpath.hpp"
 #include "pysource/enclosing.hpp"
 #include "util/utf8.hpp"
 

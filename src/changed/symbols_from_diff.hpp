@@ -1,8 +1,8 @@
 #pragma once
 
 #include "changed/changed_symbols.hpp"
-#include "config.hpp"
-#include "git.hpp"
+#include "project/config.hpp"
+#include "project/git.hpp"
 #include "pysource/outline.hpp"
 #include "util/error.hpp"
 

@@ -2,7 +2,7 @@
 
 // The parsed command line: plain records that the commands receive. Nothing here knows
 // the parsing library.
-#include "git_env_policy.hpp"
+#include "project/git_env_policy.hpp"
 
 #include <cstdint>
 #include <filesystem>

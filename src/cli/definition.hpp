@@ -4,7 +4,7 @@
 // command carries its own copy of the global options, so that they are accepted on either
 // side of the command name while the root's -V stays the root's.
 #include "cli/help_formatter.hpp"
-#include "git_env_policy.hpp"
+#include "project/git_env_policy.hpp"
 
 #include <CLI/CLI.hpp>
 

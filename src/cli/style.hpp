@@ -1,7 +1,7 @@
 #pragma once
 
 // Colour of help pages and usage errors, decided per stream.
-#include "environment.hpp"
+#include "project/environment.hpp"
 
 #include <string>
 #include <string_view>

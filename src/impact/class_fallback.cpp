@@ -2,7 +2,7 @@
 
 #include "impact/decorator_dispatch.hpp"
 #include "impact/follow.hpp"
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 #include "pysource/enclosing.hpp"
 
 namespace pindrel::impact {

@@ -3,8 +3,8 @@
 #include "impact/impact_report_json.hpp"
 #include "impact/impact_report_text.hpp"
 #include "impact/pipeline.hpp"
+#include "project/workspace.hpp"
 #include "util/clock.hpp"
-#include "workspace.hpp"
 
 #include <string>
 #include <utility>

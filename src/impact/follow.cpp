@@ -5,7 +5,7 @@
 #include "impact/enclosing_scope.hpp"
 #include "impact/framework_names.hpp"
 #include "impact/module_seeds.hpp"
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 #include "util/utf8.hpp"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 #include "impact/impact_report_text.hpp"
 
-#include "base_line.hpp"
 #include "changed/changed_symbols_text.hpp"
-#include "modpath.hpp"
+#include "project/base_line.hpp"
+#include "project/modpath.hpp"
 #include "util/u128.hpp"
 
 #include <string_view>

@@ -2,7 +2,7 @@
 
 #include "impact/enclosing_scope.hpp"
 #include "impact/import_index.hpp"
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 
 #include <algorithm>
 #include <deque>

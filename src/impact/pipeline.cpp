@@ -2,9 +2,9 @@
 
 #include "changed/changed_symbols_json.hpp"
 #include "changed/symbols_from_diff.hpp"
-#include "git.hpp"
 #include "impact/test_support.hpp"
 #include "impact/walk.hpp"
+#include "project/git.hpp"
 #include "qlo/client.hpp"
 #include "util/file_read.hpp"
 #include "util/utf8.hpp"

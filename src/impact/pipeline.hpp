@@ -6,14 +6,14 @@
 
 #include "changed/changed_symbols.hpp"
 #include "cli/args.hpp"
-#include "environment.hpp"
 #include "impact/impact_report.hpp"
 #include "impact/source_cache.hpp"
 #include "impact/walk_state.hpp"
+#include "project/environment.hpp"
+#include "project/workspace.hpp"
 #include "qlo/reference_source.hpp"
 #include "util/clock.hpp"
 #include "util/error.hpp"
-#include "workspace.hpp"
 
 #include <filesystem>
 #include <optional>

@@ -1,8 +1,8 @@
 #include "impact/test_support.hpp"
 
 #include "impact/module_seeds.hpp"
-#include "modpath.hpp"
-#include "pytest_collection.hpp"
+#include "project/modpath.hpp"
+#include "project/pytest_collection.hpp"
 
 #include <set>
 #include <system_error>

@@ -12,7 +12,7 @@
 #include "impact/follow.hpp"
 #include "impact/module_seeds.hpp"
 #include "impact/word_search.hpp"
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 
 #include <algorithm>
 #include <cstdint>

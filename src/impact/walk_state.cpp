@@ -1,6 +1,6 @@
 #include "impact/walk_state.hpp"
 
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 #include "util/utf8.hpp"
 
 namespace pindrel::impact {

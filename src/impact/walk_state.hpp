@@ -4,10 +4,10 @@
 // and ignored symbols it found, and its counters. Every walk operation changes it in place;
 // the pipeline reads the results out of it afterwards.
 
-#include "config.hpp"
 #include "impact/impact_report.hpp"
 #include "impact/import_index.hpp"
 #include "impact/source_cache.hpp"
+#include "project/config.hpp"
 #include "qlo/reference_source.hpp"
 #include "util/clock.hpp"
 

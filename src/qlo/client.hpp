@@ -1,6 +1,6 @@
 #pragma once
 
-#include "environment.hpp"
+#include "project/environment.hpp"
 #include "util/error.hpp"
 #include "util/process.hpp"
 

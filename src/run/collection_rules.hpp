@@ -3,8 +3,8 @@
 // What the selection follows besides the report: pytest's collection rules and the changed
 // definitions whose files hold doctests.
 
-#include "config.hpp"
-#include "pytest_collection.hpp"
+#include "project/config.hpp"
+#include "project/pytest_collection.hpp"
 
 #include <string>
 #include <vector>

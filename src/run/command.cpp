@@ -1,10 +1,11 @@
 #include "run/command.hpp"
 
 #include "changed/changed_symbols.hpp"
-#include "git.hpp"
 #include "impact/impact_report_json.hpp"
 #include "impact/pipeline.hpp"
 #include "impact/source_cache.hpp"
+#include "project/git.hpp"
+#include "project/workspace.hpp"
 #include "run/dry_run.hpp"
 #include "run/fallback.hpp"
 #include "run/pytest_command.hpp"
@@ -14,7 +15,6 @@
 #include "util/output.hpp"
 #include "util/process.hpp"
 #include "util/utf8.hpp"
-#include "workspace.hpp"
 
 #include <chrono>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "run/doctest_modules.hpp"
 
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 #include "util/utf8.hpp"
 
 #include <map>

@@ -4,7 +4,7 @@
 // that explain them, the expansions and the entries left out, the git environment, the fallback
 // command that would start, and the exact argv; as JSON with sorted keys, or as text.
 
-#include "git_env_policy.hpp"
+#include "project/git_env_policy.hpp"
 #include "run/fallback.hpp"
 #include "run/selection.hpp"
 

@@ -6,7 +6,7 @@
 // would have used it.
 
 #include "changed/changed_symbols.hpp"
-#include "environment.hpp"
+#include "project/environment.hpp"
 #include "run/pytest_command.hpp"
 #include "util/error.hpp"
 #include "util/process.hpp"

@@ -1,6 +1,6 @@
 #include "run/selection.hpp"
 
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 #include "run/doctest_modules.hpp"
 #include "run/fixture_consumers.hpp"
 #include "util/utf8.hpp"

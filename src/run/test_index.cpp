@@ -1,6 +1,6 @@
 #include "run/test_index.hpp"
 
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 
 #include <algorithm>
 #include <cstdint>

@@ -5,8 +5,8 @@
 // Known test files are ordered by path components, so the files under one directory are
 // neighbours and a directory's subtree is one range of the map.
 
-#include "config.hpp"
 #include "impact/source_cache.hpp"
+#include "project/config.hpp"
 #include "pysource/outline.hpp"
 #include "run/collection_rules.hpp"
 

@@ -2,7 +2,7 @@
 
 // Scratch directories and repositories for tests that touch the file system or run git.
 
-#include "git_env_policy.hpp"
+#include "project/git_env_policy.hpp"
 #include "util/process.hpp"
 
 #include <sys/stat.h>

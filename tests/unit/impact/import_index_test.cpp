@@ -1,5 +1,5 @@
 #include "impact/import_index.hpp"
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 #include "scratch.hpp"
 
 #include <gtest/gtest.h>

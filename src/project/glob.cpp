@@ -1,4 +1,4 @@
-#include "glob.hpp"
+#include "project/glob.hpp"
 
 #include "util/utf8.hpp"
 

@@ -1,4 +1,4 @@
-#include "git.hpp"
+#include "project/git.hpp"
 #include "scratch.hpp"
 
 #include <gtest/gtest.h>

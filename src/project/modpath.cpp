@@ -1,4 +1,4 @@
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 
 #include "util/utf8.hpp"
 

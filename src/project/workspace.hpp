@@ -1,8 +1,8 @@
 #pragma once
 
-#include "config.hpp"
-#include "environment.hpp"
-#include "git.hpp"
+#include "project/config.hpp"
+#include "project/environment.hpp"
+#include "project/git.hpp"
 #include "util/error.hpp"
 
 #include <filesystem>

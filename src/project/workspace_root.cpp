@@ -1,4 +1,4 @@
-#include "workspace_root.hpp"
+#include "project/workspace_root.hpp"
 
 #include "util/utf8.hpp"
 

@@ -1,4 +1,4 @@
-#include "git.hpp"
+#include "project/git.hpp"
 
 #include "util/process.hpp"
 #include "util/utf8.hpp"

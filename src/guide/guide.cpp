@@ -1,9 +1,9 @@
 // `guide` picks its topic from one file, ./pyproject.toml, and never complains about it:
 // a guide that fails on a broken project file would fail exactly where it is needed,
 // so every problem with the file reads as "not configured" and leads to `setup`.
-#include "guide.hpp"
+#include "guide/guide.hpp"
 
-#include "guide_texts.hpp"
+#include "guide/guide_texts.hpp"
 #include "util/file_read.hpp"
 #include "util/utf8.hpp"
 

@@ -1,5 +1,5 @@
-#include "config.hpp"
-#include "pytest_ini.hpp"
+#include "project/config.hpp"
+#include "project/pytest_ini.hpp"
 #include "scratch.hpp"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "git_env_policy.hpp"
+#include "project/git_env_policy.hpp"
 
 namespace pindrel {
 

@@ -1,4 +1,4 @@
-#include "workspace.hpp"
+#include "project/workspace.hpp"
 
 #include "util/utf8.hpp"
 

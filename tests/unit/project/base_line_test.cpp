@@ -1,4 +1,4 @@
-#include "base_line.hpp"
+#include "project/base_line.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 #include "scratch.hpp"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "config.hpp"
+#include "project/config.hpp"
 
-#include "glob.hpp"
-#include "pytest_ini.hpp"
+#include "project/glob.hpp"
+#include "project/pytest_ini.hpp"
 #include "util/file_read.hpp"
 #include "util/utf8.hpp"
 

@@ -1,4 +1,4 @@
-#include "pytest_collection.hpp"
+#include "project/pytest_collection.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "guide_texts.hpp"
+#include "guide/guide_texts.hpp"
 
 namespace pindrel {
 namespace {

@@ -1,6 +1,6 @@
-#include "config.hpp"
+#include "project/config.hpp"
+#include "project/workspace.hpp"
 #include "scratch.hpp"
-#include "workspace.hpp"
 
 #include <gtest/gtest.h>
 

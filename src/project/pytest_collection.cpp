@@ -1,6 +1,6 @@
-#include "pytest_collection.hpp"
+#include "project/pytest_collection.hpp"
 
-#include "modpath.hpp"
+#include "project/modpath.hpp"
 #include "util/utf8.hpp"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "git_env_policy.hpp"
+#include "project/git_env_policy.hpp"
 #include "util/error.hpp"
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "pytest_ini.hpp"
+#include "project/pytest_ini.hpp"
 
 #include <algorithm>
 #include <optional>

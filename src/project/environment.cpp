@@ -1,6 +1,6 @@
-#include "environment.hpp"
+#include "project/environment.hpp"
 
-#include "git_env_policy.hpp"
+#include "project/git_env_policy.hpp"
 
 namespace pindrel {
 

@@ -1,5 +1,5 @@
-#include "guide.hpp"
-#include "guide_texts.hpp"
+#include "guide/guide.hpp"
+#include "guide/guide_texts.hpp"
 #include "scratch.hpp"
 #include "util/utf8.hpp"
 

@@ -3,7 +3,7 @@
 // pytest's rules for the files, classes and functions it collects as tests, as the project's
 // pytest settings give them, and whether it also collects the doctests of source modules.
 
-#include "config.hpp"
+#include "project/config.hpp"
 
 #include <filesystem>
 #include <string>

@@ -1,4 +1,4 @@
-#include "glob.hpp"
+#include "project/glob.hpp"
 
 #include <gtest/gtest.h>
 
