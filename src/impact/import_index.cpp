@@ -1,34 +1,13 @@
 #include "impact/import_index.hpp"
 
+#include "pysource/imports.hpp"
 #include "pysource/word.hpp"
-#include "util/utf8.hpp"
 
 #include <algorithm>
 #include <utility>
 
 namespace pindrel::impact {
 namespace {
-
-bool is_ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Whether a line can start with "import " or "from " once trimmed; most lines are told at
-// their first byte, before the Unicode trim.
-bool may_be_import_line(std::string_view line) {
-  std::size_t at = 0;
-  while (at < line.size() && is_ascii_space(line[at])) ++at;
-  if (at == line.size()) return false;
-  const auto first = static_cast<unsigned char>(line[at]);
-  return first == 'i' || first == 'f' || first >= 0x80;
-}
-
-// The first white-space-separated word of a piece of an import list.
-std::string_view first_word(std::string_view piece) {
-  std::size_t start = 0;
-  while (start < piece.size() && is_ascii_space(piece[start])) ++start;
-  std::size_t end = start;
-  while (end < piece.size() && !is_ascii_space(piece[end])) ++end;
-  return piece.substr(start, end - start);
-}
 
 // Files are indexed in ascending order, so a repeat can only be the last entry.
 void add_file(std::vector<std::size_t>& files, std::size_t file) {
@@ -52,12 +31,9 @@ std::optional<std::string> package_of(const std::filesystem::path& file, const s
   return module->substr(0, dot);
 }
 
-// `source` with its leading dots resolved against `package`, each dot past the first one
-// package up; none when it climbs above the top.
-std::optional<std::string> resolve_relative(std::string_view source, std::string_view package) {
-  const std::size_t dots = source.find_first_not_of('.');
-  const std::string_view rest = dots == std::string_view::npos ? std::string_view() : source.substr(dots);
-  const std::size_t levels = dots == std::string_view::npos ? source.size() : dots;
+// A relative source, `levels` dots and then `rest`, resolved against `package`: each dot past
+// the first one package up; none when it climbs above the top.
+std::optional<std::string> resolve_relative(std::size_t levels, const std::string& rest, std::string_view package) {
   std::string_view base = package;
   for (std::size_t k = 1; k < levels; ++k) {
     const auto dot = base.rfind('.');
@@ -65,80 +41,33 @@ std::optional<std::string> resolve_relative(std::string_view source, std::string
     base = base.substr(0, dot);
   }
   if (rest.empty()) return std::string(base);
-  return std::string(base) + "." + std::string(rest);
-}
-
-// Whether `line` begins with the keyword followed by white space, a backslash or a bracket.
-bool starts_with_keyword(std::string_view line, std::string_view keyword) {
-  if (line.size() <= keyword.size() || !line.starts_with(keyword)) return false;
-  const char next = line[keyword.size()];
-  return is_ascii_space(next) || next == '\\' || next == '(';
-}
-
-// A line without its comment: an import statement holds no string in which "#" could stand.
-std::string_view without_comment(std::string_view line) { return line.substr(0, line.find('#')); }
-
-// The statement that starts on `line`, its comment left out, with the lines it continues on
-// through a trailing backslash joined to it. The following lines are only looked at, not
-// taken, so a line mistaken for the start of an import still has every line after it read.
-std::string logical_line(std::string_view line, std::string_view following) {
-  std::string joined(trim_white_space_end(without_comment(line)));
-  while (joined.ends_with('\\') && !following.empty()) {
-    joined.back() = ' ';
-    joined += trim_white_space_end(without_comment(take_line(following)));
-  }
-  return joined;
-}
-
-// Where the keyword import separates a `from` line's source from its names, and the names'
-// start.
-std::optional<std::pair<std::size_t, std::size_t>> import_keyword(std::string_view rest) {
-  for (std::size_t at = rest.find("import"); at != std::string_view::npos; at = rest.find("import", at + 1)) {
-    const std::size_t end = at + 6;
-    if (at == 0 || !(is_ascii_space(rest[at - 1]) || rest[at - 1] == '.')) continue;
-    if (end < rest.size() && (is_ascii_space(rest[end]) || rest[end] == '(' || rest[end] == '*')) {
-      return std::make_pair(at, end);
-    }
-  }
-  return std::nullopt;
-}
-
-// Whether a `from` line's names open a parenthesised list that goes on past the line.
-bool opens_list(std::string_view names) {
-  const auto open = names.find('(');
-  return open != std::string_view::npos && names.find(')', open) == std::string_view::npos;
+  return std::string(base) + "." + rest;
 }
 
 using PackageOfFile = std::function<std::optional<std::string>()>;
 
-// One import statement of `file`, trimmed.
-void index_statement(ImportIndex& index, std::size_t file, std::string_view statement, const PackageOfFile& package) {
-  if (starts_with_keyword(statement, "import")) {
-    std::string_view rest = statement.substr(6);
-    while (true) {
-      const auto comma = rest.find(',');
-      const std::string_view word = first_word(rest.substr(0, comma));
-      if (!word.empty()) file_under_packages(index, word, file);
-      if (comma == std::string_view::npos) break;
-      rest.remove_prefix(comma + 1);
-    }
+void index_statement(ImportIndex& index, std::size_t file, const pysource::ImportStatement& statement,
+                     const PackageOfFile& package) {
+  if (statement.form == pysource::ImportForm::plain) {
+    for (const std::string& name : statement.names) file_under_packages(index, name, file);
     return;
   }
-  if (!starts_with_keyword(statement, "from")) return;
-  const std::string_view rest = statement.substr(4);
-  const auto keyword = import_keyword(rest);
-  if (!keyword) return;
-  std::string from(trim_white_space(rest.substr(0, keyword->first)));
-  if (from.starts_with('.')) {
+  std::string from = statement.source;
+  if (statement.level > 0) {
     const std::optional<std::string> base = package();
     if (!base) return;
-    auto resolved = resolve_relative(from, *base);
+    auto resolved = resolve_relative(statement.level, from, *base);
     if (!resolved) return;
     from = std::move(*resolved);
   }
   if (from.empty()) return;
+  std::string names;
+  for (const std::string& name : statement.names) {
+    if (!names.empty()) names += ' ';
+    names += name;
+  }
   file_under_packages(index, from, file);
-  index.by_package[std::move(from)].push_back({file, std::string(rest.substr(keyword->second))});
+  index.by_package[std::move(from)].push_back({file, std::move(names)});
 }
 
 }  // namespace
@@ -151,24 +80,13 @@ Result<ImportIndex> index_import_lines(SourceCache& cache, const ModuleNameOf& m
     if (!source) return std::unexpected(std::move(source.error()));
     if (*source == nullptr) continue;
     std::optional<std::optional<std::string>> package;  // looked up at the first relative import
-    std::string_view text = (*source)->text;
-    while (!text.empty()) {
-      const std::string_view raw = take_line(text);
-      if (!may_be_import_line(raw)) continue;
-      const std::string_view line = trim_white_space(raw);
-      if (!starts_with_keyword(line, "import") && !starts_with_keyword(line, "from")) continue;
-      const std::string statements = logical_line(line, text);
-      std::string_view rest = statements;
-      while (true) {
-        const auto semicolon = rest.find(';');
-        index_statement(index, file, trim_white_space(rest.substr(0, semicolon)), [&]() -> std::optional<std::string> {
-          if (!package) package = package_of(path, module_name_of(path));
-          return *package;
-        });
-        if (semicolon == std::string_view::npos) break;
-        rest.remove_prefix(semicolon + 1);
-      }
-    }
+    const PackageOfFile package_of_file = [&]() -> std::optional<std::string> {
+      if (!package) package = package_of(path, module_name_of(path));
+      return *package;
+    };
+    pysource::for_each_import((*source)->text, [&](const pysource::ImportStatement& statement) {
+      index_statement(index, file, statement, package_of_file);
+    });
   }
   return index;
 }
@@ -183,8 +101,7 @@ std::vector<std::size_t> files_importing(const ImportIndex& index, std::string_v
   const std::string_view last_part = module.substr(dot + 1);
   if (const auto found = index.by_package.find(std::string(module.substr(0, dot))); found != index.by_package.end()) {
     for (const FromImportLine& line : found->second) {
-      if (pysource::contains_word(line.names, last_part) || opens_list(line.names) ||
-          trim_white_space(line.names) == "*") {
+      if (line.names == "*" || pysource::contains_word(line.names, last_part)) {
         files.push_back(line.file);
       }
     }

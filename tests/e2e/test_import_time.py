@@ -246,3 +246,48 @@ def test_a_symbol_run_by_a_class_body_or_a_default_breaks_the_importers(pindrel,
 
     r = pindrel("run", "--", "-q", cwd=repo.path, env=fake_qlo.env)
     assert r.status != 0 and "no rate" in r.out and "test_other" not in r.out, r
+
+
+RATE_TEST = "\n\n\ndef test_rate():\n    assert RATE == 2\n"
+
+# Test files that import pkg.consts in every spelling Python reads, one through pkg/shop.py,
+# beside one whose docstring only shows an import line.
+SPELLINGS = {
+    "pyproject.toml": PROJECT["pyproject.toml"],
+    "pkg/__init__.py": "",
+    "pkg/consts.py": "RATE = 2\n",
+    "pkg/shop.py": "from.consts import RATE\n\nPRICE = 3 * RATE\n",
+    "pkg/tests/__init__.py": "",
+    "pkg/tests/test_up.py": "from..consts import RATE" + RATE_TEST,
+    "tests/test_bom.py": ("from pkg.consts import RATE" + RATE_TEST).encode("utf-8-sig"),
+    "tests/test_blanks.py": "from pkg . consts import RATE" + RATE_TEST,
+    "tests/test_blank_import.py": "import pkg. consts\n\n\ndef test_rate():\n    assert pkg.consts.RATE == 2\n",
+    "tests/test_lone_cr.py": ("import os\nfrom pkg.consts import RATE" + RATE_TEST).replace("\n", "\r").encode(),
+    "tests/test_shop.py": "from pkg.shop import PRICE\n\n\ndef test_price():\n    assert PRICE == 6\n",
+    "tests/test_docs.py": '"""Shows how to read the rate:\n\nimport pkg.consts\n"""\n\n\ndef test_docs():\n    assert True\n',
+    "tests/test_other.py": PROJECT["tests/test_other.py"],
+}
+
+
+def test_every_spelling_of_an_import_selects_its_test_file(pindrel, repo, fake_qlo):
+    for rel, text in SPELLINGS.items():
+        repo.write(rel, text)
+    repo.commit("project")
+    fake_qlo.set({"refs": {"targets": {}}})
+    repo.write("pkg/consts.py", "RATE = 3\n")
+
+    r = pindrel("run", "--dry-run", "--format", "json", cwd=repo.path, env=fake_qlo.env)
+    assert (r.status, r.err) == (0, ""), r
+    plan = json.loads(r.out)
+    selected = [node["node_id"] for node in plan["node_ids"]]
+    assert selected == [
+        "pkg/tests/test_up.py",
+        "tests/test_blank_import.py",
+        "tests/test_blanks.py",
+        "tests/test_bom.py",
+        "tests/test_lone_cr.py",
+        "tests/test_shop.py",
+    ]
+
+    r = pindrel("run", "--", "-q", cwd=repo.path, env=fake_qlo.env)
+    assert r.status == 1 and "6 failed" in r.out and "test_docs" not in r.out, r

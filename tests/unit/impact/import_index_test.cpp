@@ -11,7 +11,7 @@
 namespace pindrel::impact {
 namespace {
 
-// One file per line, each asked whether it imports pkg.mod. The relative lines stand in
+// One file per source, each asked whether it imports pkg.mod. The relative lines stand in
 // files whose module name they resolve against: pkg has an `__init__.py`, so does pkg/tests.
 TEST(ImportIndex, LinesThatImportAModule) {
   struct Case {
@@ -44,7 +44,35 @@ TEST(ImportIndex, LinesThatImportAModule) {
       {"a/import_parent.py", "import pkg", false},
       {"a/from_parent_other.py", "from pkg import other", false},
       {"a/from_parent_longer.py", "from pkg import modx", false},
-      {"a/guarded.py", "if TYPE_CHECKING: import pkg.mod", false},
+      // A statement on its compound statement's line is one Python runs like any other.
+      {"a/guarded.py", "if TYPE_CHECKING: import pkg.mod", true},
+      {"a/in_def.py", "def f(): import pkg.mod", true},
+      {"a/in_class.py", "class A(B): from pkg import mod", true},
+      {"a/after_assignment.py", "if x: y = 1; import pkg.mod", true},
+      {"a/subscript_header.py", "if d[1:2]: import pkg.mod", true},
+      {"a/after_lambda.py", "f = lambda: 0; import pkg.mod", true},
+      {"a/after_bracket.py", "x = (\n    1); import pkg.mod", true},
+      // Spellings of the tokenizer's: a byte-order mark, line ends, blanks around dots.
+      {"a/bom.py", "\xEF\xBB\xBFimport pkg.mod", true},
+      {"a/lone_cr.py", "import os\rimport pkg.mod\r", true},
+      {"a/lone_cr_from.py", "x = 1\rfrom pkg import mod", true},
+      {"a/crlf.py", "import os\r\nfrom pkg import (\r\n    mod,\r\n)", true},
+      {"a/form_feed.py", "\fimport pkg.mod", true},
+      {"a/blank_dots.py", "import pkg. mod", true},
+      {"a/blank_dots_before.py", "import pkg .mod as m", true},
+      {"a/from_blank_dots.py", "from pkg . mod import X", true},
+      {"a/from_continued.py", "from pkg \\\n  . mod import X", true},
+      {"a/list_comment.py", "from pkg import (other,  # closes with )\n    mod)", true},
+      {"a/comment_backslash.py", "import os  # \\\nimport pkg.mod", true},
+      {"a/comment_paren.py", "x = 1  # (\nimport pkg.mod", true},
+      {"a/raw_quote.py", "x = rb\"\\\"\"; import pkg.mod", true},
+      {"a/from_alias.py", "from pkg import other as mod", false},
+      // Strings and comments import nothing.
+      {"a/docstring.py", "\"\"\"Usage:\n\nimport pkg.mod\n\"\"\"", false},
+      {"a/triple_single.py", "x = '''a\nfrom pkg import mod'''", false},
+      {"a/string_continued.py", "x = \"a\\\nimport pkg.mod\"", false},
+      {"a/string_on_line.py", "print('x'); 'import pkg.mod'", false},
+      {"a/fstring.py", "x = f\"{a}\" '''\nimport pkg.mod'''", false},
       {"a/unfinished.py", "from pkg.mod", false},
       {"a/comment.py", "# import pkg.mod", false},
       // Relative imports, resolved against the importing file's own module.
@@ -54,6 +82,10 @@ TEST(ImportIndex, LinesThatImportAModule) {
       {"pkg/rel_other.py", "from .modx import x", false},
       {"pkg/tests/test_up.py", "from ..mod import LIMIT", true},
       {"pkg/tests/test_up_dot.py", "from .. import mod", true},
+      {"pkg/tests/test_up_no_space.py", "from..mod import LIMIT", true},
+      {"pkg/tests/test_up_blank.py", "from .. mod import LIMIT", true},
+      {"pkg/rel_no_space.py", "from.mod import x", true},
+      {"pkg/rel_import_no_space.py", "from .import mod", true},
       {"pkg/tests/test_beside.py", "from .mod import x", false},  // pkg.tests.mod
       {"pkg/sub/__init__.py", "from .. import mod", true},
       {"pkg/too_high.py", "from ... import mod", false},
