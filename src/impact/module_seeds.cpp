@@ -81,6 +81,13 @@ WalkOutcome seed_module_change(WalkState& state, std::string_view module, const 
   return seed_import_time_changes(state, modules);
 }
 
+Result<bool> is_imported(WalkState& state, std::string_view module, const std::filesystem::path& file) {
+  auto index = walk_import_index(state);
+  if (!index) return std::unexpected(std::move(index.error()));
+  return std::ranges::any_of(import_names(std::string(module), file),
+                             [&](const std::string& name) { return !files_importing(**index, name).empty(); });
+}
+
 WalkOutcome follow_imports_of_deleted(WalkState& state, const FrontierSymbol& deleted,
                                       std::span<const ReferenceSite> sites) {
   // Only a top-level name can be imported.

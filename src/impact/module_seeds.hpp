@@ -27,6 +27,9 @@ WalkOutcome seed_import_time_changes(WalkState& state, std::span<const ImportTim
 // The same for one module.
 WalkOutcome seed_module_change(WalkState& state, std::string_view module, const std::filesystem::path& file);
 
+// Whether a Python file imports the module of `file` by the name `module`.
+Result<bool> is_imported(WalkState& state, std::string_view module, const std::filesystem::path& file);
+
 // The import lines among the sites of a deleted top-level name's word search: they fail at
 // import now, so a test file holding one is recorded as a whole file, and a module outside
 // test files holding one is changed at import time.

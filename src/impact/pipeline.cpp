@@ -124,8 +124,7 @@ WalkLimits settle_walk_limits(const BudgetFlags& budgets, const Config& config, 
   return limits;
 }
 
-Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::ChangedSymbols& changes,
-                                             const PytestSettings& pytest) {
+Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::ChangedSymbols& changes) {
   std::vector<Seed> seeds;
   for (const changed::SymbolChange& change : changes.changed_symbols) {
     if (change.symbol.find(':') == std::string::npos) continue;
@@ -148,8 +147,8 @@ Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::
                        SeedKind::changed});
     }
   }
-  // A changed support module breaks what imports it; the test-file rule kept it out of the symbols.
-  std::ranges::move(support_file_seeds(cache.root, changes.test_files_changed, pytest), std::back_inserter(seeds));
+  // A changed test file breaks what imports it; the test-file rule kept it out of the symbols.
+  std::ranges::move(test_file_seeds(cache.root, changes.test_files_changed), std::back_inserter(seeds));
   std::ranges::stable_sort(seeds, {}, &Seed::name);
   const auto repeats = std::ranges::unique(seeds, {}, &Seed::name);
   seeds.erase(repeats.begin(), repeats.end());
@@ -161,7 +160,7 @@ ImpactResult walk_impact(const std::filesystem::path& root, const Config& config
                          ReferenceSource& references, const Clock& clock, const PytestSettings& pytest) {
   SourceCache cache = new_source_cache(root, repository_files);
   ImpactResult result{{}, std::move(repository_files), std::move(changes), std::nullopt};
-  auto seeds = seeds_from_changes(cache, result.changes, pytest);
+  auto seeds = seeds_from_changes(cache, result.changes);
   if (!seeds) {
     result.impact_report = run_all_report(result.changes, RunAllReason::index_failed, {seeds.error().render()});
     return result;
@@ -171,7 +170,7 @@ ImpactResult walk_impact(const std::filesystem::path& root, const Config& config
   state.pytest = pytest;
   const Clock::Instant walk_start = clock.now();
   WalkOutcome outcome = walk_references(state, *seeds);
-  if (outcome.is_completed()) outcome = reach_through_support_files(state);
+  if (outcome.is_completed()) outcome = reach_through_test_code(state);
 
   ImpactReport& report = result.impact_report;
   report = report_of_changes(result.changes);

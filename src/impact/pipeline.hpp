@@ -45,10 +45,9 @@ Result<ImpactResult> compute_impact(const Workspace& workspace, const Environmen
 WalkLimits settle_walk_limits(const BudgetFlags& budgets, const Config& config, Clock::Instant start);
 
 // The seeds of the changes, sorted by name with repeats dropped; module changes are read
-// through the cache for their top-level definitions, and a changed test support file is a
-// module seed under each of its names. A read error is returned.
-Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::ChangedSymbols& changes,
-                                             const PytestSettings& pytest = {});
+// through the cache for their top-level definitions, and a changed test file is a module seed
+// under each of its names. A read error is returned.
+Result<std::vector<Seed>> seeds_from_changes(SourceCache& cache, const changed::ChangedSymbols& changes);
 
 // The listed part of the pipeline: seeds, walk, verdict and report, over the listed files.
 ImpactResult walk_impact(const std::filesystem::path& root, const Config& config, changed::ChangedSymbols changes,

@@ -4,6 +4,7 @@
 #include "project/modpath.hpp"
 #include "project/pytest_collection.hpp"
 
+#include <iterator>
 #include <set>
 #include <system_error>
 #include <utility>
@@ -29,11 +30,10 @@ std::vector<std::string> support_module_names(const std::filesystem::path& root,
   return names;
 }
 
-std::vector<Seed> support_file_seeds(const std::filesystem::path& root, std::span<const std::string> test_files,
-                                     const PytestSettings& pytest) {
+std::vector<Seed> test_file_seeds(const std::filesystem::path& root, std::span<const std::string> test_files) {
   std::vector<Seed> seeds;
   for (const std::string& file : test_files) {
-    if (!is_test_support_file(file, root, pytest)) continue;
+    if (!has_py_extension(file, ExtensionCase::exact)) continue;
     for (std::string& name : support_module_names(root, file)) {
       seeds.push_back({{name, name, file, 0, 0}, SeedKind::module});
     }
@@ -41,20 +41,20 @@ std::vector<Seed> support_file_seeds(const std::filesystem::path& root, std::spa
   return seeds;
 }
 
-WalkOutcome reach_through_support_files(WalkState& state) {
+WalkOutcome reach_through_test_code(WalkState& state) {
   std::set<std::string> handled;
   while (true) {
-    // Each support file newly found, with the walked name it was reached through.
+    // Each file newly found, with the walked name it was reached through.
     std::vector<std::pair<std::string, std::string>> reached;
     for (auto it = state.impacted_tests.begin(); it != state.impacted_tests.end();) {
       const ImpactedTest& test = it->second;
-      std::vector<std::string> names;
-      // A package's __init__.py is left to the selection, which runs every test file below it.
-      if (test.kind == TestKind::test && is_test_support_file(test.file, state.root(), state.pytest) &&
-          std::filesystem::path(test.file).filename() != "__init__.py") {
-        names = support_module_names(state.root(), test.file);
-      }
-      if (names.empty()) {
+      const bool support = is_test_support_file(test.file, state.root(), state.pytest);
+      // A test reached in a test module is its own; only a whole one breaks its importers.
+      const bool breaks_importers = test.kind == TestKind::test && (support || !test.symbol) &&
+                                    has_py_extension(test.file, ExtensionCase::exact) &&
+                                    is_test_file(test.file, state.root()) &&
+                                    std::filesystem::path(test.file).filename() != "__init__.py";
+      if (!breaks_importers) {
         ++it;
         continue;
       }
@@ -65,12 +65,15 @@ WalkOutcome reach_through_support_files(WalkState& state) {
         through = *test.symbol;
       }
       if (handled.insert(test.file).second) reached.emplace_back(test.file, std::move(through));
-      it = state.impacted_tests.erase(it);
+      it = support ? state.impacted_tests.erase(it) : std::next(it);
     }
     if (reached.empty()) return WalkOutcome::completed();
     for (const auto& [file, through] : reached) {
       for (const std::string& name : support_module_names(state.root(), file)) {
-        if (!mark_visited(state, name, through)) continue;
+        // A name nothing imports leads nowhere, and is not entered.
+        auto imported = is_imported(state, name, file);
+        if (!imported) return WalkOutcome::stop(RunAllReason::index_failed, imported.error().render());
+        if (!*imported || !mark_visited(state, name, through)) continue;
         WalkOutcome outcome = seed_module_change(state, name, file);
         if (!outcome.is_completed()) return outcome;
       }

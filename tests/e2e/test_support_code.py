@@ -5,6 +5,8 @@ answering that nothing names the changed code."""
 import json
 import textwrap
 
+import pytest
+
 PYTEST = ["/usr/bin/python3", "-m", "pytest"]
 
 PYPROJECT = textwrap.dedent(
@@ -256,3 +258,75 @@ def test_a_fixture_of_the_top_level_conftest_reaches_the_tests_that_ask_for_it(p
     assert [n["node_id"] for n in plan["node_ids"]] == ["tests/test_rate.py::test_rate"]
     r = run(pindrel, repo, fake_qlo, "--", "-q")
     assert r.status == 1 and "1 failed" in r.out, r
+
+
+# Test code that other test files import: a test module, a conftest.py whose helper another
+# directory imports, and a test module reached only through another test module.
+IMPORTED_TEST_CODE = {
+    "tests/test_models.py": """\
+        def make_user():
+            return {"name": "ann"}
+
+
+        def test_make_user():
+            assert make_user()
+        """,
+    "tests/test_api.py": """\
+        from tests.test_models import make_user
+
+
+        def test_api():
+            assert make_user()["name"] == "ann"
+        """,
+    "tests/test_reexport.py": """\
+        from tests.test_api import make_user
+
+
+        def test_reexport():
+            assert make_user() == {"name": "ann"}
+        """,
+    "tests/api/conftest.py": """\
+        def make_token():
+            return "abc"
+        """,
+    "tests/api/test_token.py": "def test_token():\n    assert True\n",
+    "tests/web/test_web.py": """\
+        from tests.api.conftest import make_token
+
+
+        def test_web():
+            assert make_token() == "abc"
+        """,
+    "tests/test_other.py": "def test_other():\n    assert True\n",
+}
+
+
+@pytest.mark.parametrize(
+    "changed, text, expected",
+    [
+        (
+            "tests/test_models.py",
+            'def make_user():\n    return {"name": "bob"}\n\n\ndef test_make_user():\n    assert make_user()\n',
+            {"tests/test_models.py": 0, "tests/test_api.py": 1, "tests/test_reexport.py": 1},
+        ),
+        (
+            "tests/api/conftest.py",
+            'def make_token():\n    return "xyz"\n',
+            {"tests/api/test_token.py": 0, "tests/web/test_web.py": 1},
+        ),
+    ],
+    ids=["test module", "conftest"],
+)
+def test_a_changed_test_module_or_conftest_selects_the_test_files_that_import_it(
+    pindrel, repo, fake_qlo, changed, text, expected
+):
+    commit(repo, IMPORTED_TEST_CODE)
+    repo.write(changed, text)
+    fake_qlo.set(NOBODY_NAMES_ANYTHING)
+
+    plan = dry_run_plan(pindrel, repo, fake_qlo)
+    assert (plan["decision"], selected_files(plan)) == ("selected", sorted(expected))
+    r = run(pindrel, repo, fake_qlo, "--", "-q", "-rA")
+    failed = sorted(line.split()[1].split("::")[0] for line in r.out.splitlines() if line.startswith("FAILED "))
+    assert failed == sorted(f for f, fails in expected.items() if fails), r
+    assert "test_other" not in r.out, r

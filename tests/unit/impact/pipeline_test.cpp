@@ -93,9 +93,9 @@ if os.name:
   EXPECT_EQ(*seeds, expected);
 }
 
-// A changed support file is a module under each name a test may import it by; a changed test
-// file or conftest.py is left to the selection.
-TEST_F(Seeds, ChangedSupportFilesAreModuleSeeds) {
+// A changed test file, support file or conftest.py is a module under each name a test may
+// import it by.
+TEST_F(Seeds, ChangedTestFilesAreModuleSeeds) {
   write("tests/helpers.py", "def make():\n    return 1\n");
   ChangedSymbols changes;
   changes.test_files_changed = {"tests/conftest.py", "tests/gone.py", "tests/helpers.py", "tests/test_a.py"};
@@ -104,10 +104,14 @@ TEST_F(Seeds, ChangedSupportFilesAreModuleSeeds) {
   ASSERT_TRUE(seeds) << seeds.error().render();
   // A deleted helper breaks its importers too.
   const std::vector<Seed> expected = {
+      {{"conftest", "conftest", "tests/conftest.py", 0, 0}, SeedKind::module},
       {{"gone", "gone", "tests/gone.py", 0, 0}, SeedKind::module},
       {{"helpers", "helpers", "tests/helpers.py", 0, 0}, SeedKind::module},
+      {{"test_a", "test_a", "tests/test_a.py", 0, 0}, SeedKind::module},
+      {{"tests.conftest", "tests.conftest", "tests/conftest.py", 0, 0}, SeedKind::module},
       {{"tests.gone", "tests.gone", "tests/gone.py", 0, 0}, SeedKind::module},
       {{"tests.helpers", "tests.helpers", "tests/helpers.py", 0, 0}, SeedKind::module},
+      {{"tests.test_a", "tests.test_a", "tests/test_a.py", 0, 0}, SeedKind::module},
   };
   EXPECT_EQ(*seeds, expected);
 }
@@ -143,7 +147,8 @@ TEST_F(WalkImpact, StoppedWalkKeepsWhatItFound) {
   write("tests/test_a.py", "def test_f():\n    f()\n");
   references_.answers = {{"pkg.a:f", sites({"tests/test_a.py:2", "pkg/a.py:5"})}};
   references_.on_question = [&] { clock_.instant += 7ms; };
-  limits_.max_symbols = 1;
+  // The changed test file is a module seed under two names.
+  limits_.max_symbols = 3;
 
   const ImpactResult result = run(changes_of({change("pkg.a:f", "pkg/a.py", 1)}));
 
@@ -152,7 +157,7 @@ TEST_F(WalkImpact, StoppedWalkKeepsWhatItFound) {
   EXPECT_EQ(report.reason, RunAllReason::max_symbols);
   EXPECT_EQ(report.impacted_tests,
             (std::vector<ImpactedTest>{{"tests/test_a.py", "tests.test_a:test_f", {}, "pkg.a:f", TestKind::test}}));
-  EXPECT_EQ(report.stats, (Stats{1, 2, 0, 1, 7}));
+  EXPECT_EQ(report.stats, (Stats{3, 4, 0, 1, 7}));
   EXPECT_EQ(report.base, "main");
   EXPECT_EQ(report.merge_base, "abc");
   EXPECT_EQ(report.test_files_changed, Lines{"tests/test_t.py"});

@@ -67,12 +67,33 @@ TEST_F(SupportWalk, TestsReachedInSupportFilesGiveWayToTheirImporters) {
   references_.answers["pkg.calc:add"] = sites({"tests/base.py:7", "tests/fixtures.py:6"});
 
   ASSERT_TRUE(walk({changed_seed("pkg.calc:add", "pkg/calc.py", 1)}).is_completed());
-  ASSERT_TRUE(reach_through_support_files(state()).is_completed());
+  ASSERT_TRUE(reach_through_test_code(state()).is_completed());
   EXPECT_EQ(tests(), (Lines{
                          "tests/fixtures.py tests.fixtures:three fixture pkg.calc:add",
                          "tests/test_impl.py - test pkg.calc:add <base <tests.base:AddContract.test_add_contract",
                          "tests/test_mixed.py - test pkg.calc:add <mixins <tests.base "
                          "<tests.base:AddContract.test_add_contract",
+                     }));
+}
+
+// A test module or conftest.py that breaks at import breaks the test files that import it,
+// and stays selected itself.
+TEST_F(SupportWalk, TestModulesReachedWholeBreakTheirImporters) {
+  write("pkg/__init__.py", "");
+  write("pkg/config.py", "LIMIT = 1\n");
+  write("tests/test_a.py", "from pkg.config import LIMIT\n\n\ndef helper():\n    return LIMIT\n");
+  write("tests/test_b.py", "from test_a import helper\n");
+  write("tests/web/conftest.py", "import pkg.config\n");
+  write("tests/test_c.py", "from tests.web.conftest import pkg\n");
+  write("tests/test_other.py", "def test_other():\n    pass\n");
+
+  ASSERT_TRUE(walk({{{"pkg.config", "pkg.config", "pkg/config.py", 0, 0}, SeedKind::module}}).is_completed());
+  ASSERT_TRUE(reach_through_test_code(state()).is_completed());
+  EXPECT_EQ(tests(), (Lines{
+                         "tests/test_a.py - test pkg.config",
+                         "tests/test_b.py - test pkg.config <test_a",
+                         "tests/test_c.py - test pkg.config <tests.web.conftest",
+                         "tests/web/conftest.py - test pkg.config",
                      }));
 }
 
