@@ -6,10 +6,7 @@
 #include "pysource/enclosing.hpp"
 
 namespace pindrel::impact {
-namespace {
 
-// The class whose body holds `method`: the innermost class of the method's qualified name
-// prefix that spans it.
 const pysource::Definition* enclosing_class(const pysource::Outline& outline, const pysource::Definition& method) {
   const std::string_view qualname = method.qualname;
   const std::string_view class_name = qualname.substr(0, qualname.rfind('.'));
@@ -23,8 +20,6 @@ const pysource::Definition* enclosing_class(const pysource::Outline& outline, co
   }
   return found;
 }
-
-}  // namespace
 
 WalkOutcome follow_through_class(WalkState& state, const FrontierSymbol& symbol, std::vector<FrontierSymbol>& next) {
   if (is_test_file(symbol.file, state.root())) return WalkOutcome::completed();

@@ -6,6 +6,10 @@
 
 namespace pindrel::impact {
 
+// The class whose body holds `method`: the innermost class of the method's qualified name
+// prefix that spans it; null when there is none.
+const pysource::Definition* enclosing_class(const pysource::Outline& outline, const pysource::Definition& method);
+
 // Follows a method outside test files through its class as well as through its own sites.
 // Python calls many methods without naming them, or on receivers the reference source cannot
 // type (__init__ through Cls(...), __eq__, overrides called through a base class, methods of

@@ -73,7 +73,8 @@ std::expected<std::vector<ReferenceSite>, WalkOutcome> query_sites_except_defini
 }
 
 WalkOutcome dispatch_decorators(WalkState& state, const FrontierSymbol& symbol,
-                                std::span<const std::string> decorator_names, std::vector<FrontierSymbol>& next) {
+                                std::span<const std::string> decorator_names, std::vector<FrontierSymbol>& next,
+                                std::vector<std::string>& unresolved) {
   bool resolved = false;
   std::vector<std::string> registering;
   std::vector<std::string> roots;
@@ -91,9 +92,13 @@ WalkOutcome dispatch_decorators(WalkState& state, const FrontierSymbol& symbol,
       cached = state.decorator_sites.emplace(std::move(key), std::move(*found)).first;
     }
     const std::vector<ReferenceSite>& sites = cached->second;
-    if (sites.empty()) continue;
+    if (sites.empty()) {
+      unresolved.push_back(name);
+      continue;
+    }
 
     // Another function registered with the same object does not tell who calls the object.
+    bool counted = false;
     for (const ReferenceSite& site : sites) {
       auto scope = enclosing_definition_at(state.source_cache, site.file, site.line);
       if (!scope) return WalkOutcome::stop(RunAllReason::index_failed, scope.error().render());
@@ -103,9 +108,14 @@ WalkOutcome dispatch_decorators(WalkState& state, const FrontierSymbol& symbol,
             return decorator_registry_root(other) == root;
           });
       if (!same_registry) {
-        resolved = true;
+        counted = true;
         break;
       }
+    }
+    if (counted) {
+      resolved = true;
+    } else {
+      unresolved.push_back(name);
     }
     WalkOutcome outcome = follow_references(state, symbol, std::nullopt, sites, next);
     if (!outcome.is_completed()) return outcome;

@@ -27,6 +27,7 @@ void queue(WalkState& state, std::string name, std::string qualname, const std::
 void follow_into_test_file(WalkState& state, const FrontierSymbol& symbol, const ReferenceSite& site,
                            const EnclosingScope& scope, std::vector<FrontierSymbol>& next) {
   if (std::holds_alternative<ImportScope>(scope)) return;
+  ++state.reaching_sites;
   const auto* definition = std::get_if<InDefinition>(&scope);
   if (definition == nullptr || !walk_module_name(state, site.file)) {
     record_impacted_test(state, site.file, std::nullopt, TestKind::test, symbol.name);
@@ -62,6 +63,7 @@ Result<void> follow_import_alias(WalkState& state, const FrontierSymbol& symbol,
   if (alias == outline->aliased_imports.end()) return {};
   const std::optional<std::string>& module = walk_module_name(state, site.file);
   if (!module) return {};
+  ++state.reaching_sites;
   queue(state, *module + ":" + alias->alias_name, alias->alias_name, site.file, site.line, alias->column, symbol.name,
         next);
   return {};
@@ -73,6 +75,7 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
   if (const auto* definition = std::get_if<InDefinition>(&scope)) {
     const std::optional<std::string>& module = walk_module_name(state, site.file);
     if (!module) return WalkOutcome::completed();
+    ++state.reaching_sites;
     std::string name = *module + ":" + definition->qualname;
     if (auto entry = ignoring_entry_for(definition->decorator_names, state.config.ignore_decorators)) {
       if (!state.ignored_symbols.contains(name)) {
@@ -97,6 +100,7 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
     // The module runs the symbol at import time, and so does every module that imports it.
     const std::optional<std::string>& module = walk_module_name(state, site.file);
     if (!module) return WalkOutcome::completed();
+    ++state.reaching_sites;
     mark_visited(state, *module, symbol.name);
     return seed_module_change(state, *module, site.file);
   }

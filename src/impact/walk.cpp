@@ -3,7 +3,8 @@
 // A level's symbols go to the reference source in one question, so the cost of a walk is its
 // depth, not its width. Since Python reaches many functions without naming them, a symbol
 // whose references add nothing new (a dead end) is tried through its registering decorators,
-// and every method, dead end or not, is also followed through its class.
+// every method, dead end or not, is also followed through its class, and one that reaches
+// nothing at all may still be registered when its module is imported.
 
 #include "impact/class_fallback.hpp"
 #include "impact/decorator_dispatch.hpp"
@@ -11,6 +12,7 @@
 #include "impact/enclosing_scope.hpp"
 #include "impact/follow.hpp"
 #include "impact/module_seeds.hpp"
+#include "impact/registration.hpp"
 #include "impact/word_search.hpp"
 #include "project/modpath.hpp"
 
@@ -57,8 +59,10 @@ std::optional<WalkOutcome> spent_budget(const WalkState& state) {
 }
 
 // A symbol whose references added nothing: a test itself when it lives in a test file, and
-// otherwise perhaps reached through a registering decorator.
-WalkOutcome handle_dead_end(WalkState& state, const FrontierSymbol& symbol, std::vector<FrontierSymbol>& next) {
+// otherwise perhaps reached through a registering decorator; those that could not be resolved
+// are added to `unresolved`.
+WalkOutcome handle_dead_end(WalkState& state, const FrontierSymbol& symbol, std::vector<FrontierSymbol>& next,
+                            std::vector<std::string>& unresolved) {
   if (is_test_file(symbol.file, state.root())) {
     const auto entry = state.visited.find(symbol.name);
     const std::string reached =
@@ -69,7 +73,7 @@ WalkOutcome handle_dead_end(WalkState& state, const FrontierSymbol& symbol, std:
   if (!scope) return WalkOutcome::stop(RunAllReason::index_failed, scope.error().render());
   const auto* definition = std::get_if<InDefinition>(&*scope);
   if (definition == nullptr) return WalkOutcome::completed();
-  return dispatch_decorators(state, symbol, definition->decorator_names, next);
+  return dispatch_decorators(state, symbol, definition->decorator_names, next, unresolved);
 }
 
 // One level: one question for all its symbols, then each answer followed in order.
@@ -90,16 +94,25 @@ WalkOutcome walk_level(WalkState& state, const std::vector<FrontierSymbol>& fron
     const FrontierSymbol& symbol = *found->second;
     const std::size_t queued = next.size();
     const std::size_t recorded = state.impacted_tests.size();
+    const std::uint64_t reaching = state.reaching_sites;
     WalkOutcome outcome =
         follow_references(state, symbol, DefinitionSite{symbol.file, symbol.line}, answer.sites, next);
     if (!outcome.is_completed()) return outcome;
+    bool reached_nothing = state.reaching_sites == reaching;
+    std::vector<std::string> unresolved;
     if (next.size() == queued && state.impacted_tests.size() == recorded) {
-      outcome = handle_dead_end(state, symbol, next);
+      outcome = handle_dead_end(state, symbol, next, unresolved);
       if (!outcome.is_completed()) return outcome;
     }
     // A method's own sites miss the calls made on receivers that cannot be typed.
+    const std::uint64_t reaching_before_class = state.reaching_sites;
     outcome = follow_through_class(state, symbol, next);
     if (!outcome.is_completed()) return outcome;
+    reached_nothing = reached_nothing && state.reaching_sites == reaching_before_class;
+    if (reached_nothing) {
+      outcome = seed_unseen_registration(state, symbol, unresolved);
+      if (!outcome.is_completed()) return outcome;
+    }
   }
   return WalkOutcome::completed();
 }

@@ -95,6 +95,9 @@ struct WalkState {
   std::map<std::pair<std::filesystem::path, std::string>, std::vector<ReferenceSite>> class_sites;
   std::uint32_t max_depth_reached = 0;
   bool decorator_dispatch = false;  // a registering decorator led nowhere
+  // The sites followed so far that led to a test, a definition, an alias or a module, new or
+  // not: a symbol whose sites leave it unchanged reaches nothing at all.
+  std::uint64_t reaching_sites = 0;
   // Module names by file, so that the `__init__.py` probes of a file run once per walk.
   std::unordered_map<std::filesystem::path, std::optional<std::string>> module_names;
   // The modules found changed at import time, each scanned for its importers once.

@@ -198,15 +198,103 @@ TEST_F(Walk, WordSearchForARegistryGivesUpAfter400Hits) {
     fresh.visited.insert({"pkg.web:k", {"pkg.web:k", std::nullopt}});
     std::vector<FrontierSymbol> next;
     const std::vector<std::string> decorators = {"app.get"};
-    EXPECT_TRUE(dispatch_decorators(fresh, k, decorators, next).is_completed());
+    std::vector<std::string> unresolved;
+    EXPECT_TRUE(dispatch_decorators(fresh, k, decorators, next, unresolved).is_completed());
     if (extra_hits == 399) {
+      EXPECT_TRUE(unresolved.empty());
       EXPECT_FALSE(fresh.decorator_dispatch);
       ASSERT_EQ(next.size(), 1u);
       EXPECT_EQ(next[0].name, "pkg.user:user");
     } else {
+      EXPECT_EQ(unresolved, Lines{"app.get"});
       EXPECT_TRUE(fresh.decorator_dispatch);
       EXPECT_TRUE(next.empty());
     }
+  }
+}
+
+// Each dead end below reaches nothing through its own sites; the module counts as changed at
+// import time only when something may register the definition unseen.
+TEST_F(Walk, DeadEndThatMayBeRegisteredUnseenRunsTheImportersOfItsModule) {
+  write("pkg/__init__.py", "");
+  write("pkg/m.py", R"(@functools.lru_cache
+def cached():
+    pass
+
+@register("x")
+def registered():
+    pass
+
+@task
+def ignored():
+    pass
+
+@app.get("/")
+def routed():
+    pass
+
+def plain():
+    pass
+
+class Plain(object):
+    def run(self):
+        pass
+
+class Plugin(Base):
+    def run(self):
+        pass
+
+class Used(Base):
+    def run(self):
+        pass
+
+@register
+class Marked:
+    def run(self):
+        pass
+)");
+  write("pkg/api.py", "import pkg.m\n\ndef serve():\n    pass\n");
+  write("tests/test_m.py", "from pkg.m import Used\n\ndef test_used():\n    Used()\n");
+  write("tests/test_api.py", "import pkg.api\n");
+  write("tests/test_other.py", "def test_other():\n    pass\n");
+  config_.ignore_decorators = {"task"};
+  references_.answers = {
+      {"pkg.m:Used", sites({"tests/test_m.py:1", "tests/test_m.py:4"})},
+      {"pkg.m:Plugin", sites({"pkg/api.py:1"})},  // an import line reaches nothing
+      {"app", sites({"pkg/m.py:14"})},
+  };
+  const Lines importers = {"tests/test_api.py - test pkg.m:{} <pkg.api <pkg.m",
+                           "tests/test_m.py - test pkg.m:{} <pkg.m"};
+  struct Case {
+    std::string qualname;
+    std::uint32_t line, column;
+    bool registered;
+  };
+  const Case cases[] = {
+      {"cached", 2, 5, false},    {"registered", 6, 5, true},  {"ignored", 10, 5, false}, {"routed", 14, 5, true},
+      {"plain", 17, 5, false},    {"Plain.run", 21, 9, false}, {"Plugin", 24, 7, true},   {"Plugin.run", 25, 9, true},
+      {"Used.run", 29, 9, false}, {"Marked.run", 34, 9, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.qualname);
+    SourceCache cache = new_source_cache(root(), listed_);
+    WalkState fresh(references_, cache, config_, limits_, clock_);
+    EXPECT_TRUE(
+        walk_references(fresh, std::vector<Seed>{changed_seed("pkg.m:" + c.qualname, "pkg/m.py", c.line, c.column)})
+            .is_completed());
+    Lines recorded;
+    for (const auto& [key, test] : fresh.impacted_tests) {
+      std::string line = test.file + " " + test.symbol.value_or("-") + " test " + test.origin;
+      for (const std::string& step : test.via) line += " <" + step;
+      recorded.push_back(std::move(line));
+    }
+    Lines expected;
+    if (c.registered) {
+      for (std::string line : importers) expected.push_back(line.replace(line.find("{}"), 2, c.qualname));
+    } else if (c.qualname == "Used.run") {
+      expected = {"tests/test_m.py tests.test_m:test_used test pkg.m:Used.run"};
+    }
+    EXPECT_EQ(recorded, expected);
   }
 }
 
