@@ -14,11 +14,10 @@ SourceCache new_source_cache(const std::filesystem::path& root, std::span<const 
   return cache;
 }
 
-Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, const std::filesystem::path& path,
-                                                         FileKinds kinds) {
+Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, const std::filesystem::path& path) {
   if (auto found = cache.entries.find(path); found != cache.entries.end()) return found->second;
   const std::filesystem::path full = cache.root / path;
-  auto text = read_utf8_if_present(full, kinds);
+  auto text = read_utf8_if_present(full);
   if (!text) return std::unexpected(std::move(text.error()).context("could not read " + display_path(full)));
   if (!*text) {
     cache.entries.emplace(path, nullptr);

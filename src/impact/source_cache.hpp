@@ -33,10 +33,8 @@ struct SourceCache {
 SourceCache new_source_cache(const std::filesystem::path& root, std::span<const std::string> listed_files);
 
 // The file at root/path: null when it does not exist (remembered), else its shared entry.
-// Read errors are not remembered, so a later request tries again. `kinds` applies to a file not
-// read before.
-Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, const std::filesystem::path& path,
-                                                         FileKinds kinds = FileKinds::any_but_stream);
+// Read errors are not remembered, so a later request tries again.
+Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, const std::filesystem::path& path);
 
 // The entry's outline, built on first use; null when it failed or the source has an error.
 pysource::SharedOutline cached_outline(CachedSource& source);

@@ -29,8 +29,7 @@ Result<std::shared_ptr<impact::CachedSource>> read_report_path(SelectionBuilder&
   const bool climbs =
       text == ".." || text.starts_with("../") || text.ends_with("/..") || text.find("/../") != std::string_view::npos;
   if (path.is_absolute() || climbs) return nullptr;
-  // Opened without blocking and refused unless regular, so a FIFO or a device is not read.
-  return impact::read_source_cached(builder.cache, path, FileKinds::regular_only);
+  return impact::read_source_cached(builder.cache, path);
 }
 
 const ReportFile& report_file(SelectionBuilder& builder, const std::string& path) {

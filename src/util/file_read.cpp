@@ -12,7 +12,7 @@ namespace pindrel {
 
 namespace {
 
-Result<std::optional<std::string>> read_whole_file(const std::filesystem::path& path, FileKinds kinds) {
+Result<std::optional<std::string>> read_whole_file(const std::filesystem::path& path) {
   // The system would read the name only up to the NUL, which is another file.
   if (path.native().find('\0') != std::string::npos) {
     return std::unexpected(Error("file name contained an unexpected NUL byte"));
@@ -25,21 +25,17 @@ Result<std::optional<std::string>> read_whole_file(const std::filesystem::path& 
   }
   std::string text;
   struct stat st;
-  const bool stated = ::fstat(fd, &st) == 0;
-  if (!stated && kinds == FileKinds::regular_only) {
+  if (::fstat(fd, &st) != 0) {
     const int saved = errno;
     ::close(fd);
     return std::unexpected(Error::from_errno(saved));
   }
-  if (stated) {
-    // A directory fails on the read below, with the system's own reason.
-    const bool device = !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
-    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || (kinds == FileKinds::regular_only && device)) {
-      ::close(fd);
-      return std::unexpected(Error("not a regular file"));
-    }
-    if (S_ISREG(st.st_mode) && st.st_size > 0) text.reserve(static_cast<std::size_t>(st.st_size));
+  // A directory fails on the read below, with the system's own reason.
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return std::unexpected(Error("not a regular file"));
   }
+  if (S_ISREG(st.st_mode) && st.st_size > 0) text.reserve(static_cast<std::size_t>(st.st_size));
   char buffer[65536];
   while (true) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -58,19 +54,18 @@ Result<std::optional<std::string>> read_whole_file(const std::filesystem::path& 
 
 }  // namespace
 
-Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path, FileKinds kinds) {
-  return read_whole_file(path, kinds);
+Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path) {
+  return read_whole_file(path);
 }
 
-Result<std::optional<std::string>> read_utf8_if_present(const std::filesystem::path& path, FileKinds kinds) {
-  auto bytes = read_whole_file(path, kinds);
+Result<std::optional<std::string>> read_utf8_if_present(const std::filesystem::path& path) {
+  auto bytes = read_whole_file(path);
   if (bytes && *bytes && !is_valid_utf8(**bytes)) return std::unexpected(Error("stream did not contain valid UTF-8"));
   return bytes;
 }
 
 Result<std::string> read_text_file(const std::filesystem::path& path) {
-  // A device such as /dev/zero would be read without end.
-  auto text = read_utf8_if_present(path, FileKinds::regular_only);
+  auto text = read_utf8_if_present(path);
   if (!text) return std::unexpected(std::move(text.error()));
   if (!*text) return std::unexpected(Error::from_errno(ENOENT));
   return std::move(**text);

@@ -8,22 +8,15 @@
 
 namespace pindrel {
 
-enum class FileKinds {
-  any_but_stream,  // a FIFO or socket is refused
-  regular_only,    // anything but a regular file is refused
-};
-
-// The whole file's bytes; none when it does not exist, else the system's reason. A file of a
-// refused kind is never read: an error.
-Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path,
-                                                        FileKinds kinds = FileKinds::any_but_stream);
+// The whole file's bytes, links followed; none when it does not exist, else the system's
+// reason. Only a regular file is read: a FIFO, a socket or a device (/dev/zero has no end) is
+// an error, and a directory fails with the system's reason.
+Result<std::optional<std::string>> read_file_if_present(const std::filesystem::path& path);
 
 // The same bytes as UTF-8 text: bytes that are not UTF-8 fail too.
-Result<std::optional<std::string>> read_utf8_if_present(const std::filesystem::path& path,
-                                                        FileKinds kinds = FileKinds::any_but_stream);
+Result<std::optional<std::string>> read_utf8_if_present(const std::filesystem::path& path);
 
-// The whole of a regular file as UTF-8 text: a missing file is the system's reason like any
-// other; anything but a regular file, and bytes that are not UTF-8, fail too.
+// The same text, a missing file being the system's reason like any other.
 Result<std::string> read_text_file(const std::filesystem::path& path);
 
 }  // namespace pindrel

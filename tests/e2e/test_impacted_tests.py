@@ -649,6 +649,58 @@ def test_replay_errors(pindrel, demo, fake_qlo, content, message):
     assert fake_qlo.runs() == []
 
 
+# ---- repository files that are not regular ------------------------------------------------
+
+
+def link_pyproject_to_zero(repo):
+    (repo.path / "pyproject.toml").unlink()
+    (repo.path / "pyproject.toml").symlink_to("/dev/zero")
+    repo.commit()
+
+
+def link_unchanged_module_to_zero(repo):
+    (repo.path / "pkg/zero.py").symlink_to("/dev/zero")
+    repo.write("pkg/rate.py", "RATE = 2\n")
+    repo.commit()
+    # A module-level change has every Python file scanned for its imports.
+    repo.write("pkg/rate.py", "RATE = 3\n")
+
+
+def link_changed_module_to_zero(repo):
+    repo.write("pkg/zero.py", "X = 1\n")
+    repo.commit()
+    (repo.path / "pkg/zero.py").unlink()
+    (repo.path / "pkg/zero.py").symlink_to("/dev/zero")
+
+
+# A tracked link to /dev/zero is a read error with its usual consequence: the error line, or
+# run_all with index_failed; it is never read without end.
+@pytest.mark.parametrize(
+    "change, error, verdict",
+    [
+        (link_pyproject_to_zero, "pindrel: cannot read {root}/pyproject.toml: not a regular file\n", None),
+        (link_unchanged_module_to_zero, "", ["could not read {root}/pkg/zero.py: not a regular file"]),
+        (link_changed_module_to_zero, "pindrel: could not read pkg/zero.py: not a regular file\n", None),
+    ],
+    ids=["configuration", "unchanged module", "changed module"],
+)
+def test_a_repository_file_that_is_not_regular_is_a_read_error(pindrel, demo, fake_qlo, change, error, verdict):
+    change(demo)
+    fake_qlo.set({"refs": {"targets": {}}})
+    r = pindrel("impacted-tests", "--format", "json", cwd=demo.path, env=fake_qlo.env)
+    assert r.err == error.format(root=demo.root), r
+    if verdict is None:
+        assert (r.status, r.out) == (2, ""), r
+        return
+    assert r.status == 0, r
+    report = json.loads(r.out)
+    assert (report["verdict"], report["reason"], report["errors"]) == (
+        "run_all",
+        "index_failed",
+        [e.format(root=demo.root) for e in verdict],
+    )
+
+
 # ---- limits that mean "no limit", and methods nothing names -------------------------------
 
 

@@ -83,6 +83,7 @@ TEST_F(SourceCacheTest, SystemErrorsNameTheJoinedPath) {
   write("plain.py", "x = 1\n");
   std::filesystem::create_directories(root_ / "pkg.py");
   ASSERT_EQ(::mkfifo((root_ / "fifo.py").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", root_ / "zero.py");
   SourceCache cache = new_source_cache(root_, {});
   struct Case {
     std::string path;
@@ -95,6 +96,8 @@ TEST_F(SourceCacheTest, SystemErrorsNameTheJoinedPath) {
       {std::string("plain.py\0.bak", 13), "file name contained an unexpected NUL byte"},
       // Reading a FIFO would wait for a writer forever.
       {"fifo.py", "not a regular file"},
+      // A device behind a link would be read without end.
+      {"zero.py", "not a regular file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
