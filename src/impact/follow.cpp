@@ -29,7 +29,9 @@ void follow_into_test_file(WalkState& state, const FrontierSymbol& symbol, const
   if (std::holds_alternative<ImportScope>(scope)) return;
   ++state.reaching_sites;
   const auto* definition = std::get_if<InDefinition>(&scope);
-  if (definition == nullptr || !walk_module_name(state, site.file)) {
+  // Code that runs at import (a class body, a decorator, a default) fails the whole module when
+  // it breaks, whichever of its tests is asked for.
+  if (definition == nullptr || definition->at_import || !walk_module_name(state, site.file)) {
     record_impacted_test(state, site.file, std::nullopt, TestKind::test, symbol.name);
     return;
   }

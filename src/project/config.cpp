@@ -215,6 +215,8 @@ std::vector<std::string>* pytest_setting(PytestSettings& settings, std::string_v
   if (key == "python_functions") return &settings.python_functions.emplace();
   if (key == "usefixtures") return &settings.usefixtures;
   if (key == "addopts") return &settings.addopts;
+  if (key == "testpaths") return &settings.testpaths;
+  if (key == "norecursedirs") return &settings.norecursedirs.emplace();
   return nullptr;
 }
 

@@ -32,6 +32,8 @@ struct PytestSettings {
   std::optional<std::vector<std::string>> python_functions;  // prefixes or globs; none keeps "test"
   std::vector<std::string> usefixtures;
   std::vector<std::string> addopts;
+  std::vector<std::string> testpaths;                     // paths or globs, relative to the root
+  std::optional<std::vector<std::string>> norecursedirs;  // fnmatch patterns; none keeps pytest's own
   friend bool operator==(const PytestSettings&, const PytestSettings&) = default;
 };
 

@@ -20,6 +20,8 @@ struct ChangedDefinition {
 // What the selection follows besides the report and the files.
 struct SelectionSettings {
   PytestSettings pytest;
+  SuiteCollection suite;  // where the whole suite looks for test files
+  ImportMode import_mode = ImportMode::prepend;
   bool doctest_modules = false;                        // pytest collects the doctests of source modules
   std::vector<ChangedDefinition> changed_definitions;  // their files hold doctests a change can break
   // Each expansion lists its node ids, which only the JSON plan shows; thousands of them are

@@ -194,7 +194,9 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
   impact::SourceCache cache = impact->cache
                                   ? std::move(*impact->cache)
                                   : impact::new_source_cache(root, files_to_select_from(*impact, workspace->git));
-  SelectionSettings settings{std::move(*pytest_settings), false, {}};
+  SelectionSettings settings{std::move(*pytest_settings), {}, ImportMode::prepend, false, {}};
+  settings.suite = SuiteCollection(settings.pytest, args.pytest_args, root, cache.python_files);
+  settings.import_mode = import_mode(settings.pytest, args.pytest_args);
   settings.doctest_modules = collects_doctest_modules(settings.pytest, args.pytest_args);
   if (settings.doctest_modules) settings.changed_definitions = changed_definitions(*impact);
   settings.list_expansions = args.dry_run && context.format == OutputFormat::json;

@@ -68,14 +68,15 @@ void visible_fixtures(const std::vector<const TestModuleIndex*>& chain, VisibleF
   visible.erase(repeats.begin(), repeats.end());
 }
 
-// The names whose fixtures depend on the changed one, itself included, into `consumed`.
+// The names whose fixtures depend on the changed one, itself included, into `consumed`; a
+// fixture that asks for fixtures by name may depend on any.
 void consumed_names(const VisibleFixtures& visible, std::string_view changed, NameSet& consumed) {
   consumed.assign(1, changed);
   const auto asks = [&consumed](std::string_view parameter) { return contains(consumed, parameter); };
   for (bool added = true; added;) {
     added = false;
     for (const auto& [name, fixture] : visible) {
-      if (!contains(consumed, name) && std::ranges::any_of(fixture->parameter_names, asks)) {
+      if (!contains(consumed, name) && (fixture->asks_by_name || std::ranges::any_of(fixture->parameter_names, asks))) {
         consumed.insert(std::ranges::lower_bound(consumed, name), name);
         added = true;
       }
@@ -106,19 +107,21 @@ std::vector<const TestModuleIndex*> plugin_chain(SelectionBuilder& builder, cons
 }  // namespace
 
 std::vector<KnownTestFiles::iterator> fixture_scope_entries(KnownTestFiles& known, const std::filesystem::path& file,
-                                                            const PytestSettings& settings) {
-  if (is_conftest(file.native())) return test_entries_under_dir(known, file.parent_path().native(), settings);
+                                                            const PytestSettings& settings,
+                                                            const SuiteCollection& suite) {
+  if (is_conftest(file.native())) return test_entries_under_dir(known, file.parent_path().native(), settings, suite);
   if (is_collectible_test_file(file.native(), settings)) {
-    if (const auto own = known.find(file.native()); own != known.end()) return {own};
+    const auto own = known.find(file.native());
+    if (own != known.end() && suite.collects(own->first)) return {own};
     return {};
   }
-  return test_entries_under_dir(known, {}, settings);
+  return test_entries_under_dir(known, {}, settings, suite);
 }
 
 void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& fixture, const std::string& symbol,
                             const ReferenceChain& chain) {
   const std::vector<KnownTestFiles::iterator> scope =
-      fixture_scope_entries(builder.known, fixture.file, builder.pytest);
+      fixture_scope_entries(builder.known, fixture.file, builder.pytest, builder.suite);
   // Every index a scope file's lookups read is built before the first lookup, as building one
   // replaces what it held.
   const std::vector<const TestModuleIndex*> plugins = plugin_chain(builder, fixture.file);

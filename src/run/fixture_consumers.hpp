@@ -17,9 +17,10 @@ namespace pindrel::run {
 
 // The known files whose tests can see a fixture defined in `file`: the collectible files under a
 // conftest.py's directory, a collectible file alone, or for any other module (a plugin, or
-// one that tests import fixtures from) every collectible file.
+// one that tests import fixtures from) every collectible file; collectible by the whole suite.
 std::vector<KnownTestFiles::iterator> fixture_scope_entries(KnownTestFiles& known, const std::filesystem::path& file,
-                                                            const PytestSettings& settings);
+                                                            const PytestSettings& settings,
+                                                            const SuiteCollection& suite);
 
 // Adds the node ids of the tests that consume the changed `fixture` as one expansion, or a
 // `no_consumers` entry when there are none.

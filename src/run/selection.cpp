@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace pindrel::run {
@@ -36,8 +38,8 @@ const ReportFile& report_file(SelectionBuilder& builder, const std::string& path
   std::optional<ReportFile>& last = builder.last_report_file;
   if (last && last->path == path) return *last;
   const auto source = read_report_path(builder, path);
-  last = ReportFile{path, source && *source != nullptr, builder.known.find(path),
-                    is_collectible_test_file(path, builder.pytest), lossy_utf8(path)};
+  last = ReportFile{path, source && *source != nullptr, builder.known.find(path), suite_collects(builder, path),
+                    lossy_utf8(path)};
   return *last;
 }
 
@@ -74,6 +76,56 @@ void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest&
   }
 }
 
+// The stem of a file name: tests/test_a.py gives test_a.
+std::string_view stem_of(std::string_view path) {
+  const std::string_view name = path.substr(path.rfind('/') + 1);
+  const auto dot = name.rfind('.');
+  return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+// pytest's prepend and append import modes name a test module by its chain of packages, and
+// two test files of one name fail the whole suite with "import file mismatch", while either
+// alone passes. So a selected test file takes in the others of its name, each explained by it.
+void add_files_of_the_same_module(SelectionBuilder& builder, ImportMode mode) {
+  if (mode == ImportMode::importlib) return;
+  struct SelectedFile {
+    std::string path;
+    SharedChain chain;
+  };
+  std::vector<SelectedFile> selected;
+  std::unordered_set<std::string_view> stems;
+  std::unordered_set<std::string_view> seen;
+  for (const SelectedNodeId& id : builder.node_ids.ids()) {
+    const std::string_view file = std::string_view(id.node_id).substr(0, id.node_id.find("::"));
+    if (!seen.insert(file).second || !suite_collects(builder, file)) continue;
+    selected.push_back({std::string(file), id.chain});
+    stems.insert(stem_of(file));
+  }
+  if (selected.empty()) return;
+
+  std::unordered_set<std::string> packages;
+  for (const std::filesystem::path& path : builder.cache.python_files) {
+    if (path.filename() == "__init__.py") packages.insert(path.parent_path().native());
+  }
+  const auto is_package = [&packages](std::string_view dir) { return packages.contains(std::string(dir)); };
+  // The collected test files whose stem a selected one has, by module name.
+  std::unordered_map<std::string, std::vector<std::string>> by_module;
+  for (const std::filesystem::path& path : builder.cache.python_files) {
+    const std::string& text = path.native();
+    if (!stems.contains(stem_of(text)) || !suite_collects(builder, text)) continue;
+    std::vector<std::string>& files = by_module[pytest_module_name(text, is_package)];
+    if (std::ranges::find(files, text) == files.end()) files.push_back(text);
+  }
+  for (const SelectedFile& file : selected) {
+    const auto same = by_module.find(pytest_module_name(file.path, is_package));
+    if (same == by_module.end() || same->second.size() < 2) continue;
+    const SharedChain chain = share_chain(extend_via_chain(file.chain ? *file.chain : ReferenceChain{}, file.path));
+    for (const std::string& other : same->second) {
+      if (other != file.path) insert_node_id(builder, lossy_utf8(other), chain);
+    }
+  }
+}
+
 }  // namespace
 
 Selection build_selection(const impact::ImpactReport& report, impact::SourceCache& cache,
@@ -86,15 +138,22 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
     return selection;
   }
 
-  SelectionBuilder builder{cache, known_test_files(cache), {}, {}, {}, settings.pytest, settings.list_expansions};
+  SelectionBuilder builder{cache,          known_test_files(cache), {}, {}, {}, settings.pytest,
+                           settings.suite, settings.list_expansions};
   for (const impact::ImpactedTest& test : report.impacted_tests) select_impacted_test(builder, test);
   const SharedChain no_chain = share_chain({});
   for (const std::string& path : report.test_files_changed) select_test_file(builder, path, no_chain);
   if (settings.doctest_modules) {
     for (DoctestFile& doctests : doctest_files(report, settings.changed_definitions, cache, settings.pytest)) {
+      if (!settings.suite.collects(doctests.file)) {
+        builder.dropped.push_back({std::move(doctests.file), DropReason::not_collectible});
+        continue;
+      }
       insert_node_id(builder, doctests.file, share_chain(std::move(doctests.chain)));
     }
   }
+
+  add_files_of_the_same_module(builder, settings.import_mode);
 
   // pytest collects a node again under every selected ancestor (its file, a class around it), so
   // the ancestor alone runs it once. All are judged before any node id is moved.
@@ -157,7 +216,8 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
   // conftest.py for them.
   if (is_conftest(path.native()) || path.filename() == "__init__.py") {
     const std::string from = module_name_for_path(builder.cache.root, path).value_or(display_path(path));
-    const auto files = test_entries_under_dir(builder.known, path.parent_path().native(), builder.pytest);
+    const auto files =
+        test_entries_under_dir(builder.known, path.parent_path().native(), builder.pytest, builder.suite);
     if (files.empty()) {
       builder.dropped.push_back({from, DropReason::not_collectible});
       return;
@@ -173,7 +233,7 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
     builder.expanded.push_back(std::move(expansion));
     return;
   }
-  if (is_collectible_test_file(path.native(), builder.pytest)) {
+  if (suite_collects(builder, path.native())) {
     insert_node_id(builder, display_path(path), chain);
   } else {
     builder.dropped.push_back({display_path(path), DropReason::not_collectible});
@@ -233,14 +293,16 @@ void NodeIdSet::grow() {
   }
 }
 
+bool suite_collects(const SelectionBuilder& builder, std::string_view path) {
+  return is_collectible_test_file(path, builder.pytest) && builder.suite.collects(path);
+}
+
 void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry) {
   if (entry.second.indexed) return;
   const std::filesystem::path file = entry.first;
-  pysource::SharedOutline outline;
-  if (const auto source = impact::read_source_cached(builder.cache, file); source && *source != nullptr) {
-    outline = impact::cached_outline(**source);
-  }
-  index_test_file(entry, std::move(outline), builder.pytest);
+  const auto source = impact::read_source_cached(builder.cache, file);
+  if (!source || *source == nullptr) return index_test_file(entry, nullptr, builder.pytest);
+  index_test_file(entry, impact::cached_outline(**source), builder.pytest, (**source).text);
 }
 
 SharedChain share_chain(ReferenceChain chain) { return std::make_shared<const ReferenceChain>(std::move(chain)); }

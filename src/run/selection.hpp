@@ -192,6 +192,7 @@ struct SelectionBuilder {
   std::vector<Expansion> expanded;
   std::vector<DroppedEntry> dropped;
   const PytestSettings& pytest;
+  const SuiteCollection& suite;
   bool list_expansions = false;
   // Consecutive report entries often share their chain, and those of one file come in a row.
   SharedChain last_report_chain = {};
@@ -214,6 +215,9 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
 
 // Adds `node_id` with `chain`, unless it is already there.
 void insert_node_id(SelectionBuilder& builder, std::string_view node_id, const SharedChain& chain);
+
+// Whether the whole suite collects tests from `path`: by its name and by its directories.
+bool suite_collects(const SelectionBuilder& builder, std::string_view path);
 
 // Builds the index of a known test file from the cache, unless it is built already.
 void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry);

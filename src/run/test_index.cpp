@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace pindrel::run {
@@ -29,6 +30,32 @@ bool is_usefixtures_mark(const Decorator& decorator) {
 std::string_view own_name(std::string_view qualname) {
   const auto dot = qualname.rfind('.');
   return dot == std::string_view::npos ? qualname : qualname.substr(dot + 1);
+}
+
+bool is_word_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// The lines of `text` that name `word` as a whole word, in order.
+std::vector<std::uint32_t> lines_naming(std::string_view text, std::string_view word) {
+  std::vector<std::uint32_t> lines;
+  std::uint32_t line = 1;
+  std::size_t counted = 0;  // the newlines before here are in `line`
+  for (auto at = text.find(word); at != std::string_view::npos; at = text.find(word, at + word.size())) {
+    const std::size_t end = at + word.size();
+    if ((at > 0 && is_word_byte(text[at - 1])) || (end < text.size() && is_word_byte(text[end]))) continue;
+    line += static_cast<std::uint32_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(counted),
+                                                  text.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+    counted = at;
+    if (lines.empty() || lines.back() != line) lines.push_back(line);
+  }
+  return lines;
+}
+
+// Whether one of `lines` (in order) falls within the definition.
+bool spans_any(const Definition& definition, const std::vector<std::uint32_t>& lines) {
+  const auto first = std::ranges::lower_bound(lines, definition.start_line);
+  return first != lines.end() && *first <= definition.end_line;
 }
 
 const LiteralValue* keyword_argument(const Decorator& decorator, std::string_view keyword) {
@@ -60,15 +87,74 @@ FixtureDefinition fixture_of(std::string_view path, const Definition& definition
   return fixture;
 }
 
-// Whether pytest collects the definition as a test, judged by its names alone; a class with
-// its own constructor is never collected.
-bool collected_as_test(const Definition& definition, const std::unordered_set<std::string_view>& constructed,
-                       const PytestSettings& settings) {
+// What pytest makes of a class of the file: a subclass of unittest's TestCase it collects
+// whatever its name, with the test* methods as its tests; one with a constructor of its own or
+// inherited it never collects by name.
+struct ClassFacts {
+  bool unittest = false;
+  bool constructed = false;
+};
+using ClassTable = std::unordered_map<std::string_view, ClassFacts>;
+
+std::string_view enclosing_of(std::string_view qualname) {
+  const auto dot = qualname.rfind('.');
+  return dot == std::string_view::npos ? std::string_view() : qualname.substr(0, dot);
+}
+
+// The facts of every class, by qualified name. A base is looked up as Python evaluates it: in
+// the body around the class, then at module level, among the classes defined before it. A base
+// from elsewhere is a TestCase when its name says so, and has no constructor as far as is known.
+ClassTable class_facts(const std::vector<Definition>& definitions) {
+  std::unordered_set<std::string_view> own_constructor;
+  for (const Definition& definition : definitions) {
+    const std::string_view name = own_name(definition.qualname);
+    if (definition.kind == DefinitionKind::method && (name == "__init__" || name == "__new__")) {
+      own_constructor.insert(enclosing_of(definition.qualname));
+    }
+  }
+  ClassTable classes;
+  std::string scoped;  // a base's name inside the enclosing body
+  for (const Definition& definition : definitions) {
+    if (definition.kind != DefinitionKind::class_) continue;
+    ClassFacts facts{false, own_constructor.contains(definition.qualname)};
+    const std::string_view enclosing = enclosing_of(definition.qualname);
+    for (const std::string& base : definition.superclass_names) {
+      const ClassFacts* known = nullptr;
+      if (!enclosing.empty()) {
+        scoped.assign(enclosing).append(".").append(base);
+        if (const auto found = classes.find(scoped); found != classes.end()) known = &found->second;
+      }
+      if (known == nullptr) {
+        if (const auto found = classes.find(base); found != classes.end()) known = &found->second;
+      }
+      if (known != nullptr) {
+        facts.unittest = facts.unittest || known->unittest;
+        facts.constructed = facts.constructed || known->constructed;
+      } else {
+        facts.unittest = facts.unittest || base.ends_with("TestCase");
+      }
+    }
+    classes.insert_or_assign(definition.qualname, facts);
+  }
+  return classes;
+}
+
+// Whether pytest collects the definition as a test. A TestCase is collected whatever its name
+// or constructor, and collects its test* methods only: neither the configured function names
+// nor its nested classes.
+bool collected_as_test(const Definition& definition, const ClassTable& classes, const PytestSettings& settings) {
   if (std::ranges::any_of(definition.decorators, is_fixture_decorator)) return false;
   const std::string_view name = own_name(definition.qualname);
+  const auto enclosing = classes.find(enclosing_of(definition.qualname));
+  const bool in_unittest = enclosing != classes.end() && enclosing->second.unittest;
   if (definition.kind == DefinitionKind::class_) {
-    return collects_class_name(name, settings) && !constructed.contains(definition.qualname);
+    if (in_unittest) return false;
+    const auto own = classes.find(definition.qualname);
+    const ClassFacts facts = own != classes.end() ? own->second : ClassFacts{};
+    return facts.unittest || (collects_class_name(name, settings) && !facts.constructed);
   }
+  // unittest's loader takes the methods named with its prefix.
+  if (in_unittest) return name.starts_with("test");
   return collects_function_name(name, settings);
 }
 
@@ -167,24 +253,25 @@ KnownTestFiles known_test_files(const impact::SourceCache& cache) {
 }
 
 std::vector<KnownTestFiles::iterator> test_entries_under_dir(KnownTestFiles& known, std::string_view dir,
-                                                             const PytestSettings& settings) {
+                                                             const PytestSettings& settings,
+                                                             const SuiteCollection& suite) {
   std::vector<KnownTestFiles::iterator> files;
   // A directory's subtree follows the directory itself in component order, in one run.
   for (auto it = known.lower_bound(dir); it != known.end() && is_under(dir, it->first); ++it) {
-    if (is_collectible_test_file(it->first, settings)) files.push_back(it);
+    if (is_collectible_test_file(it->first, settings) && suite.collects(it->first)) files.push_back(it);
   }
   return files;
 }
 
 void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, pysource::SharedOutline outline,
-                             const PytestSettings& settings) {
+                             const PytestSettings& settings, std::string_view source) {
   if (const auto entry = known.find(path.native()); entry != known.end()) {
-    index_test_file(*entry, std::move(outline), settings);
+    index_test_file(*entry, std::move(outline), settings, source);
   }
 }
 
-void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline outline,
-                     const PytestSettings& settings) {
+void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline outline, const PytestSettings& settings,
+                     std::string_view source) {
   if (entry.second.indexed) return;
   TestModuleIndex index;
   index.indexed = true;
@@ -198,18 +285,12 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
   }
   const std::vector<Definition>& definitions = index.outline->definitions;
 
-  std::unordered_set<std::string_view> constructed;
+  const ClassTable classes = class_facts(definitions);
   // By qualified name, each name's first definition leading its run of equals.
   using Named = std::pair<std::string_view, const Definition*>;
   std::vector<Named> by_qualname;
   by_qualname.reserve(definitions.size());
-  for (const Definition& definition : definitions) {
-    const std::string_view qualname = definition.qualname;
-    if (qualname.size() >= 9 && qualname.ends_with(".__init__")) {
-      constructed.insert(qualname.substr(0, qualname.size() - 9));
-    }
-    by_qualname.emplace_back(qualname, &definition);
-  }
+  for (const Definition& definition : definitions) by_qualname.emplace_back(definition.qualname, &definition);
   std::ranges::stable_sort(by_qualname, {}, &Named::first);
   const auto first_defined_as = [&by_qualname](std::string_view qualname) -> const Definition* {
     const auto found = std::ranges::lower_bound(by_qualname, qualname, {}, &Named::first);
@@ -220,10 +301,12 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
   for (auto run = by_qualname.begin(); run != by_qualname.end();) {
     const auto end =
         std::ranges::find_if(run, by_qualname.end(), [&](const Named& n) { return n.first != run->first; });
-    index.tests.emplace_back(run->first, collected_as_test(*std::prev(end)->second, constructed, settings));
+    index.tests.emplace_back(run->first, collected_as_test(*std::prev(end)->second, classes, settings));
     run = end;
   }
   const auto marked = pytestmark_fixtures(*index.outline);
+  // `request.getfixturevalue(name)` asks for a fixture that only the run knows.
+  const std::vector<std::uint32_t> asking_by_name = lines_naming(source, "getfixturevalue");
 
   const std::string_view file = entry.first;
   // The collected tests, counted first so that their lists are made once, each test asking for
@@ -249,6 +332,7 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
     const auto fixture_decorator = std::ranges::find_if(definition.decorators, is_fixture_decorator);
     if (fixture_decorator != definition.decorators.end()) {
       FixtureDefinition fixture = fixture_of(file, definition, *fixture_decorator);
+      fixture.asks_by_name = spans_any(definition, asking_by_name);
       const std::string name = fixture.name;
       index.fixtures.try_emplace(name, std::move(fixture));
       continue;
@@ -256,7 +340,7 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
     if (!collected[i]) continue;
 
     names.assign(definition.parameter_names.begin(), definition.parameter_names.end());
-    bool unreadable = false;
+    bool unreadable = spans_any(definition, asking_by_name);
     const auto add_marks = [&](std::span<const Decorator> decorators) {
       unreadable = add_usefixtures_names(decorators, names) || unreadable;
     };

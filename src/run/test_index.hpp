@@ -31,6 +31,7 @@ struct FixtureDefinition {
   std::vector<std::string> parameter_names;  // the fixtures it asks for itself
   bool autouse = false;
   bool unreadable_name = false;  // the name keyword holds something other than a plain string
+  bool asks_by_name = false;     // it asks for fixtures by name at run time, so for any it sees
   friend bool operator==(const FixtureDefinition&, const FixtureDefinition&) = default;
 };
 
@@ -43,7 +44,9 @@ struct TestConsumer {
   // sorted, each once.
   std::uint32_t names_begin = 0;
   std::uint32_t names_count = 0;
-  bool unreadable_marks = false;  // one of those marks cannot be read
+  // One of those marks cannot be read, or the test asks for fixtures by name at run time: it
+  // may consume any fixture it sees.
+  bool unreadable_marks = false;
   friend bool operator==(const TestConsumer&, const TestConsumer&) = default;
 };
 
@@ -83,18 +86,20 @@ using KnownTestFiles = std::map<std::string, TestModuleIndex, PathComponentLess>
 // with testpaths pytest may not collect it at all.
 KnownTestFiles known_test_files(const impact::SourceCache& cache);
 
-// The collectible known files under `dir` (everything for an empty `dir`), in map order.
+// The known files under `dir` (everything for an empty `dir`) that the whole suite collects, in
+// map order.
 std::vector<KnownTestFiles::iterator> test_entries_under_dir(KnownTestFiles& known, std::string_view dir,
-                                                             const PytestSettings& settings);
+                                                             const PytestSettings& settings,
+                                                             const SuiteCollection& suite);
 
-// Builds the index of `path` from its outline (an empty index for none) under pytest's
-// collection rules; nothing when `path` is not known.
+// Builds the index of `path` from its outline (an empty index for none) and its text under
+// pytest's collection rules; nothing when `path` is not known.
 void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, pysource::SharedOutline outline,
-                             const PytestSettings& settings);
+                             const PytestSettings& settings, std::string_view source = {});
 
 // The same for a known entry at hand.
-void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline outline,
-                     const PytestSettings& settings);
+void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline outline, const PytestSettings& settings,
+                     std::string_view source = {});
 
 struct QualnameMatch {
   enum class Kind {

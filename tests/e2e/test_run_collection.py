@@ -265,3 +265,224 @@ def test_a_configuration_that_cannot_be_read_is_an_error(pindrel, repo, fake_qlo
     commit_project(repo, {**DOCTEST_PROJECT, **files}, pyproject="")
     r = run(pindrel, repo, fake_qlo, "--dry-run")
     assert (r.status, r.out, r.err) == (2, "", message.format(root=repo.path.resolve())), r
+
+
+def site(files, rel, line_text, name="chunk"):
+    """The reference site (file, line, column) of `name` on the first line of `rel` holding `line_text`."""
+    for number, line in enumerate(src(files[rel]).splitlines(), start=1):
+        if line_text in line:
+            return rel, number, line.index(line_text) + line_text.index(name) + 1
+    raise AssertionError(f"{line_text!r} not in {rel}")
+
+
+# chunk is named at 1:5; the reference tool reports its call in each test that makes one.
+CHUNK_SOURCE = "def chunk(items, size):\n    return [items[i:i + size] for i in range(0, len(items), size)]\n"
+BROKEN_CHUNK = "def chunk(items, size):\n    return [items]\n"
+UNRELATED_TEST = "def test_unrelated():\n    pass\n"
+
+
+@pytest.mark.parametrize(
+    "header",
+    ["from unittest import TestCase\n\n\nclass ChunkedTests(TestCase):",
+     "import unittest\n\n\nclass ChunkedTests(unittest.IsolatedAsyncioTestCase):",
+     "import unittest\n\n\nclass BaseCase(unittest.TestCase):\n    pass\n\n\nclass ChunkedTests(BaseCase):"],
+    ids=["TestCase", "unittest.IsolatedAsyncioTestCase", "a TestCase of the file"],
+)
+def test_a_unittest_class_of_any_name_selects_its_reached_tests(pindrel, repo, fake_qlo, header):
+    files = {
+        "pkg/chunks.py": CHUNK_SOURCE,
+        "tests/test_chunks.py": header + """
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+
+    def test_split(self):
+        from pkg.chunks import chunk
+        self.assertEqual(chunk([1, 2, 3], 2), [[1, 2], [3]])
+
+    def test_other(self):
+        pass
+""",
+        "tests/test_unrelated.py": UNRELATED_TEST,
+    }
+    commit_project(repo, files)
+    repo.write("pkg/chunks.py", BROKEN_CHUNK)
+    fake_qlo.set(refs_from("pkg/chunks.py:1:5", "pkg.chunks:chunk", site(files, "tests/test_chunks.py", "chunk([1")))
+
+    assert dry_run_node_ids(pindrel, repo, fake_qlo) == ["tests/test_chunks.py::ChunkedTests::test_split"]
+    r = run(pindrel, repo, fake_qlo, "--", "-v")
+    assert r.status == 1, r
+    assert "ChunkedTests::test_split FAILED" in r.out and "1 failed in" in r.out, r
+    assert "test_other" not in r.out and "test_unrelated" not in r.out
+
+
+@pytest.mark.parametrize(
+    "tests, reached",
+    [
+        # pytest does not collect a test class with a constructor, its own or inherited.
+        ("""
+         class TestNew:
+             def __new__(cls):
+                 return object.__new__(cls)
+
+             def test_split(self):
+                 assert chunk([1, 2, 3], 2) == [[1, 2], [3]]
+         """, "chunk([1"),
+        ("""
+         class Base:
+             def __init__(self):
+                 pass
+
+
+         class TestInherits(Base):
+             def test_split(self):
+                 assert chunk([1, 2, 3], 2) == [[1, 2], [3]]
+         """, "chunk([1"),
+        # Code that runs at import fails the whole module.
+        ("""
+         def check(function):
+             return lambda test: test
+
+
+         class TestDecorated:
+             @check(chunk)
+             def test_split(self):
+                 pass
+         """, "@check(chunk)"),
+    ],
+    ids=["own __new__", "inherited __init__", "decorator"],
+)
+def test_a_test_class_pytest_does_not_collect_or_code_run_at_import_selects_the_file(
+    pindrel, repo, fake_qlo, tests, reached
+):
+    files = {
+        "pkg/chunks.py": CHUNK_SOURCE,
+        "tests/test_chunks.py": "from pkg.chunks import chunk\n\n\n" + src(tests) + "\n\ndef test_plain():\n    pass\n",
+        "tests/test_unrelated.py": UNRELATED_TEST,
+    }
+    commit_project(repo, files)
+    repo.write("pkg/chunks.py", CHUNK_SOURCE.replace("size)]", "size)]  # unchanged"))
+    fake_qlo.set(refs_from("pkg/chunks.py:1:5", "pkg.chunks:chunk", site(files, "tests/test_chunks.py", reached)))
+
+    assert dry_run_node_ids(pindrel, repo, fake_qlo) == ["tests/test_chunks.py"]
+    r = run(pindrel, repo, fake_qlo, "--", "-v")
+    assert r.status == 0, r
+    assert "test_plain PASSED" in r.out and "test_unrelated" not in r.out
+
+
+# connect is named at 1:5; tests/conftest.py calls it on line 7, column 12, inside sqlite_db.
+DYNAMIC_PROJECT = {
+    "pkg/db.py": "def connect():\n    return 'ok'\n",
+    "tests/conftest.py": """
+        import pytest
+        from pkg.db import connect
+
+
+        @pytest.fixture
+        def sqlite_db():
+            return connect()
+
+
+        @pytest.fixture
+        def backend(request):
+            return request.getfixturevalue("sqlite_db")
+        """,
+    "tests/test_dynamic.py": """
+        import pytest
+
+
+        @pytest.mark.parametrize("name", ["sqlite_db"])
+        def test_named(request, name):
+            assert request.getfixturevalue(name) == "ok"
+
+
+        def test_backend(backend):
+            assert backend == "ok"
+
+
+        def test_static():
+            pass
+        """,
+    "tests/test_unrelated.py": UNRELATED_TEST,
+}
+
+
+def test_a_fixture_asked_for_by_name_at_run_time_reaches_the_test_that_asks(pindrel, repo, fake_qlo):
+    commit_project(repo, DYNAMIC_PROJECT)
+    repo.write("pkg/db.py", "def connect():\n    return 'broken'\n")
+    fake_qlo.set(refs_from("pkg/db.py:1:5", "pkg.db:connect", ("tests/conftest.py", 7, 12)))
+
+    assert dry_run_node_ids(pindrel, repo, fake_qlo) == ["tests/test_dynamic.py::test_backend",
+                                                         "tests/test_dynamic.py::test_named"]
+    r = run(pindrel, repo, fake_qlo, "--", "-v")
+    assert r.status == 1, r
+    assert "2 failed in" in r.out and "test_static" not in r.out and "test_unrelated" not in r.out, r
+
+
+# double is named at 1:5; every test file below calls it in its test.
+EXCLUDED_PROJECT = {
+    "pkg/calc.py": "def double(x):\n    return x * 2\n",
+    "tests/conftest.py": "import pytest\n\n\n@pytest.fixture\ndef unit():\n    return 1\n",
+    "tests/test_calc.py": "from pkg.calc import double\n\n\ndef test_double(unit):\n    assert double(unit) == 2\n",
+    # A plugin that is not installed, deliberately failing samples, an abandoned suite.
+    "benchmarks/test_speed.py": "import pytest_benchmark\nfrom pkg.calc import double\n\n\ndef test_speed(unit):\n    assert double(unit)\n",
+    "tests/samples/test_sample.py": "from pkg.calc import double\n\n\ndef test_sample(unit):\n    assert double(unit) == 3\n",
+    "tests/legacy/test_old.py": "import missing\nfrom pkg.calc import double\n\n\ndef test_old(unit):\n    assert double(unit)\n",
+}
+
+
+@pytest.mark.parametrize(
+    "addopts, args",
+    [("-p no:cacheprovider --ignore=tests/legacy", []),
+     ("-p no:cacheprovider", ["--ignore", "tests/legacy/"]),
+     ("-p no:cacheprovider --ignore-glob=*/legacy/*", [])],
+    ids=["--ignore in addopts", "--ignore after --", "--ignore-glob"],
+)
+def test_a_file_the_whole_suite_does_not_collect_is_dropped(pindrel, repo, fake_qlo, addopts, args):
+    options = f'[tool.pytest.ini_options]\npythonpath = ["."]\ntestpaths = ["tests"]\nnorecursedirs = ["samples"]\naddopts = "{addopts}"\n'
+    commit_project(repo, EXCLUDED_PROJECT, pyproject=options)
+    repo.write("pkg/calc.py", "def double(x):\n    return x + x\n")
+    users = ["tests/test_calc.py", "benchmarks/test_speed.py", "tests/samples/test_sample.py", "tests/legacy/test_old.py"]
+    sites = [site(EXCLUDED_PROJECT, rel, "assert double", "double") for rel in users]
+    fake_qlo.set(refs_from("pkg/calc.py:1:5", "pkg.calc:double", *sites))
+
+    r = run(pindrel, repo, fake_qlo, "--dry-run", "--format", "json", "--", *args)
+    assert r.status == 0, r
+    plan = json.loads(r.out)
+    assert [node["node_id"] for node in plan["node_ids"]] == ["tests/test_calc.py::test_double"]
+    assert plan["dropped"] == [{"entry": path, "why": "not_collectible"} for path in sorted(users[1:])]
+    r = run(pindrel, repo, fake_qlo, "--", "-v", *args)
+    assert r.status == 0 and "test_double PASSED" in r.out, r
+
+    # A changed conftest.py stands for the test files the whole suite collects under it.
+    repo.git("checkout", "--", "pkg/calc.py")
+    repo.write("tests/conftest.py", EXCLUDED_PROJECT["tests/conftest.py"].replace("1", "2"))
+    fake_qlo.set({"refs": {"targets": {}}})
+    assert dry_run_node_ids(pindrel, repo, fake_qlo, "--", *args) == ["tests/test_calc.py"]
+
+
+@pytest.mark.parametrize(
+    "addopts, selected",
+    [("-p no:cacheprovider", ["tests/api/test_utils.py", "tests/cli/test_utils.py"]),
+     ("-p no:cacheprovider --import-mode=importlib", ["tests/cli/test_utils.py"])],
+    ids=["prepend", "importlib"],
+)
+def test_a_test_file_named_as_another_takes_it_along(pindrel, repo, fake_qlo, addopts, selected):
+    commit_project(repo, {"tests/api/test_utils.py": "def test_api():\n    pass\n",
+                          "tests/api/__init__.py": "",
+                          "tests/helpers/test_utils.py": "def test_packaged():\n    pass\n",
+                          "tests/helpers/__init__.py": "",
+                          "tests/test_unrelated.py": UNRELATED_TEST},
+                   pyproject=f'[tool.pytest.ini_options]\naddopts = "{addopts}"\n')
+    # tests/api is a package inside tests, which is none: its module is api.test_utils.
+    repo.remove("tests/api/__init__.py")
+    repo.commit("no package")
+    repo.write("tests/cli/test_utils.py", "def test_cli():\n    pass\n")
+    fake_qlo.set({"refs": {"targets": {}}})
+
+    assert dry_run_node_ids(pindrel, repo, fake_qlo) == selected
+    r = run(pindrel, repo, fake_qlo, "--", "-v")
+    if len(selected) == 2:
+        assert r.status == 2 and "import file mismatch" in r.out, r
+    else:
+        assert r.status == 0 and "test_cli PASSED" in r.out, r
+    assert "test_unrelated" not in r.out and "test_packaged" not in r.out
