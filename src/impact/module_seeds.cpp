@@ -10,8 +10,6 @@
 #include <vector>
 
 namespace pindrel::impact {
-namespace {
-
 Result<const ImportIndex*> walk_import_index(WalkState& state) {
   if (!state.import_index) {
     auto index = index_import_lines(
@@ -21,6 +19,8 @@ Result<const ImportIndex*> walk_import_index(WalkState& state) {
   }
   return &*state.import_index;
 }
+
+namespace {
 
 // The names the module of `file` can be imported by: its own, and, when directories above its
 // package hold no `__init__.py` (namespace packages), its own behind each of them in turn.

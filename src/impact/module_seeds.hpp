@@ -15,6 +15,9 @@ struct ImportTimeModule {
   std::filesystem::path file;
 };
 
+// The walk's index of the repository's import statements, built on first need.
+Result<const ImportIndex*> walk_import_index(WalkState& state);
+
 // Modules changed at import time, each already entered in `visited`: every module outside
 // test files that imports one of them is changed at import time too, transitively, and is
 // entered as reached through the module it imports; every test file that imports any of

@@ -1,9 +1,11 @@
 #include "impact/test_support.hpp"
 
+#include "impact/collected_copies.hpp"
 #include "impact/module_seeds.hpp"
 #include "project/modpath.hpp"
 #include "project/pytest_collection.hpp"
 
+#include <algorithm>
 #include <iterator>
 #include <set>
 #include <system_error>
@@ -43,12 +45,21 @@ std::vector<Seed> test_file_seeds(const std::filesystem::path& root, std::span<c
 
 WalkOutcome reach_through_test_code(WalkState& state) {
   std::set<std::string> handled;
+  std::set<ImpactedTestKey> copied;  // the tests whose copies are recorded, and the copies
+  CopyPlaces places;
   while (true) {
     // Each file newly found, with the walked name it was reached through.
     std::vector<std::pair<std::string, std::string>> reached;
+    std::vector<ImpactedTest> copies;
     for (auto it = state.impacted_tests.begin(); it != state.impacted_tests.end();) {
       const ImpactedTest& test = it->second;
       const bool support = is_test_support_file(test.file, state.root(), state.pytest);
+      if (test.symbol && !support && is_collectible_test_file(test.file, state.pytest) &&
+          copied.insert(it->first).second) {
+        auto found = collected_copies(state, test, places);
+        if (!found) return WalkOutcome::stop(RunAllReason::index_failed, found.error().render());
+        std::ranges::move(*found, std::back_inserter(copies));
+      }
       // A test reached in a test module is its own; only a whole one breaks its importers.
       const bool breaks_importers = test.kind == TestKind::test && (support || !test.symbol) &&
                                     has_py_extension(test.file, ExtensionCase::exact) &&
@@ -67,7 +78,13 @@ WalkOutcome reach_through_test_code(WalkState& state) {
       if (handled.insert(test.file).second) reached.emplace_back(test.file, std::move(through));
       it = support ? state.impacted_tests.erase(it) : std::next(it);
     }
-    if (reached.empty()) return WalkOutcome::completed();
+    const bool copied_any = !copies.empty();
+    for (ImpactedTest& copy : copies) {
+      ImpactedTestKey key{copy.file, copy.symbol};
+      copied.insert(key);
+      state.impacted_tests.try_emplace(std::move(key), std::move(copy));
+    }
+    if (reached.empty() && !copied_any) return WalkOutcome::completed();
     for (const auto& [file, through] : reached) {
       for (const std::string& name : support_module_names(state.root(), file)) {
         // A name nothing imports leads nowhere, and is not entered.

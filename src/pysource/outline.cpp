@@ -250,14 +250,32 @@ class OutlineBuilder : HeaderReader {
       return;
     }
     // `import a.b` binds a; in `from m import a.b`, the first named child is the module m.
-    bool is_module = kind == g_.import_from_statement;
+    const bool from = kind == g_.import_from_statement;
+    FromImport imported;
+    if (from) imported.source = without_blanks(text(field(node, g_.module_name)));
+    bool is_module = from;
     for_each_named_child(node, [&](TSNode child) {
       if (std::exchange(is_module, false)) return;
-      if (is(child, g_.dotted_name))
+      if (is(child, g_.dotted_name)) {
         bind(kind == g_.import_statement ? ts_node_named_child(child, 0) : child);
-      else if (is(child, g_.aliased_import))
+        if (from) imported.names.emplace_back(text(child), text(child));
+      } else if (is(child, g_.aliased_import)) {
         bind(field(child, g_.alias));
+        if (from) imported.names.emplace_back(text(field(child, g_.name)), text(field(child, g_.alias)));
+      } else if (is(child, g_.wildcard_import)) {
+        imported.star = true;
+      }
     });
+    if (from) outline_.from_imports.push_back(std::move(imported));
+  }
+
+  // A dotted name as Python reads it: blanks and line continuations around its dots are no part of it.
+  static std::string without_blanks(std::string_view dotted) {
+    std::string kept;
+    for (const char c : dotted) {
+      if (c != ' ' && c != '\t' && c != '\\' && c != '\n' && c != '\r' && c != '\f') kept += c;
+    }
+    return kept;
   }
 
   Outline outline_;

@@ -84,6 +84,14 @@ struct ModuleLevelName {
   friend bool operator==(const ModuleLevelName&, const ModuleLevelName&) = default;
 };
 
+// A module-level `from M import ...` and the names it binds.
+struct FromImport {
+  std::string source;  // M without blanks, its leading dots kept: ..pkg.mod
+  std::vector<std::pair<std::string, std::string>> names;  // (imported name, bound name), in order
+  bool star = false;                                       // `from M import *`
+  friend bool operator==(const FromImport&, const FromImport&) = default;
+};
+
 // A `pytestmark = ...` (or `+=`) at module level or in a class body.
 struct MarkAssignment {
   std::string scope;             // the enclosing class's qualified name; empty at module level
@@ -98,6 +106,7 @@ struct Outline {
   std::vector<LineRange> import_ranges;          // every import statement, function bodies included
   std::vector<ImportAlias> aliased_imports;      // document order, function bodies included
   std::vector<ModuleLevelName> module_names;     // document order; a name bound twice is listed twice
+  std::vector<FromImport> from_imports;          // module level, document order
   std::vector<MarkAssignment> mark_assignments;  // document order
   bool has_error = false;                        // the syntax tree holds an error or a missing node
   friend bool operator==(const Outline&, const Outline&) = default;

@@ -34,13 +34,14 @@ struct Grammar {
            interpolation = symbol("interpolation"), import_statement = symbol("import_statement"),
            import_from_statement = symbol("import_from_statement"),
            future_import_statement = symbol("future_import_statement"), aliased_import = symbol("aliased_import"),
-           dotted_name = symbol("dotted_name"), expression_statement = symbol("expression_statement"),
+           wildcard_import = symbol("wildcard_import"), dotted_name = symbol("dotted_name"), expression_statement = symbol("expression_statement"),
            assignment = symbol("assignment"), augmented_assignment = symbol("augmented_assignment"),
            list = symbol("list"), tuple = symbol("tuple"), comment = symbol("comment"), colon = symbol(":", Named::no);
   TSFieldId name = field("name"), definition = field("definition"), body = field("body"),
             parameters = field("parameters"), superclasses = field("superclasses"), arguments = field("arguments"),
             function = field("function"), object = field("object"), attribute_field = field("attribute"),
-            value = field("value"), alias = field("alias"), left = field("left"), right = field("right");
+            value = field("value"), alias = field("alias"), left = field("left"), right = field("right"),
+            module_name = field("module_name");
 
   bool is_definition(TSSymbol kind) const {
     return kind == function_definition || kind == class_definition || kind == decorated_definition;

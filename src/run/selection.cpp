@@ -23,6 +23,27 @@ const FixtureDefinition* fixture_defined_as(const TestModuleIndex& index, std::s
   return nullptr;
 }
 
+std::string_view first_name_part(std::string_view qualname) { return qualname.substr(0, qualname.find('.')); }
+
+// Whether the class `qualname` names any base, from which it may inherit a test the walk found.
+bool has_bases(const pysource::Outline& outline, std::string_view qualname) {
+  return std::ranges::any_of(outline.definitions, [&](const pysource::Definition& definition) {
+    return definition.qualname == qualname && definition.kind == pysource::DefinitionKind::class_ &&
+           !definition.superclass_names.empty();
+  });
+}
+
+// Whether `name` may be imported into the file, by name or by a star import, and is defined by
+// none of its definitions: a test class or function of another test module, which pytest
+// collects here again.
+bool is_imported_name(const pysource::Outline& outline, std::string_view name) {
+  const auto defined = [&](const pysource::Definition& definition) { return definition.qualname == name; };
+  const auto bound = [&](const pysource::ModuleLevelName& bound_name) { return bound_name.bound_name == name; };
+  const auto star = [](const pysource::FromImport& from) { return from.star; };
+  return std::ranges::none_of(outline.definitions, defined) &&
+         (std::ranges::any_of(outline.module_names, bound) || std::ranges::any_of(outline.from_imports, star));
+}
+
 // A saved report may name any path: one that leaves the repository or names a device is never read,
 // and counts as gone.
 Result<std::shared_ptr<impact::CachedSource>> read_report_path(SelectionBuilder& builder,
@@ -62,17 +83,41 @@ void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest&
   if (file.known == builder.known.end()) return select_test_file(builder, test.file, chain);
   ensure_indexed(builder, *file.known);
   const TestModuleIndex& index = file.known->second;
+  const QualnameMatch match =
+      file.collectible ? resolve_test_qualname(index.tests, qualname) : QualnameMatch{};
   if (const FixtureDefinition* fixture = fixture_defined_as(index, qualname)) {
+    // A fixture of a test class serves the tests of that class alone, which the class's node runs.
+    if (match.kind == QualnameMatch::Kind::prefix) {
+      const std::string inside = match.prefix + ".";
+      const bool tested = std::ranges::any_of(
+          index.consumers, [&](const TestConsumer& consumer) { return consumer.qualname.starts_with(inside); });
+      if (!tested) return builder.dropped.push_back({symbol, DropReason::no_consumers});
+      return insert_node_id(builder, qualname_to_node_id(file.display, match.prefix), chain);
+    }
     return expand_changed_fixture(builder, FixtureDefinition(*fixture), symbol, *chain);
   }
   if (!file.collectible) return select_test_file(builder, test.file, chain);
 
-  const QualnameMatch match = resolve_test_qualname(index.tests, qualname);
   switch (match.kind) {
     case QualnameMatch::Kind::whole: return insert_node_id(builder, qualname_to_node_id(file.display, qualname), chain);
-    case QualnameMatch::Kind::prefix:
-      return insert_node_id(builder, qualname_to_node_id(file.display, match.prefix), chain);
-    case QualnameMatch::Kind::none: return select_test_file(builder, test.file, chain);
+    case QualnameMatch::Kind::prefix: {
+      const std::string_view rest = qualname.substr(match.prefix.size() + 1);
+      const bool inherited = test.kind == impact::TestKind::test && rest.find('.') == std::string_view::npos &&
+                             collects_function_name(rest, builder.pytest) &&
+                             has_bases(*index.outline, match.prefix);
+      return insert_node_id(builder, qualname_to_node_id(file.display, inherited ? qualname : match.prefix), chain);
+    }
+    case QualnameMatch::Kind::none: {
+      if (index.outline != nullptr && is_imported_name(*index.outline, first_name_part(qualname))) {
+        const std::string_view tested = test.kind == impact::TestKind::fixture && qualname.find('.') != std::string_view::npos
+                                            ? qualname.substr(0, qualname.rfind('.'))
+                                            : qualname;
+        if (test.kind == impact::TestKind::test || tested != qualname) {
+          return insert_node_id(builder, qualname_to_node_id(file.display, tested), chain);
+        }
+      }
+      return select_test_file(builder, test.file, chain);
+    }
   }
 }
 

@@ -97,5 +97,39 @@ TEST_F(SupportWalk, TestModulesReachedWholeBreakTheirImporters) {
                      }));
 }
 
+// A test reached in a class is copied to every class and module where pytest collects it again:
+// subclasses here and in an importer, a relative import, a star import, an import of the
+// subclass onwards; a star import from a module with `__all__` may or may not take it, so that
+// importer runs whole. An alias pytest does not collect, a constructed subclass and a
+// non-test importer get none.
+TEST_F(SupportWalk, TestsReachedInAClassAreCopiedWherePytestCollectsThemAgain) {
+  write("pkg/__init__.py", "");
+  write("pkg/calc.py", "def add(a, b):\n    return a + b\n");
+  write("tests/__init__.py", "");
+  write("tests/test_a.py",
+        "from pkg.calc import add\n\n\nclass TestA:\n    def test_add(self):\n        assert add(1, 2) == 3\n\n\n"
+        "class TestSub(TestA):\n    pass\n\n\nclass TestBuilt(TestA):\n    def __init__(self):\n        pass\n");
+  write("tests/test_b.py", "from .test_a import TestA as Base\n\n\nclass TestB(Base):\n    pass\n");
+  write("tests/test_c.py", "from tests.test_b import TestB\n");
+  write("tests/test_star.py", "from tests.test_a import *\n");
+  write("tests/listed.py", "__all__ = ['TestA']\nfrom tests.test_a import TestA\n");
+  write("tests/test_listed.py", "from tests.listed import *\n");
+  write("pkg/uses.py", "from tests.test_a import TestA\n");
+  write("tests/test_other.py", "def test_other():\n    pass\n");
+  references_.answers["pkg.calc:add"] = sites({"tests/test_a.py:6"});
+
+  ASSERT_TRUE(walk({changed_seed("pkg.calc:add", "pkg/calc.py", 1)}).is_completed());
+  ASSERT_TRUE(reach_through_test_code(state()).is_completed());
+  EXPECT_EQ(tests(), (Lines{
+                         "tests/test_a.py tests.test_a:TestA.test_add test pkg.calc:add",
+                         "tests/test_a.py tests.test_a:TestSub.test_add test pkg.calc:add",
+                         "tests/test_b.py tests.test_b:TestB.test_add test pkg.calc:add",
+                         "tests/test_c.py tests.test_c:TestB.test_add test pkg.calc:add",
+                         "tests/test_listed.py - test pkg.calc:add",
+                         "tests/test_star.py tests.test_star:TestA.test_add test pkg.calc:add",
+                         "tests/test_star.py tests.test_star:TestSub.test_add test pkg.calc:add",
+                     }));
+}
+
 }  // namespace
 }  // namespace pindrel::impact

@@ -315,6 +315,26 @@ if "é": z = 1
                                                                 {"z", 27, 10}}));
 }
 
+// What each module-level `from` import binds, and from where; imports in functions bind nothing there.
+TEST(Outline, FromImportsAtModuleLevel) {
+  Outline outline = outline_of(R"(from . import x as y
+from pkg . sub import (name,
+    other as alias)
+from ..up import *
+import os
+if cond:
+    from m import z
+def f():
+    from n import local
+)");
+  EXPECT_EQ(outline.from_imports, (std::vector<FromImport>{
+                                      {".", {{"x", "y"}}, false},
+                                      {"pkg.sub", {{"name", "name"}, {"other", "alias"}}, false},
+                                      {"..up", {}, true},
+                                      {"m", {{"z", "z"}}, false},
+                                  }));
+}
+
 TEST(Outline, SyntaxErrorsKeepTheWellFormedParts) {
   struct Case {
     std::string_view source;

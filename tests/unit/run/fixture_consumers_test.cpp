@@ -311,16 +311,14 @@ def test_a(shared):
   }
 }
 
-TEST(FixtureConsumers, SecondFixtureOfANameIsATestNode) {
+TEST(FixtureConsumers, AFixtureOfATestClassSelectsItsClass) {
   TestTree tree;
   write_tree(tree, plain_conftest);
   const Selection selection = tree.select(report_of({impacted("tests/test_dup.py", "tests.test_dup:TestA.db"),
                                                      impacted("tests/test_dup.py", "tests.test_dup:TestB.db")}));
-  // The first definition holds the name db for the whole file; the second is an ordinary
-  // method of its test class, which then runs whole.
+  // A fixture of a test class serves that class alone: TestB runs whole, and TestA has no test.
   EXPECT_EQ(lines_of(selection), (Lines{"tests/test_dup.py::TestB ← app.db:connect",
-                                        "expanded tests.test_dup:TestA.db (fixture): tests/test_dup.py::TestB::test_b",
-                                        "dropped tests/test_dup.py::TestB::test_b (superseded)"}));
+                                        "dropped tests.test_dup:TestA.db (no_consumers)"}));
 }
 
 TEST(FixtureConsumers, UnconsumedFixtureIsDropped) {

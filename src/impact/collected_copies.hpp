@@ -1,0 +1,35 @@
+#pragma once
+
+// pytest collects a test class in every test module whose namespace holds it, so a test reached in
+// a class runs again under each class that inherits it and in each test module that imports the
+// class (or a subclass), by name or by a star import; an imported test function runs again too.
+// These copies share the chain of the test they copy.
+
+#include "impact/walk_state.hpp"
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pindrel::impact {
+
+// A test file and the name under which its namespace holds a test class or function; a whole file
+// when it cannot be told whether it holds it.
+struct CopyPlace {
+  std::filesystem::path file;
+  std::string name;
+  bool whole = false;
+};
+
+// The places of each (file, top-level name) asked about, so the tests of one class find them once.
+using CopyPlaces = std::map<std::pair<std::filesystem::path, std::string>, std::vector<CopyPlace>>;
+
+// The copies of `test`, a test or fixture recorded with its symbol in a collectible test file: a
+// class member (or the class, or a test function) under each subclass and importing name that
+// pytest collects, the test's own record left out. An importer that star-imports from a module
+// with an `__all__`, which may or may not list the name, is a whole file.
+Result<std::vector<ImpactedTest>> collected_copies(WalkState& state, const ImpactedTest& test, CopyPlaces& places);
+
+}  // namespace pindrel::impact
