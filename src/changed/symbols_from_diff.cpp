@@ -47,11 +47,15 @@ class QualnameIndex {
   std::unordered_map<std::string_view, const Definition*> first_;
 };
 
-// A definition's decorators, defaults, annotations and bases, and the statements of a class
-// body outside its methods, run when the module is imported; only a function's body waits
-// for a call. `line` lies in the definition and in none inside it.
-bool runs_at_import(const Definition& definition, std::uint32_t line) {
-  return definition.kind == pysource::DefinitionKind::class_ || line <= definition.header_end_line;
+// The statements of a class body outside its methods run when the module is imported, and so
+// do what a definition's header evaluates: its decorators, defaults, evaluated annotations and
+// bases. A header line changes what runs only when those differ from the other version's
+// (`counterpart`, absent for an added definition); a function's body waits for a call. `line`
+// lies in the definition and in none inside it.
+bool runs_at_import(const Definition& definition, std::uint32_t line, const Definition* counterpart) {
+  if (line > definition.header_end_line) return definition.kind == pysource::DefinitionKind::class_;
+  if (counterpart == nullptr) return !definition.evaluated_header.empty();
+  return definition.evaluated_header != counterpart->evaluated_header;
 }
 
 struct SourceTexts {
@@ -133,8 +137,8 @@ class ReportBuilder {
     // the name finds whoever still imports it, so its lines change nothing at import time.
     const bool same_module = *old_version && *new_version && (*old_version)->module == (*new_version)->module;
     std::map<std::string, Touch> touched;
-    touch_lines(*old_version, old_lines, touched, same_module ? &new_index : nullptr);
-    touch_lines(*new_version, new_lines, touched, nullptr);
+    touch_lines(*old_version, old_lines, touched, same_module ? &new_index : nullptr, Side::merge_base);
+    touch_lines(*new_version, new_lines, touched, same_module ? &old_index : nullptr, Side::working_tree);
     if (touched.empty()) return {};
     for (const auto& [symbol, touch] : touched) report_symbol(symbol, touch, old_index, new_index, *new_version);
     return {};
@@ -161,10 +165,11 @@ class ReportBuilder {
                        [&](const auto& pattern) { return glob_match_segments(pattern, segments); });
   }
 
-  // `survivors`, when given, holds the other side's definitions: a line of an undecorated
-  // definition missing there is no module-level change.
+  // `other`, when given, holds the other side's definitions of the same module: a header line of a
+  // definition there changes the module only when what the header evaluates differs, and a line
+  // of an undecorated definition missing from the working tree changes nothing at import.
   void touch_lines(const std::optional<FileVersion>& version, const std::vector<LineSpan>& spans,
-                   std::map<std::string, Touch>& touched, const QualnameIndex* survivors) {
+                   std::map<std::string, Touch>& touched, const QualnameIndex* other, Side side) {
     if (!version) return;
     // Past the text and every definition's end, a line lies in no definition and counts as not
     // blank: the first such line stands for the rest, however many a damaged hunk header claims.
@@ -186,10 +191,18 @@ class ReportBuilder {
           // A symbol touched on both sides ends with its working-tree definition.
           touched.insert_or_assign(version->module + ":" + definition->qualname, Touch{definition, &*version});
         }
-        if (module_changed || (definition != nullptr && !runs_at_import(*definition, line))) continue;
-        if (definition != nullptr && survivors != nullptr && definition->decorators.empty() &&
-            survivors->find(version->module, definition->qualname) == nullptr) {
-          continue;
+        if (module_changed) continue;
+        if (definition != nullptr) {
+          const Definition* counterpart = other ? other->find(version->module, definition->qualname) : nullptr;
+          const bool deleted_plainly =
+              side == Side::merge_base && other != nullptr && counterpart == nullptr && definition->decorators.empty();
+          if (deleted_plainly) continue;
+          // A definition gone from the working tree loses what it ran at import.
+          const bool runs = side == Side::merge_base && counterpart == nullptr
+                                ? line <= definition->header_end_line ||
+                                      definition->kind == pysource::DefinitionKind::class_
+                                : runs_at_import(*definition, line, counterpart);
+          if (!runs) continue;
         }
         const bool blank = line >= 1 && line <= version->blank_lines.size() && version->blank_lines[line - 1];
         if (!blank) {

@@ -4,6 +4,7 @@
 #include "impact/decorator_rules.hpp"
 #include "impact/enclosing_scope.hpp"
 #include "impact/framework_names.hpp"
+#include "impact/import_time.hpp"
 #include "impact/module_seeds.hpp"
 #include "project/modpath.hpp"
 #include "util/utf8.hpp"
@@ -18,10 +19,11 @@ bool is_fixture(const std::vector<std::string>& decorator_names) {
                              [](const std::string& name) { return name == "fixture" || name.ends_with(".fixture"); });
 }
 
-void queue(WalkState& state, std::string name, std::string qualname, const std::filesystem::path& file,
+bool queue(WalkState& state, std::string name, std::string qualname, const std::filesystem::path& file,
            std::uint32_t line, std::uint32_t column, std::string_view reached, std::vector<FrontierSymbol>& next) {
-  if (!mark_visited(state, name, reached)) return;
+  if (!mark_visited(state, name, reached)) return false;
   next.push_back({std::move(name), std::move(qualname), file, line, column});
+  return true;
 }
 
 void follow_into_test_file(WalkState& state, const FrontierSymbol& symbol, const ReferenceSite& site,
@@ -50,9 +52,9 @@ void follow_into_test_file(WalkState& state, const FrontierSymbol& symbol, const
         next);
 }
 
-// An import line outside test files: what it imports (`imported`, the symbol's own name or
-// its class's) is re-exported only under an alias.
-Result<void> follow_import_alias(WalkState& state, const FrontierSymbol& symbol, std::string_view imported,
+// An import line outside test files: what it imports (the symbol's own name or its class's)
+// is re-exported only under an alias, which carries the class's inherited method along.
+Result<void> follow_import_alias(WalkState& state, const FrontierSymbol& symbol, const WalkedName& walked,
                                  const ReferenceSite& site, std::vector<FrontierSymbol>& next) {
   auto source = read_source_cached(state.source_cache, site.file);
   if (!source) return std::unexpected(std::move(source.error()));
@@ -60,18 +62,45 @@ Result<void> follow_import_alias(WalkState& state, const FrontierSymbol& symbol,
   const pysource::SharedOutline outline = cached_outline(**source);
   if (outline == nullptr) return {};
   const auto alias = std::ranges::find_if(outline->aliased_imports, [&](const pysource::ImportAlias& candidate) {
-    return candidate.line == site.line && candidate.imported_name == imported;
+    return candidate.line == site.line && candidate.imported_name == walked.name;
   });
   if (alias == outline->aliased_imports.end()) return {};
   const std::optional<std::string>& module = walk_module_name(state, site.file);
   if (!module) return {};
   ++state.reaching_sites;
-  queue(state, *module + ":" + alias->alias_name, alias->alias_name, site.file, site.line, alias->column, symbol.name,
-        next);
+  std::string name = *module + ":" + alias->alias_name;
+  if (queue(state, name, alias->alias_name, site.file, site.line, alias->column, symbol.name, next) &&
+      !walked.carried.empty()) {
+    state.carried_methods.emplace(std::move(name), walked.carried);
+  }
   return {};
 }
 
-WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& symbol, std::string_view imported,
+enum class ImportTimeSite {
+  runs,      // the module runs the symbol when it is imported
+  names,     // it only names it there: followed as an ordinary reference
+  own_name,  // the symbol's own definition line, reached through an alias: nothing to follow
+};
+
+// What a site in code run at import does with the walked symbol; one that does not run it is
+// followed for what it hands the symbol on to.
+Result<ImportTimeSite> judge_site(WalkState& state, const FrontierSymbol& symbol, const WalkedName& walked,
+                                  const ReferenceSite& site, std::vector<FrontierSymbol>& next) {
+  auto source = read_source_cached(state.source_cache, site.file);
+  if (!source) return std::unexpected(std::move(source.error()));
+  if (*source == nullptr) return ImportTimeSite::runs;
+  const pysource::SharedOutline outline = cached_outline(**source);
+  if (outline == nullptr) return ImportTimeSite::runs;
+  const SiteJudgement judgement = judge_import_time_site(*outline, site.line, walked);
+  if (judgement.at_import) return ImportTimeSite::runs;
+  const bool own_name = std::ranges::all_of(
+      judgement.uses, [](const pysource::NameUse* use) { return use->kind == pysource::NameUseKind::own_name; });
+  if (own_name) return ImportTimeSite::own_name;
+  follow_unrun_uses(state, *outline, site.file, judgement, walked, symbol.name, next);
+  return ImportTimeSite::names;
+}
+
+WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& symbol, const WalkedName& walked,
                                       const ReferenceSite& site, const EnclosingScope& scope,
                                       std::vector<FrontierSymbol>& next) {
   if (const auto* definition = std::get_if<InDefinition>(&scope)) {
@@ -86,15 +115,22 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
       }
       return WalkOutcome::completed();
     }
+    bool at_import = definition->at_import;
+    if (at_import) {
+      auto judged = judge_site(state, symbol, walked, site, next);
+      if (!judged) return WalkOutcome::stop(RunAllReason::index_failed, judged.error().render());
+      if (*judged == ImportTimeSite::own_name) return WalkOutcome::completed();
+      at_import = *judged == ImportTimeSite::runs;
+    }
     queue(state, std::move(name), definition->qualname, site.file, definition->line, definition->column, symbol.name,
           next);
-    if (!definition->at_import) return WalkOutcome::completed();
+    if (!at_import) return WalkOutcome::completed();
     // Used where the module runs it at import time, as a module-level statement would.
     mark_visited(state, *module, symbol.name);
     return seed_module_change(state, *module, site.file);
   }
   if (std::holds_alternative<ImportScope>(scope)) {
-    auto followed = follow_import_alias(state, symbol, imported, site, next);
+    auto followed = follow_import_alias(state, symbol, walked, site, next);
     if (!followed) return WalkOutcome::stop(RunAllReason::index_failed, followed.error().render());
     return WalkOutcome::completed();
   }
@@ -103,6 +139,9 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
     const std::optional<std::string>& module = walk_module_name(state, site.file);
     if (!module) return WalkOutcome::completed();
     ++state.reaching_sites;
+    auto judged = judge_site(state, symbol, walked, site, next);
+    if (!judged) return WalkOutcome::stop(RunAllReason::index_failed, judged.error().render());
+    if (*judged != ImportTimeSite::runs) return WalkOutcome::completed();
     mark_visited(state, *module, symbol.name);
     return seed_module_change(state, *module, site.file);
   }
@@ -111,7 +150,7 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
   return WalkOutcome::completed();
 }
 
-WalkOutcome follow_sites(WalkState& state, const FrontierSymbol& symbol, std::string_view imported,
+WalkOutcome follow_sites(WalkState& state, const FrontierSymbol& symbol, const WalkedName& walked,
                          const std::optional<DefinitionSite>& definition, std::span<const ReferenceSite> sites,
                          std::vector<FrontierSymbol>& next) {
   for (const ReferenceSite& site : sites) {
@@ -122,7 +161,7 @@ WalkOutcome follow_sites(WalkState& state, const FrontierSymbol& symbol, std::st
       follow_into_test_file(state, symbol, site, *scope, next);
       continue;
     }
-    WalkOutcome outcome = follow_outside_test_files(state, symbol, imported, site, *scope, next);
+    WalkOutcome outcome = follow_outside_test_files(state, symbol, walked, site, *scope, next);
     if (!outcome.is_completed()) return outcome;
   }
   return WalkOutcome::completed();
@@ -147,12 +186,20 @@ bool is_definition_site(const ReferenceSite& site, const DefinitionSite& definit
 WalkOutcome follow_references(WalkState& state, const FrontierSymbol& symbol,
                               const std::optional<DefinitionSite>& definition, std::span<const ReferenceSite> sites,
                               std::vector<FrontierSymbol>& next) {
-  return follow_sites(state, symbol, last_name_part(symbol.qualname), definition, sites, next);
+  const WalkedName walked{last_name_part(symbol.qualname), carried_method(state, symbol.name), false};
+  return follow_sites(state, symbol, walked, definition, sites, next);
+}
+
+WalkOutcome follow_deleted_name_sites(WalkState& state, const FrontierSymbol& deleted,
+                                      std::span<const ReferenceSite> sites, std::vector<FrontierSymbol>& next) {
+  const WalkedName walked{last_name_part(deleted.qualname), {}, true};
+  return follow_sites(state, deleted, walked, std::nullopt, sites, next);
 }
 
 WalkOutcome follow_class_references(WalkState& state, const FrontierSymbol& method, std::string_view class_qualname,
                                     std::span<const ReferenceSite> sites, std::vector<FrontierSymbol>& next) {
-  return follow_sites(state, method, last_name_part(class_qualname), std::nullopt, sites, next);
+  const WalkedName walked{last_name_part(class_qualname), last_name_part(method.qualname), false};
+  return follow_sites(state, method, walked, std::nullopt, sites, next);
 }
 
 }  // namespace pindrel::impact

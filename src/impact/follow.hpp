@@ -27,6 +27,11 @@ WalkOutcome follow_references(WalkState& state, const FrontierSymbol& symbol,
                               const std::optional<DefinitionSite>& definition, std::span<const ReferenceSite> sites,
                               std::vector<FrontierSymbol>& next);
 
+// Follows the lines that still name a deleted symbol as its references: every use there that
+// runs at import fails, since the name no longer resolves.
+WalkOutcome follow_deleted_name_sites(WalkState& state, const FrontierSymbol& deleted,
+                                      std::span<const ReferenceSite> sites, std::vector<FrontierSymbol>& next);
+
 // Follows the sites of the class `class_qualname` as references to its method `method`: an
 // import line that aliases the class queues the alias, and every other site is classified as
 // above, with the method as the symbol that reached it.

@@ -34,7 +34,7 @@ WalkOutcome enter_seeds(WalkState& state, std::span<const Seed> seeds, std::vect
         // the files that still import it fail at import.
         auto hits = grep_word_in_files(state.source_cache, last_name_part(seed.qualname));
         if (!hits) return WalkOutcome::stop(RunAllReason::index_failed, hits.error().render());
-        WalkOutcome outcome = follow_references(state, seed, std::nullopt, *hits, frontier);
+        WalkOutcome outcome = follow_deleted_name_sites(state, seed, *hits, frontier);
         if (!outcome.is_completed()) return outcome;
         outcome = follow_imports_of_deleted(state, seed, *hits);
         if (!outcome.is_completed()) return outcome;

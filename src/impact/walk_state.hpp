@@ -103,6 +103,8 @@ struct WalkState {
   // The modules found changed at import time, each scanned for its importers once.
   std::set<std::string> import_time_modules;
   std::optional<ImportIndex> import_index;  // built at the first module scan
+  // The classes and aliases queued as carriers of an inherited method, with the method's name.
+  std::map<std::string, std::string> carried_methods;
 
   const std::filesystem::path& root() const { return source_cache.root; }
 };

@@ -10,6 +10,7 @@
 #include "pysource/outline.hpp"
 
 #include "pysource/header_records.hpp"
+#include "pysource/name_uses_reader.hpp"
 #include "pysource/syntax_tree.hpp"
 
 #include <tree_sitter/api.h>
@@ -328,7 +329,8 @@ Result<Outline> outline_python_source(std::string_view source) {
   TreePtr tree(ts_parser_parse_string_encoding(*parser, nullptr, source.data(),
                                                static_cast<std::uint32_t>(source.size()), TSInputEncodingUTF8));
   if (!tree) return std::unexpected(Error("tree-sitter failed to parse the source"));
-  return OutlineBuilder(source, grammar).build(ts_tree_root_node(tree.get()));
+  const TSNode root = ts_tree_root_node(tree.get());
+  return with_name_uses(OutlineBuilder(source, grammar).build(root), root, source);
 }
 
 SharedOutline outline_shared(OutlineSlot& slot, std::string_view source) {

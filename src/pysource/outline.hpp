@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pysource/definition_kind.hpp"
+#include "pysource/name_uses.hpp"
 #include "util/error.hpp"
 
 #include <cstdint>
@@ -55,6 +56,10 @@ struct Definition {
   std::uint32_t end_line = 0;    // the line where the last token ends
   // The line of the colon that opens the body: from `start_line` to here runs at definition time.
   std::uint32_t header_end_line = 0;
+  // What the header evaluates when the definition runs: its decorators, default values,
+  // annotations (unless the module postpones them) and bases with the class keywords, as
+  // written; two versions whose texts are equal run the same at import.
+  std::string evaluated_header;
   std::uint32_t line = 0;  // position of the name
   std::uint32_t column = 0;
   DefinitionKind kind = DefinitionKind::function;
@@ -108,6 +113,9 @@ struct Outline {
   std::vector<ModuleLevelName> module_names;     // document order; a name bound twice is listed twice
   std::vector<FromImport> from_imports;          // module level, document order
   std::vector<MarkAssignment> mark_assignments;  // document order
+  // The uses of names in code run at import, by line, name and column: for each line and name,
+  // every use of the name there when at least one of them runs nothing, and none otherwise.
+  std::vector<NameUse> name_uses;
   bool has_error = false;                        // the syntax tree holds an error or a missing node
   friend bool operator==(const Outline&, const Outline&) = default;
 };

@@ -125,10 +125,10 @@ class Shop(Base):
         return item
 )";
 
-// A changed header line (decorators, parameters with their defaults and annotations, bases)
-// or a class body's own statement runs when the module is imported, so it changes the module
-// besides the symbol; a line inside a function's body, or a plain definition deleted, changes
-// only the symbol.
+// A changed header line whose decorators, defaults, annotations or bases differ, or a class
+// body's own statement, runs when the module is imported, so it changes the module besides the
+// symbol; a line inside a function's body, a header that evaluates the same, or a plain
+// definition added or deleted, changes only the symbol.
 TEST(SymbolsFromDiff, HeaderAndClassBodyChangesAreModuleLevelChanges) {
   struct Case {
     std::string_view name;
@@ -146,6 +146,15 @@ TEST(SymbolsFromDiff, HeaderAndClassBodyChangesAreModuleLevelChanges) {
       {"base class", "Shop(Base)", "Shop(Other)", {"shop:Shop"}, true},
       {"class-body statement", "\"EUR\"", "\"USD\"", {"shop:Shop"}, true},
       {"method header", "buy(self, item)", "buy(self, item, count=1)", {"shop:Shop.buy"}, true},
+      // A header whose evaluated parts stay as they were runs nothing new at import.
+      {"renamed parameter without a default", "    amount,\n", "    value,\n", {"shop:fee"}, false},
+      {"added parameter without a default", "buy(self, item)", "buy(self, item, extra)", {"shop:Shop.buy"}, false},
+      {"renamed parameter with a default", "rate=2)", "ratio=2)", {"shop:price"}, false},
+      {"added plain function",
+       "\n\nclass Shop",
+       "\n\ndef to_money(x):\n    return x\n\n\nclass Shop",
+       {"shop:to_money"},
+       false},
       {"added function",
        "\n\nclass Shop",
        "\n\ndef to_money(x: Decimal):\n    return x\n\n\nclass Shop",
@@ -188,6 +197,33 @@ TEST(SymbolsFromDiff, HeaderAndClassBodyChangesAreModuleLevelChanges) {
     const std::vector<ModuleChange> module_level =
         c.module_level ? std::vector<ModuleChange>{{"shop", "shop.py"}} : std::vector<ModuleChange>{};
     EXPECT_EQ(report.module_level_changes, module_level);
+  }
+}
+
+// Under postponed annotations an annotation is not evaluated at all, so changing one changes
+// only the symbol; a default still runs.
+TEST(SymbolsFromDiff, PostponedAnnotationsAreNoModuleLevelChange) {
+  constexpr std::string_view source = "from __future__ import annotations\n\n\ndef f(x: int, y=1) -> int:\n    return x\n";
+  struct Case {
+    std::string_view old_text;
+    std::string_view new_text;
+    bool module_level;
+  };
+  const Case cases[] = {{"-> int", "-> str", false}, {"x: int", "x: Decimal", false}, {"y=1", "y=2", true}};
+  test_support::ScratchRepo repo;
+  repo.write("shop.py", source);
+  const std::string base = repo.commit("shop");
+  const GitHandle git{"git", repo.path()};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.new_text);
+    std::string changed(source);
+    changed.replace(changed.find(c.old_text), c.old_text.size(), c.new_text);
+    repo.write("shop.py", changed);
+    auto changes = changed_symbols_from_diff(git, repo.path(), Config{}, BaseRefs{"main", base}, {});
+    ASSERT_TRUE(changes) << changes.error().render();
+    ASSERT_EQ(changes->report.changed_symbols.size(), 1u);
+    EXPECT_EQ(changes->report.changed_symbols[0].symbol, "shop:f");
+    EXPECT_EQ(changes->report.module_level_changes.empty(), !c.module_level);
   }
 }
 

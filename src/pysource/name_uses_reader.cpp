@@ -1,0 +1,581 @@
+// Code that runs at import is read top down, each node told what Python does with the value
+// it yields: a call's callee is instantiated when the call's result is only bound, the value
+// of an assignment whose targets are plain names is only bound, a wrapper that keeps what it
+// is given hands its position on to its arguments, and an annotation is only looked up unless
+// it calls something. Whatever is not one of those runs. The walk keeps its own stack, so a
+// deeply nested expression cannot exhaust the call stack; a function's body is never entered.
+
+#include "pysource/name_uses_reader.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <limits>
+#include <string>
+#include <tuple>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+extern "C" const TSLanguage* tree_sitter_python();
+
+namespace pindrel::pysource {
+namespace {
+
+struct Kinds {
+  explicit Kinds(const TSLanguage* python) : language(python) {}
+
+  const TSLanguage* language;
+  TSSymbol identifier = symbol("identifier"), attribute = symbol("attribute"), call = symbol("call"),
+           subscript = symbol("subscript"), lambda = symbol("lambda"), type = symbol("type"),
+           assignment = symbol("assignment"), expression_statement = symbol("expression_statement"),
+           keyword_argument = symbol("keyword_argument"), argument_list = symbol("argument_list"),
+           list = symbol("list"), tuple = symbol("tuple"), set = symbol("set"),
+           expression_list = symbol("expression_list"), parenthesized_expression = symbol("parenthesized_expression"),
+           dictionary = symbol("dictionary"), pair = symbol("pair"), pattern_list = symbol("pattern_list"),
+           tuple_pattern = symbol("tuple_pattern"), list_pattern = symbol("list_pattern"),
+           list_splat_pattern = symbol("list_splat_pattern"), list_splat = symbol("list_splat"),
+           dictionary_splat = symbol("dictionary_splat"), generic_type = symbol("generic_type"), function_definition = symbol("function_definition"),
+           class_definition = symbol("class_definition"), decorated_definition = symbol("decorated_definition"),
+           decorator = symbol("decorator"), typed_parameter = symbol("typed_parameter"),
+           default_parameter = symbol("default_parameter"), typed_default_parameter = symbol("typed_default_parameter"),
+           if_statement = symbol("if_statement"), import_statement = symbol("import_statement"),
+           import_from_statement = symbol("import_from_statement"),
+           future_import_statement = symbol("future_import_statement"), comment = symbol("comment");
+  TSFieldId name = field("name"), value = field("value"), left = field("left"), right = field("right"),
+            type_field = field("type"), function = field("function"), arguments = field("arguments"),
+            object = field("object"), attribute_field = field("attribute"), body = field("body"),
+            parameters = field("parameters"), return_type = field("return_type"), superclasses = field("superclasses"),
+            definition = field("definition"), condition = field("condition"), consequence = field("consequence"),
+            key = field("key"), subscript_field = field("subscript");
+
+ private:
+  TSSymbol symbol(std::string_view kind) const {
+    return ts_language_symbol_for_name(language, kind.data(), static_cast<std::uint32_t>(kind.size()), true);
+  }
+  TSFieldId field(std::string_view name_text) const {
+    return ts_language_field_id_for_name(language, name_text.data(), static_cast<std::uint32_t>(name_text.size()));
+  }
+};
+
+const Kinds& python_kinds() {
+  static const Kinds kinds(tree_sitter_python());
+  return kinds;
+}
+
+// The wrappers that keep what they are handed without calling it.
+constexpr std::array<std::string_view, 5> storing_wrappers = {"staticmethod", "classmethod", "property", "partial",
+                                                              "TypeVar"};
+
+enum class Mode : std::uint8_t {
+  runs,         // evaluated
+  annotation,   // an annotation's expression
+  target,       // an assignment's target
+  not_run,      // under the `__main__` guard
+  lambda_body,  // the body of a lambda, run only when the lambda is called
+};
+
+// What the value a node yields is used for, in `runs` mode.
+enum class Pos : std::uint8_t {
+  none,           // anything that can run it
+  stored,         // bound to the statement's plain names
+  default_value,  // a parameter's default
+  alone,          // dropped, or only read for an attribute
+  base,           // a base class
+  class_keyword,  // a class keyword's value
+  callee,         // called, and the call's result is used as `outer` says
+};
+
+bool stores(Pos pos) { return pos == Pos::stored || pos == Pos::default_value || pos == Pos::alone; }
+
+struct Context {
+  Mode mode = Mode::runs;
+  Pos pos = Pos::none;
+  Pos outer = Pos::none;  // callee and lambda_body: the position of the call or the lambda
+  bool keeps = false;     // the node is the bound value itself
+  bool subscript_value = false;
+  std::int32_t bound = -1;  // the group of names the value goes to, an index into bound_groups_
+  std::int32_t klass = -1;  // the class being defined, for bases, an index into classes_
+  std::int32_t scope = 0;   // the qualname prefix of bound names, an index into prefixes_
+};
+
+struct RawUse {
+  std::string_view name;
+  std::uint32_t line;
+  std::uint32_t column;
+  NameUseKind kind;
+  bool keeps;
+  std::int32_t bound;
+  std::int32_t klass;
+};
+
+std::uint32_t one_based(std::uint32_t zero_based) {
+  return zero_based == std::numeric_limits<std::uint32_t>::max() ? zero_based : zero_based + 1;
+}
+
+std::uint64_t position_key(std::uint32_t line, std::uint32_t column) {
+  return (static_cast<std::uint64_t>(line) << 32) | column;
+}
+
+class NameUseReader {
+ public:
+  NameUseReader(TSNode root, std::string_view source, const Kinds& kinds)
+      : source_(source), k_(kinds), cursor_(ts_tree_cursor_new(root)) {
+    prefixes_.emplace_back();
+  }
+  NameUseReader(const NameUseReader&) = delete;
+  NameUseReader& operator=(const NameUseReader&) = delete;
+  ~NameUseReader() { ts_tree_cursor_delete(&cursor_); }
+
+  void read(TSNode root, Outline& outline) {
+    // A future statement stands before any other statement, so it is known before anything is read.
+    for_each_child(root, [&](TSNode statement, TSFieldId) {
+      if (!is(statement, k_.future_import_statement)) return;
+      for_each_child(statement, [&](TSNode name, TSFieldId id) {
+        if (id == k_.name && text(name) == "annotations") postponed_ = true;
+      });
+    });
+    push_children(root, Context{});
+    while (!stack_.empty()) {
+      auto [node, context] = stack_.back();
+      stack_.pop_back();
+      visit(node, context);
+    }
+    finish(outline);
+  }
+
+ private:
+  std::string_view text(TSNode node) const {
+    const std::uint32_t start = ts_node_start_byte(node);
+    return source_.substr(start, ts_node_end_byte(node) - start);
+  }
+  bool is(TSNode node, TSSymbol kind) const { return !ts_node_is_null(node) && ts_node_symbol(node) == kind; }
+  static TSNode field(TSNode node, TSFieldId id) { return ts_node_child_by_field_id(node, id); }
+
+  void push(TSNode node, const Context& context) {
+    if (!ts_node_is_null(node)) stack_.push_back({node, context});
+  }
+
+  // What a child of an ordinary node is given: the mode, without the parent's position.
+  static Context plain(const Context& context) {
+    Context child = context;
+    child.pos = Pos::none;
+    child.keeps = false;
+    child.subscript_value = false;
+    child.klass = -1;
+    if (child.mode == Mode::target) child.mode = Mode::runs;
+    if (child.mode == Mode::runs) {
+      child.outer = Pos::none;
+      child.bound = -1;
+    }
+    return child;
+  }
+
+  static Context with_mode(const Context& context, Mode mode) {
+    Context child = plain(context);
+    if (context.mode == Mode::runs) child.mode = mode;
+    return child;
+  }
+
+  // Calls `f(child, field)` for each named child of `node`, comments left out. The children are
+  // listed before `f` runs, at the end of one shared list, so `f` may list children of its own.
+  template <class F>
+  void for_each_child(TSNode node, F&& f) {
+    const std::size_t first = children_.size();
+    ts_tree_cursor_reset(&cursor_, node);
+    if (ts_tree_cursor_goto_first_child(&cursor_)) {
+      do {
+        TSNode child = ts_tree_cursor_current_node(&cursor_);
+        if (ts_node_is_named(child) && !is(child, k_.comment))
+          children_.push_back({child, ts_tree_cursor_current_field_id(&cursor_)});
+      } while (ts_tree_cursor_goto_next_sibling(&cursor_));
+    }
+    const std::size_t last = children_.size();
+    for (std::size_t i = first; i < last; ++i) {
+      const auto [child, id] = children_[i];
+      f(child, id);
+    }
+    children_.resize(first);
+  }
+
+  void push_children(TSNode node, const Context& context) {
+    for_each_child(node, [&](TSNode child, TSFieldId) { push(child, context); });
+  }
+
+  void record(TSNode identifier, const Context& context, NameUseKind kind) {
+    const TSPoint start = ts_node_start_point(identifier);
+    const bool binds = kind == NameUseKind::stored || kind == NameUseKind::instantiated;
+    raw_.push_back({text(identifier), one_based(start.row), one_based(start.column), kind,
+                    binds && context.keeps && context.pos == Pos::stored, binds ? context.bound : -1,
+                    context.klass});
+  }
+
+  NameUseKind kind_at(const Context& context) const {
+    switch (context.mode) {
+      case Mode::target:
+      case Mode::not_run: return NameUseKind::not_run;
+      case Mode::annotation:
+        return context.subscript_value && !postponed_ ? NameUseKind::annotation_subscript : NameUseKind::annotation;
+      case Mode::lambda_body: return stores(context.outer) ? NameUseKind::stored : NameUseKind::runs;
+      case Mode::runs: break;
+    }
+    switch (context.pos) {
+      case Pos::none: return NameUseKind::runs;
+      case Pos::stored:
+      case Pos::default_value: return NameUseKind::stored;
+      case Pos::alone: return NameUseKind::not_run;
+      case Pos::base: return context.subscript_value ? NameUseKind::base_subscript : NameUseKind::base;
+      case Pos::class_keyword: return NameUseKind::class_keyword;
+      case Pos::callee: return stores(context.outer) ? NameUseKind::instantiated : NameUseKind::runs;
+    }
+    return NameUseKind::runs;
+  }
+
+  void visit(TSNode node, const Context& context) {
+    const TSSymbol kind = ts_node_symbol(node);
+    if (kind == k_.identifier) {
+      record(node, context, kind_at(context));
+    } else if (kind == k_.expression_statement) {
+      for_each_child(node, [&](TSNode child, TSFieldId) {
+        Context statement = plain(context);
+        if (statement.mode == Mode::runs && !is(child, k_.assignment)) statement.pos = Pos::alone;
+        push(child, statement);
+      });
+    } else if (kind == k_.assignment) {
+      visit_assignment(node, context);
+    } else if (kind == k_.type) {
+      push_children(node, with_mode(context, Mode::annotation));
+    } else if (kind == k_.call) {
+      visit_call(node, context);
+    } else if (kind == k_.lambda) {
+      push(field(node, k_.parameters), plain(context));
+      Context body = plain(context);
+      if (context.mode == Mode::runs) {
+        body.mode = Mode::lambda_body;
+        body.outer = context.pos;
+        body.bound = context.bound;
+      }
+      push(field(node, k_.body), body);
+    } else if (kind == k_.attribute) {
+      visit_attribute(node, context);
+    } else if (kind == k_.subscript) {
+      visit_subscript(node, context);
+    } else if (kind == k_.generic_type) {
+      // `Base[T]` where the grammar reads a type.
+      for_each_child(node, [&](TSNode child, TSFieldId) {
+        Context part = plain(context);
+        part.subscript_value = is(child, k_.identifier);
+        push(child, part);
+      });
+    } else if (kind == k_.list || kind == k_.tuple || kind == k_.set || kind == k_.expression_list ||
+               kind == k_.parenthesized_expression || kind == k_.dictionary || kind == k_.pattern_list ||
+               kind == k_.tuple_pattern || kind == k_.list_pattern || kind == k_.list_splat_pattern) {
+      visit_container(node, kind, context);
+    } else if (kind == k_.pair) {
+      if (context.mode == Mode::runs && stores(context.pos)) {
+        push(field(node, k_.key), plain(context));
+        Context value = context;
+        value.keeps = false;
+        push(field(node, k_.value), value);
+      } else {
+        push_children(node, plain(context));
+      }
+    } else if (kind == k_.keyword_argument) {
+      push(field(node, k_.value), plain(context));
+    } else if (kind == k_.decorated_definition) {
+      std::vector<TSNode> decorators;
+      TSNode definition{};
+      for_each_child(node, [&](TSNode child, TSFieldId id) {
+        if (id == k_.definition) {
+          definition = child;
+        } else if (is(child, k_.decorator)) {
+          decorators.push_back(child);
+          push_children(child, plain(context));
+        }
+      });
+      if (!ts_node_is_null(definition)) visit_definition(definition, decorators, context);
+    } else if (kind == k_.function_definition || kind == k_.class_definition) {
+      visit_definition(node, {}, context);
+    } else if (kind == k_.if_statement) {
+      visit_if(node, context);
+    } else if (kind == k_.import_statement || kind == k_.import_from_statement ||
+               kind == k_.future_import_statement) {
+      // Import lines are the walk's own case.
+    } else {
+      push_children(node, plain(context));
+    }
+  }
+
+  void visit_assignment(TSNode node, const Context& context) {
+    const auto group = static_cast<std::int32_t>(bound_groups_.size());
+    bound_groups_.emplace_back();
+    bool plain_names = true;
+    TSNode current = node;
+    for (;;) {
+      TSNode left = field(current, k_.left);
+      if (is(left, k_.identifier)) {
+        const TSPoint start = ts_node_start_point(left);
+        bound_groups_[static_cast<std::size_t>(group)].push_back(
+            {prefixes_[static_cast<std::size_t>(context.scope)] + std::string(text(left)), one_based(start.row),
+             one_based(start.column)});
+      } else {
+        plain_names = false;
+      }
+      push(left, with_mode(context, Mode::target));
+      push(field(current, k_.type_field), with_mode(context, Mode::annotation));
+      TSNode right = field(current, k_.right);
+      if (!is(right, k_.assignment)) {
+        Context value = plain(context);
+        if (value.mode == Mode::runs && plain_names) {
+          value.pos = Pos::stored;
+          value.keeps = true;
+          value.bound = group;
+        }
+        push(right, value);
+        return;
+      }
+      current = right;
+    }
+  }
+
+  std::string_view last_name(TSNode callee) const {
+    if (is(callee, k_.identifier)) return text(callee);
+    if (is(callee, k_.attribute)) {
+      TSNode attribute = field(callee, k_.attribute_field);
+      if (!ts_node_is_null(attribute)) return text(attribute);
+    }
+    return {};
+  }
+
+  void visit_call(TSNode node, const Context& context) {
+    TSNode callee = field(node, k_.function);
+    TSNode arguments = field(node, k_.arguments);
+    if (context.mode == Mode::annotation && !postponed_) {
+      // An evaluated annotation that calls something runs it.
+      Context runs = plain(context);
+      runs.mode = Mode::runs;
+      push(callee, runs);
+      push(arguments, runs);
+      return;
+    }
+    if (context.mode != Mode::runs || !stores(context.pos)) {
+      push(callee, plain(context));
+      push(arguments, plain(context));
+      return;
+    }
+    const std::string_view wrapper = last_name(callee);
+    if (std::ranges::find(storing_wrappers, wrapper) != storing_wrappers.end() && is(arguments, k_.argument_list)) {
+      push(callee, plain(context));
+      Context kept = context;
+      kept.keeps = false;
+      for_each_child(arguments, [&](TSNode argument, TSFieldId) {
+        if (is(argument, k_.keyword_argument)) {
+          push(field(argument, k_.value), kept);
+        } else if (is(argument, k_.list_splat) || is(argument, k_.dictionary_splat)) {
+          push(argument, plain(context));
+        } else {
+          push(argument, kept);
+        }
+      });
+      return;
+    }
+    Context called = plain(context);
+    called.pos = Pos::callee;
+    called.outer = context.pos;
+    called.bound = context.bound;
+    push(callee, called);
+    push(arguments, plain(context));
+  }
+
+  void visit_attribute(TSNode node, const Context& context) {
+    TSNode attribute = field(node, k_.attribute_field);
+    if (!ts_node_is_null(attribute)) record(attribute, context, kind_at(context));
+    Context object = plain(context);
+    if (context.mode == Mode::target) object.mode = Mode::target;
+    if (context.mode == Mode::runs && stores(context.pos)) object.pos = Pos::alone;
+    push(field(node, k_.object), object);
+  }
+
+  void visit_subscript(TSNode node, const Context& context) {
+    Context value = plain(context);
+    Context index = plain(context);
+    if (context.mode == Mode::annotation) {
+      value.subscript_value = true;
+    } else if (context.mode == Mode::runs && context.pos == Pos::base) {
+      value.pos = Pos::base;
+      value.subscript_value = true;
+      value.klass = context.klass;
+    }
+    for_each_child(node, [&](TSNode child, TSFieldId id) { push(child, id == k_.value ? value : index); });
+  }
+
+  void visit_container(TSNode node, TSSymbol kind, const Context& context) {
+    Context element = plain(context);
+    if (context.mode == Mode::target) {
+      element.mode = Mode::target;
+    } else if (context.mode == Mode::runs && stores(context.pos)) {
+      element.pos = context.pos;
+      element.bound = context.bound;
+      element.keeps = kind == k_.parenthesized_expression && context.keeps;
+    }
+    push_children(node, element);
+  }
+
+  // The header of a function or class, and a class's body; `decorators` are its decorator nodes.
+  void visit_definition(TSNode node, const std::vector<TSNode>& decorators, const Context& context) {
+    TSNode name = field(node, k_.name);
+    if (ts_node_is_null(name)) return;
+    record(name, context, context.mode == Mode::runs ? NameUseKind::own_name : kind_at(context));
+    std::string evaluated;
+    for (TSNode decorator : decorators) {
+      evaluated += '@';
+      evaluated += text(decorator);
+      evaluated += '\n';
+    }
+    const TSPoint name_start = ts_node_start_point(name);
+    if (is(node, k_.class_definition)) {
+      visit_class(node, name, context, evaluated);
+    } else {
+      visit_function(node, context, evaluated);
+    }
+    headers_.insert_or_assign(position_key(one_based(name_start.row), one_based(name_start.column)),
+                              std::move(evaluated));
+  }
+
+  void visit_function(TSNode node, const Context& context, std::string& evaluated) {
+    const Context annotation = with_mode(context, Mode::annotation);
+    Context default_value = plain(context);
+    if (default_value.mode == Mode::runs) default_value.pos = Pos::default_value;
+    const auto annotate = [&](TSNode type) {
+      if (ts_node_is_null(type)) return;
+      push(type, annotation);
+      if (postponed_) return;
+      evaluated += ':';
+      evaluated += text(type);
+      evaluated += '\n';
+    };
+    TSNode parameters = field(node, k_.parameters);
+    if (!ts_node_is_null(parameters)) {
+      for_each_child(parameters, [&](TSNode parameter, TSFieldId) {
+        if (is(parameter, k_.typed_parameter) || is(parameter, k_.typed_default_parameter))
+          annotate(field(parameter, k_.type_field));
+        if (is(parameter, k_.default_parameter) || is(parameter, k_.typed_default_parameter)) {
+          TSNode value = field(parameter, k_.value);
+          if (ts_node_is_null(value)) return;
+          push(value, default_value);
+          evaluated += '=';
+          evaluated += text(value);
+          evaluated += '\n';
+        }
+      });
+    }
+    TSNode returns = field(node, k_.return_type);
+    if (!ts_node_is_null(returns) && !postponed_) evaluated += "->";
+    annotate(returns);
+  }
+
+  void visit_class(TSNode node, TSNode name, const Context& context, std::string& evaluated) {
+    const auto klass = static_cast<std::int32_t>(classes_.size());
+    const TSPoint start = ts_node_start_point(name);
+    classes_.emplace_back(one_based(start.row), one_based(start.column));
+    TSNode superclasses = field(node, k_.superclasses);
+    if (!ts_node_is_null(superclasses)) {
+      evaluated += '(';
+      evaluated += text(superclasses);
+      evaluated += '\n';
+      Context base = plain(context);
+      if (base.mode == Mode::runs) {
+        base.pos = Pos::base;
+        base.klass = klass;
+      }
+      for_each_child(superclasses, [&](TSNode entry, TSFieldId) {
+        if (is(entry, k_.keyword_argument)) {
+          Context keyword = base;
+          if (keyword.mode == Mode::runs) keyword.pos = Pos::class_keyword;
+          push(field(entry, k_.value), keyword);
+        } else if (is(entry, k_.identifier) || is(entry, k_.attribute) || is(entry, k_.subscript)) {
+          push(entry, base);
+        } else {
+          push(entry, plain(context));
+        }
+      });
+    }
+    for_each_child(node, [&](TSNode child, TSFieldId id) {
+      if (id != k_.name && id != k_.superclasses && id != k_.body) push(child, plain(context));
+    });
+    Context body = plain(context);
+    body.scope = static_cast<std::int32_t>(prefixes_.size());
+    prefixes_.push_back(prefixes_[static_cast<std::size_t>(context.scope)] + std::string(text(name)) + ".");
+    push(field(node, k_.body), body);
+  }
+
+  // The block of `if __name__ == "__main__":` runs only when the module is run as a script.
+  void visit_if(TSNode node, const Context& context) {
+    TSNode condition = field(node, k_.condition);
+    bool main_guard = false;
+    if (context.scope == 0 && context.mode == Mode::runs && !ts_node_is_null(condition)) {
+      std::string spelt;
+      for (const char c : text(condition)) {
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\\') spelt += c == '\'' ? '"' : c;
+      }
+      main_guard = spelt == "__name__==\"__main__\"" || spelt == "\"__main__\"==__name__";
+    }
+    for_each_child(node, [&](TSNode child, TSFieldId id) {
+      Context clause = plain(context);
+      if (main_guard && id == k_.consequence) clause.mode = Mode::not_run;
+      push(child, clause);
+    });
+  }
+
+  void finish(Outline& outline) {
+    for (Definition& definition : outline.definitions) {
+      const auto found = headers_.find(position_key(definition.line, definition.column));
+      if (found != headers_.end()) definition.evaluated_header = found->second;
+    }
+    std::ranges::sort(raw_, [](const RawUse& a, const RawUse& b) {
+      return std::tie(a.line, a.name, a.column) < std::tie(b.line, b.name, b.column);
+    });
+    // Only a line whose name some use leaves unrun is worth keeping: everywhere else the name
+    // runs, as the walk takes any line it knows nothing of.
+    for (std::size_t first = 0; first < raw_.size();) {
+      std::size_t last = first;
+      bool unrun = false;
+      while (last < raw_.size() && raw_[last].line == raw_[first].line && raw_[last].name == raw_[first].name) {
+        unrun = unrun || raw_[last].kind != NameUseKind::runs;
+        ++last;
+      }
+      for (std::size_t i = first; unrun && i < last; ++i) outline.name_uses.push_back(built(raw_[i]));
+      first = last;
+    }
+  }
+
+  NameUse built(const RawUse& raw) const {
+    NameUse use{std::string(raw.name), raw.line, raw.column, raw.kind, {}, raw.keeps, 0, 0};
+    if (raw.bound >= 0) use.bound = bound_groups_[static_cast<std::size_t>(raw.bound)];
+    const bool base = raw.kind == NameUseKind::base || raw.kind == NameUseKind::base_subscript ||
+                      raw.kind == NameUseKind::class_keyword;
+    if (base && raw.klass >= 0) std::tie(use.class_line, use.class_column) = classes_[static_cast<std::size_t>(raw.klass)];
+    return use;
+  }
+
+  std::string_view source_;
+  const Kinds& k_;
+  TSTreeCursor cursor_;
+  std::vector<std::pair<TSNode, TSFieldId>> children_;
+  std::vector<std::pair<TSNode, Context>> stack_;
+  std::vector<RawUse> raw_;
+  std::vector<std::vector<BoundName>> bound_groups_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> classes_;  // name positions
+  std::vector<std::string> prefixes_;
+  std::unordered_map<std::uint64_t, std::string> headers_;  // by name position
+  bool postponed_ = false;  // `from __future__ import annotations`
+};
+
+}  // namespace
+
+Outline with_name_uses(Outline outline, TSNode root, std::string_view source) {
+  if (!outline.has_error) NameUseReader(root, source, python_kinds()).read(root, outline);
+  return outline;
+}
+
+}  // namespace pindrel::pysource
