@@ -2,7 +2,7 @@
 // it yields: a call's callee is instantiated when the call's result is only bound, the value
 // of an assignment whose targets are plain names is only bound, a wrapper that keeps what it
 // is given hands its position on to its arguments, and an annotation is only looked up unless
-// it calls something. Whatever is not one of those runs. The walk keeps its own stack, so a
+// it calls something. Whatever is not one of those runs; a set's members, for one, are hashed. The walk keeps its own stack, so a
 // deeply nested expression cannot exhaust the call stack; a function's body is never entered.
 
 #include "pysource/name_uses_reader.hpp"
@@ -30,7 +30,7 @@ struct Kinds {
            subscript = symbol("subscript"), lambda = symbol("lambda"), type = symbol("type"),
            assignment = symbol("assignment"), expression_statement = symbol("expression_statement"),
            keyword_argument = symbol("keyword_argument"), argument_list = symbol("argument_list"),
-           list = symbol("list"), tuple = symbol("tuple"), set = symbol("set"),
+           list = symbol("list"), tuple = symbol("tuple"),
            expression_list = symbol("expression_list"), parenthesized_expression = symbol("parenthesized_expression"),
            dictionary = symbol("dictionary"), pair = symbol("pair"), pattern_list = symbol("pattern_list"),
            tuple_pattern = symbol("tuple_pattern"), list_pattern = symbol("list_pattern"),
@@ -267,7 +267,7 @@ class NameUseReader {
         part.subscript_value = is(child, k_.identifier);
         push(child, part);
       });
-    } else if (kind == k_.list || kind == k_.tuple || kind == k_.set || kind == k_.expression_list ||
+    } else if (kind == k_.list || kind == k_.tuple || kind == k_.expression_list ||
                kind == k_.parenthesized_expression || kind == k_.dictionary || kind == k_.pattern_list ||
                kind == k_.tuple_pattern || kind == k_.list_pattern || kind == k_.list_splat_pattern) {
       visit_container(node, kind, context);
@@ -392,7 +392,11 @@ class NameUseReader {
     if (!ts_node_is_null(attribute)) record(attribute, context, kind_at(context));
     Context object = plain(context);
     if (context.mode == Mode::target) object.mode = Mode::target;
-    if (context.mode == Mode::runs && stores(context.pos)) object.pos = Pos::alone;
+    // What is read off the object goes where the attribute goes, though it is not the object.
+    if (context.mode == Mode::runs && stores(context.pos)) {
+      object.pos = context.pos;
+      object.bound = context.bound;
+    }
     push(field(node, k_.object), object);
   }
 
