@@ -129,8 +129,8 @@ class CopyFinder {
     std::vector<CopyPlace> places;
     auto index = walk_import_index(state_);
     if (!index) return std::unexpected(std::move(index.error()));
-    const bool has_all = std::ranges::any_of(outline.module_names,
-                                             [](const pysource::ModuleLevelName& n) { return n.bound_name == "__all__"; });
+    const bool has_all = std::ranges::any_of(
+        outline.module_names, [](const pysource::ModuleLevelName& n) { return n.bound_name == "__all__"; });
     for (const std::string& module : support_module_names(state_.root(), file)) {
       for (const std::size_t importer : files_importing(**index, module)) {
         const std::filesystem::path& other = state_.source_cache.python_files[importer];
@@ -205,8 +205,8 @@ Result<std::vector<ImpactedTest>> collected_copies(WalkState& state, const Impac
     }
     // A support file collects nothing, but breaks whatever imports it.
     const bool support = is_test_support_file(place.file, state.root(), state.pytest);
-    const bool collected = is_class ? collects_class_name(place.name, state.pytest)
-                                    : collects_function_name(place.name, state.pytest);
+    const bool collected =
+        is_class ? collects_class_name(place.name, state.pytest) : collects_function_name(place.name, state.pytest);
     if (!collected && !support) continue;
     const std::optional<std::string>& module = walk_module_name(state, place.file);
     if (!module) {

@@ -83,8 +83,7 @@ void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest&
   if (file.known == builder.known.end()) return select_test_file(builder, test.file, chain);
   ensure_indexed(builder, *file.known);
   const TestModuleIndex& index = file.known->second;
-  const QualnameMatch match =
-      file.collectible ? resolve_test_qualname(index.tests, qualname) : QualnameMatch{};
+  const QualnameMatch match = file.collectible ? resolve_test_qualname(index.tests, qualname) : QualnameMatch{};
   if (const FixtureDefinition* fixture = fixture_defined_as(index, qualname)) {
     // A fixture of a test class serves the tests of that class alone, which the class's node runs.
     if (match.kind == QualnameMatch::Kind::prefix) {
@@ -103,17 +102,17 @@ void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest&
     case QualnameMatch::Kind::prefix: {
       const std::string_view rest = qualname.substr(match.prefix.size() + 1);
       const bool inherited = test.kind == impact::TestKind::test && rest.find('.') == std::string_view::npos &&
-                             collects_function_name(rest, builder.pytest) &&
-                             has_bases(*index.outline, match.prefix);
+                             collects_function_name(rest, builder.pytest) && has_bases(*index.outline, match.prefix);
       return insert_node_id(builder, qualname_to_node_id(file.display, inherited ? qualname : match.prefix), chain);
     }
     case QualnameMatch::Kind::none: {
+      // A copy the walk found of a test class or function that another test module defines.
       if (index.outline != nullptr && is_imported_name(*index.outline, first_name_part(qualname))) {
-        const std::string_view tested = test.kind == impact::TestKind::fixture && qualname.find('.') != std::string_view::npos
-                                            ? qualname.substr(0, qualname.rfind('.'))
-                                            : qualname;
-        if (test.kind == impact::TestKind::test || tested != qualname) {
-          return insert_node_id(builder, qualname_to_node_id(file.display, tested), chain);
+        if (test.kind == impact::TestKind::test) {
+          return insert_node_id(builder, qualname_to_node_id(file.display, qualname), chain);
+        }
+        if (const auto dot = qualname.rfind('.'); dot != std::string_view::npos) {
+          return insert_node_id(builder, qualname_to_node_id(file.display, qualname.substr(0, dot)), chain);
         }
       }
       return select_test_file(builder, test.file, chain);

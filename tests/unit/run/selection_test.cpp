@@ -90,6 +90,40 @@ TEST(Selection, ImpactedTestsBecomeFilesOrNodes) {
   }
 }
 
+// The copies the walk records where pytest collects a test again: a test a subclass inherits
+// names its own node, and a class or function another module defines names its node in the file
+// that imports it, by name or by a star; a fixture of such a class selects the class. What the
+// file neither inherits nor imports runs as before.
+TEST(Selection, CopiesOfInheritedAndImportedTestsNameTheirNodes) {
+  struct Case {
+    std::string symbol;
+    impact::TestKind kind;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"tests.test_b:TestSub.test_add", impact::TestKind::test, "tests/test_b.py::TestSub::test_add"},
+      {"tests.test_b:TestSub.helper", impact::TestKind::test, "tests/test_b.py::TestSub"},
+      {"tests.test_b:TestPlain.test_add", impact::TestKind::test, "tests/test_b.py::TestPlain"},
+      {"tests.test_b:TestA.test_add", impact::TestKind::test, "tests/test_b.py::TestA::test_add"},
+      {"tests.test_b:test_f", impact::TestKind::test, "tests/test_b.py::test_f"},
+      {"tests.test_b:TestA.db", impact::TestKind::fixture, "tests/test_b.py::TestA"},
+      {"tests.test_b:TestNowhere.test_add", impact::TestKind::test, "tests/test_b.py"},
+      {"tests.test_star:TestA.test_add", impact::TestKind::test, "tests/test_star.py::TestA::test_add"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.symbol);
+    TestTree tree;
+    tree.write("tests/test_b.py",
+               "from tests.test_a import TestA, test_f\n\n\nclass TestSub(TestA):\n    pass\n\n\n"
+               "class TestPlain:\n    def test_own(self):\n        pass\n");
+    tree.write("tests/test_star.py", "from tests.test_a import *\n");
+    impact::ImpactedTest copy =
+        impacted(c.symbol.starts_with("tests.test_b") ? "tests/test_b.py" : "tests/test_star.py", c.symbol);
+    copy.kind = c.kind;
+    EXPECT_EQ(lines_of(tree.select(report_of({copy}))), Lines{c.expected + " ← app.db:connect"});
+  }
+}
+
 TEST(Selection, ChangedTestFilesCarryNoChain) {
   TestTree tree;
   tree.write("tests/test_a.py", test_a_source);
