@@ -159,7 +159,7 @@ ImpactResult walk_impact(const std::filesystem::path& root, const Config& config
                          std::vector<std::string> repository_files, const WalkLimits& limits,
                          ReferenceSource& references, const Clock& clock, const PytestSettings& pytest) {
   SourceCache cache = new_source_cache(root, repository_files);
-  ImpactResult result{{}, std::move(repository_files), std::move(changes), std::nullopt};
+  ImpactResult result{{}, std::move(repository_files), std::move(changes), std::nullopt, {}};
   auto seeds = seeds_from_changes(cache, result.changes);
   if (!seeds) {
     result.impact_report = run_all_report(result.changes, RunAllReason::index_failed, {seeds.error().render()});
@@ -191,6 +191,7 @@ ImpactResult walk_impact(const std::filesystem::path& root, const Config& config
   report.stats = {seeds->size(), state.visited.size(), state.max_depth_reached, state.qlo_calls, duration_ms};
   report.errors = std::move(state.errors);
   result.cache = std::move(cache);
+  result.visited = std::move(state.visited);
   return result;
 }
 
@@ -219,7 +220,7 @@ Result<ImpactResult> compute_impact(const Workspace& workspace, const Environmen
 
   auto decided = [&](RunAllReason reason, std::vector<std::string> errors) {
     ImpactReport report = run_all_report(changes, reason, std::move(errors));
-    return ImpactResult{std::move(report), std::nullopt, std::move(changes), std::nullopt};
+    return ImpactResult{std::move(report), std::nullopt, std::move(changes), std::nullopt, {}};
   };
   if (!undecodable_paths.empty()) {
     return decided(RunAllReason::index_failed, undecodable_path_errors(undecodable_paths));

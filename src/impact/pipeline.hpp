@@ -16,6 +16,7 @@
 #include "util/error.hpp"
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ struct ImpactResult {
   // The files as the walk read and outlined them, so that whoever reads on sees the same versions
   // without reading them again; absent when the pipeline ended before the walk.
   std::optional<SourceCache> cache;
+  // Every name the walk entered, with how it was reached: the modules whose doctests it can break.
+  std::map<std::string, VisitedEntry> visited;
 };
 
 // The impact of the working tree's changes (or of the changed-symbols report at `changed`).

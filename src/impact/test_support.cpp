@@ -49,7 +49,12 @@ WalkOutcome reach_through_test_code(WalkState& state) {
   CopyPlaces places;
   while (true) {
     // Each file newly found, with the walked name it was reached through.
-    std::vector<std::pair<std::string, std::string>> reached;
+    struct Reached {
+      std::string file;
+      std::string through;
+      bool support = false;
+    };
+    std::vector<Reached> reached;
     std::vector<ImpactedTest> copies;
     for (auto it = state.impacted_tests.begin(); it != state.impacted_tests.end();) {
       const ImpactedTest& test = it->second;
@@ -75,7 +80,7 @@ WalkOutcome reach_through_test_code(WalkState& state) {
         mark_visited(state, *test.symbol, through);
         through = *test.symbol;
       }
-      if (handled.insert(test.file).second) reached.emplace_back(test.file, std::move(through));
+      if (handled.insert(test.file).second) reached.push_back({test.file, std::move(through), support});
       it = support ? state.impacted_tests.erase(it) : std::next(it);
     }
     const bool copied_any = !copies.empty();
@@ -85,12 +90,16 @@ WalkOutcome reach_through_test_code(WalkState& state) {
       state.impacted_tests.try_emplace(std::move(key), std::move(copy));
     }
     if (reached.empty() && !copied_any) return WalkOutcome::completed();
-    for (const auto& [file, through] : reached) {
+    for (const auto& [file, through, support] : reached) {
       for (const std::string& name : support_module_names(state.root(), file)) {
-        // A name nothing imports leads nowhere, and is not entered.
-        auto imported = is_imported(state, name, file);
-        if (!imported) return WalkOutcome::stop(RunAllReason::index_failed, imported.error().render());
-        if (!*imported || !mark_visited(state, name, through)) continue;
+        // A support module stays entered, as a module the walk reached, though nothing imports it;
+        // a test module's name that nothing imports leads nowhere.
+        if (!support) {
+          auto imported = is_imported(state, name, file);
+          if (!imported) return WalkOutcome::stop(RunAllReason::index_failed, imported.error().render());
+          if (!*imported) continue;
+        }
+        if (!mark_visited(state, name, through)) continue;
         WalkOutcome outcome = seed_module_change(state, name, file);
         if (!outcome.is_completed()) return outcome;
       }

@@ -18,20 +18,23 @@ void record_impacted_test(WalkState& state, const std::filesystem::path& file, s
   ImpactedTestKey key{display_path(file), std::move(symbol)};
   if (state.impacted_tests.contains(key)) return;
 
-  const auto reached_entry = state.visited.find(std::string(reached));
-  std::string origin = reached_entry != state.visited.end() ? reached_entry->second.origin : std::string(reached);
-  // The chain runs from the symbol that reached the test back towards its seed, the seed left
-  // out. A parent is always entered before its child, so the chain ends; the bound only guards.
-  std::vector<std::string> via;
+  ReachChain chain = reach_chain(state.visited, reached);
+  ImpactedTest test{key.first, key.second, std::move(chain.via), std::move(chain.origin), kind};
+  state.impacted_tests.emplace(std::move(key), std::move(test));
+}
+
+ReachChain reach_chain(const std::map<std::string, VisitedEntry>& visited, std::string_view reached) {
+  const auto reached_entry = visited.find(std::string(reached));
+  ReachChain chain{{}, reached_entry != visited.end() ? reached_entry->second.origin : std::string(reached)};
+  // A parent is always entered before its child, so the chain ends; the bound only guards.
   std::string current(reached);
-  while (current != origin && via.size() <= state.visited.size()) {
-    via.push_back(current);
-    const auto entry = state.visited.find(current);
-    if (entry == state.visited.end() || !entry->second.parent) break;
+  while (current != chain.origin && chain.via.size() <= visited.size()) {
+    chain.via.push_back(current);
+    const auto entry = visited.find(current);
+    if (entry == visited.end() || !entry->second.parent) break;
     current = *entry->second.parent;
   }
-  ImpactedTest test{key.first, key.second, std::move(via), std::move(origin), kind};
-  state.impacted_tests.emplace(std::move(key), std::move(test));
+  return chain;
 }
 
 const std::optional<std::string>& walk_module_name(WalkState& state, const std::filesystem::path& file) {

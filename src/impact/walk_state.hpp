@@ -113,6 +113,16 @@ struct WalkState {
 // already there, and then nothing changes.
 bool mark_visited(WalkState& state, std::string_view name, std::string_view parent);
 
+// How a walked name was reached: the names from it back towards its seed, the seed left out,
+// and the seed.
+struct ReachChain {
+  std::vector<std::string> via;
+  std::string origin;
+};
+
+// The chain of `reached` through `visited`; a name that is not there is its own origin.
+ReachChain reach_chain(const std::map<std::string, VisitedEntry>& visited, std::string_view reached);
+
 // Records a reached test, fixture or whole test file (no symbol) under (file, symbol); the
 // first record of a key stays. `reached` is the symbol the test was reached through.
 void record_impacted_test(WalkState& state, const std::filesystem::path& file, std::optional<std::string> symbol,

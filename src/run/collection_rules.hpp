@@ -3,9 +3,11 @@
 // What the selection follows besides the report: pytest's collection rules and the changed
 // definitions whose files hold doctests.
 
+#include "impact/walk_state.hpp"
 #include "project/config.hpp"
 #include "project/pytest_collection.hpp"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,8 @@ struct SelectionSettings {
   ImportMode import_mode = ImportMode::prepend;
   bool doctest_modules = false;                        // pytest collects the doctests of source modules
   std::vector<ChangedDefinition> changed_definitions;  // their files hold doctests a change can break
+  // The names the walk entered, with how each was reached: their files hold doctests too.
+  std::map<std::string, impact::VisitedEntry> reached;
   // Each expansion lists its node ids, which only the JSON plan shows; thousands of them are
   // kept otherwise for nothing.
   bool list_expansions = false;

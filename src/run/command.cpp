@@ -17,6 +17,7 @@
 #include "util/utf8.hpp"
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -30,7 +31,8 @@ struct ObtainedImpact {
   impact::ImpactReport report;
   std::optional<changed::ChangedSymbols> changes;
   std::optional<std::vector<std::string>> repository_files;
-  std::optional<impact::SourceCache> cache;  // the walk's, when it walked
+  std::optional<impact::SourceCache> cache;             // the walk's, when it walked
+  std::map<std::string, impact::VisitedEntry> visited;  // what the walk entered, when it walked
 };
 
 Result<ObtainedImpact> replay_impact(const std::filesystem::path& path) {
@@ -41,7 +43,7 @@ Result<ObtainedImpact> replay_impact(const std::filesystem::path& path) {
   if (!report) {
     return std::unexpected(std::move(report.error()).context("cannot parse " + shown + " as an impacted-tests report"));
   }
-  return ObtainedImpact{std::move(*report), std::nullopt, std::nullopt, std::nullopt};
+  return ObtainedImpact{std::move(*report), std::nullopt, std::nullopt, std::nullopt, {}};
 }
 
 Result<ObtainedImpact> obtain_impact(const Workspace& workspace, const Environment& env, const RunArgs& args,
@@ -51,7 +53,8 @@ Result<ObtainedImpact> obtain_impact(const Workspace& workspace, const Environme
                                          impact::FastSuiteCheck::on, clock, pytest);
   if (!computed) return std::unexpected(std::move(computed.error()));
   return ObtainedImpact{std::move(computed->impact_report), std::move(computed->changes),
-                        std::move(computed->repository_files), std::move(computed->cache)};
+                        std::move(computed->repository_files), std::move(computed->cache),
+                        std::move(computed->visited)};
 }
 
 // The files the selection reads: those the pipeline listed, none for `run_all`, else listed here.
@@ -194,11 +197,14 @@ Result<ExitOutcome> run_command(const CommandContext& context, const RunArgs& ar
   impact::SourceCache cache = impact->cache
                                   ? std::move(*impact->cache)
                                   : impact::new_source_cache(root, files_to_select_from(*impact, workspace->git));
-  SelectionSettings settings{std::move(*pytest_settings), {}, ImportMode::prepend, false, {}};
+  SelectionSettings settings{std::move(*pytest_settings), {}, ImportMode::prepend, false, {}, {}};
   settings.suite = SuiteCollection(settings.pytest, args.pytest_args, root, cache.python_files);
   settings.import_mode = import_mode(settings.pytest, args.pytest_args);
   settings.doctest_modules = collects_doctest_modules(settings.pytest, args.pytest_args);
-  if (settings.doctest_modules) settings.changed_definitions = changed_definitions(*impact);
+  if (settings.doctest_modules) {
+    settings.changed_definitions = changed_definitions(*impact);
+    settings.reached = std::move(impact->visited);
+  }
   settings.list_expansions = args.dry_run && context.format == OutputFormat::json;
   Selection selection = build_selection(impact->report, cache, settings);
   const Ending ending{context.root, *workspace, env, args};

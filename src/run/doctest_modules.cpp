@@ -1,5 +1,6 @@
 #include "run/doctest_modules.hpp"
 
+#include "impact/test_support.hpp"
 #include "project/modpath.hpp"
 #include "util/utf8.hpp"
 
@@ -19,7 +20,7 @@ class DoctestCollector {
 
   void add_file(const std::string& file, const ReferenceChain& chain) {
     if (!seen_.insert(file).second) return;
-    if (is_test_file(file, cache_.root) || is_collectible_test_file(file, settings_)) return;
+    if (is_test_file(file, cache_.root) && !impact::is_test_support_file(file, cache_.root, settings_)) return;
     const auto source = impact::read_source_cached(cache_, file);
     if (!source || *source == nullptr) return;
     files_.push_back({display_path(file), chain});
@@ -65,6 +66,7 @@ class DoctestCollector {
 }  // namespace
 
 std::vector<DoctestFile> doctest_files(const impact::ImpactReport& report, std::span<const ChangedDefinition> changed,
+                                       const std::map<std::string, impact::VisitedEntry>& reached,
                                        impact::SourceCache& cache, const PytestSettings& settings) {
   DoctestCollector collector(cache, settings);
   for (const ChangedDefinition& definition : changed) collector.add_file(definition.file, {{}, definition.symbol});
@@ -75,6 +77,10 @@ std::vector<DoctestFile> doctest_files(const impact::ImpactReport& report, std::
       collector.add_symbol(test.via[i],
                            {{test.via.begin() + static_cast<std::ptrdiff_t>(i), test.via.end()}, test.origin});
     }
+  }
+  for (const auto& [name, entry] : reached) {
+    impact::ReachChain chain = impact::reach_chain(reached, name);
+    collector.add_symbol(name, {std::move(chain.via), std::move(chain.origin)});
   }
   return collector.take();
 }

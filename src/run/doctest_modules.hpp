@@ -1,14 +1,16 @@
 #pragma once
 
-// The source modules whose doctests a change can break, for a pytest that collects doctests
-// from source modules: the file of every changed definition and of every definition a
-// reference chain passes through, when it is no test file.
+// The modules whose doctests a change can break, for a pytest that collects doctests from
+// every Python file: the file of every changed definition and of every definition or module
+// the walk reached, when it is a source module or a module of the test-file rule that pytest
+// collects no tests from; a test module and a conftest.py run their doctests as test files.
 
 #include "impact/impact_report.hpp"
 #include "impact/source_cache.hpp"
 #include "run/collection_rules.hpp"
 #include "run/selection.hpp"
 
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -21,8 +23,10 @@ struct DoctestFile {
 };
 
 // Each file once, with the first chain that names it: the changed definitions first, then the
-// impacted tests' origins and chains in report order. Files that are gone are left out.
+// impacted tests' origins and chains in report order, then the names the walk entered, in name
+// order. Files that are gone are left out.
 std::vector<DoctestFile> doctest_files(const impact::ImpactReport& report, std::span<const ChangedDefinition> changed,
+                                       const std::map<std::string, impact::VisitedEntry>& reached,
                                        impact::SourceCache& cache, const PytestSettings& settings);
 
 }  // namespace pindrel::run

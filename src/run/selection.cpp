@@ -188,7 +188,8 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
   const SharedChain no_chain = share_chain({});
   for (const std::string& path : report.test_files_changed) select_test_file(builder, path, no_chain);
   if (settings.doctest_modules) {
-    for (DoctestFile& doctests : doctest_files(report, settings.changed_definitions, cache, settings.pytest)) {
+    for (DoctestFile& doctests :
+         doctest_files(report, settings.changed_definitions, settings.reached, cache, settings.pytest)) {
       if (!settings.suite.collects(doctests.file)) {
         builder.dropped.push_back({std::move(doctests.file), DropReason::not_collectible});
         continue;

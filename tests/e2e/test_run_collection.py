@@ -251,6 +251,62 @@ def test_doctests_of_a_changed_module_run_when_pytest_collects_them(pindrel, rep
     assert "pkg/calc.py::pkg.calc.double FAILED" in r.out and "test_unrelated" not in r.out
 
 
+# sep (named at 1:5) is called on line 9, column 12, inside slug, whose docstring holds the
+# doctest; nothing references slug. tests/regressions.py, a module of the test-file rule that is
+# not named like a test, holds a doctest of pkg/limits.py, which it imports.
+REACHED_DOCTESTS = {
+    "pkg/sep.py": """
+        def sep():
+            return "-"
+        """,
+    "pkg/text.py": '''
+        from pkg.sep import sep
+
+
+        def slug(words):
+            """
+            >>> slug(["a", "b"])
+            'a-b'
+            """
+            return sep().join(words)
+        ''',
+    "pkg/limits.py": "LIMIT = 3\n",
+    "tests/regressions.py": '''
+        """
+        >>> from pkg.limits import LIMIT
+        >>> LIMIT
+        3
+        """
+        import pkg.limits
+        ''',
+    "tests/test_unrelated.py": "def test_unrelated():\n    pass\n",
+}
+SEP_CALLED_IN_SLUG = {"symbol": "pkg.sep:sep", "references": [{"file": "pkg/text.py", "line": 9, "column": 12}]}
+
+
+@pytest.mark.parametrize(
+    "changed, text, answer, expected, failing",
+    [
+        ("pkg/sep.py", 'def sep():\n    return "+"\n', {"refs": {"targets": {"pkg/sep.py:1:5": SEP_CALLED_IN_SLUG}}},
+         ["pkg/sep.py", "pkg/text.py"], "pkg/text.py::pkg.text.slug FAILED"),
+        ("pkg/limits.py", "LIMIT = 4\n", {"refs": {"targets": {}}},
+         ["pkg/limits.py", "tests/regressions.py"], "tests/regressions.py::regressions FAILED"),
+    ],
+    ids=["a reached definition", "a test-rule module importing a changed module"],
+)
+def test_doctests_of_every_module_the_walk_reaches_run(pindrel, repo, fake_qlo, changed, text, answer, expected,
+                                                       failing):
+    pyproject = '[tool.pytest.ini_options]\npythonpath = ["."]\naddopts = "-p no:cacheprovider --doctest-modules"\n'
+    commit_project(repo, REACHED_DOCTESTS, pyproject=pyproject)
+    repo.write(changed, text)
+    fake_qlo.set(answer)
+
+    assert dry_run_node_ids(pindrel, repo, fake_qlo) == expected
+    r = run(pindrel, repo, fake_qlo, "--", "-v")
+    assert r.status == 1, r
+    assert failing in r.out and "test_unrelated" not in r.out, r
+
+
 @pytest.mark.parametrize(
     "files, message",
     [
