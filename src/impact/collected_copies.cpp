@@ -139,13 +139,9 @@ class CopyFinder {
         if (!other_outline) return std::unexpected(std::move(other_outline.error()));
         if (*other_outline == nullptr) continue;
         const std::optional<std::string>& other_module = walk_module_name(state_, other);
-        for (const pysource::FromImport& from : (*other_outline)->from_imports) {
-          if (absolute_source(from.source, other, other_module) != module) continue;
-          for (const auto& [imported, bound] : from.names) {
-            if (imported == name) places.push_back({other, bound});
-          }
-          // A star import takes every public name, or those `__all__` lists.
-          if (from.star && !name.starts_with('_')) places.push_back({other, name, has_all});
+        // A star import takes every public name, or those `__all__` lists.
+        for (ImportedName& imported : imported_names(**other_outline, other, other_module, module, name)) {
+          places.push_back({other, std::move(imported.bound), imported.star && has_all});
         }
         if (!is_class_) continue;
         for (const Definition& subclass : (*other_outline)->definitions) {
@@ -168,6 +164,20 @@ class CopyFinder {
 };
 
 }  // namespace
+
+std::vector<ImportedName> imported_names(const pysource::Outline& importer, const std::filesystem::path& file,
+                                         const std::optional<std::string>& importer_module, std::string_view module,
+                                         std::string_view name) {
+  std::vector<ImportedName> names;
+  for (const pysource::FromImport& from : importer.from_imports) {
+    if (absolute_source(from.source, file, importer_module) != module) continue;
+    for (const auto& [imported, bound] : from.names) {
+      if (imported == name) names.push_back({bound, false});
+    }
+    if (from.star && !name.starts_with('_')) names.push_back({std::string(name), true});
+  }
+  return names;
+}
 
 Result<std::vector<ImpactedTest>> collected_copies(WalkState& state, const ImpactedTest& test, CopyPlaces& places) {
   std::vector<ImpactedTest> copies;

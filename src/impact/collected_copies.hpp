@@ -9,7 +9,9 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -25,6 +27,19 @@ struct CopyPlace {
 
 // The places of each (file, top-level name) asked about, so the tests of one class find them once.
 using CopyPlaces = std::map<std::pair<std::filesystem::path, std::string>, std::vector<CopyPlace>>;
+
+// A name that a module imports from another, as it binds it.
+struct ImportedName {
+  std::string bound;
+  bool star = false;  // bound by a star import, which takes the names an `__all__` lists, if any
+};
+
+// How the module of `file` (its outline and module name) binds `name` of the module `module`:
+// through each `from` import of `module`, and a star import for a public name. A relative
+// source is read from the module's package.
+std::vector<ImportedName> imported_names(const pysource::Outline& importer, const std::filesystem::path& file,
+                                         const std::optional<std::string>& importer_module, std::string_view module,
+                                         std::string_view name);
 
 // The copies of `test`, a test or fixture recorded with its symbol in a collectible test file: a
 // class member (or the class, or a test function) under each subclass and importing name that

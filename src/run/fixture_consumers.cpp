@@ -1,6 +1,9 @@
 #include "run/fixture_consumers.hpp"
 
+#include "impact/collected_copies.hpp"
+#include "impact/test_support.hpp"
 #include "project/modpath.hpp"
+#include "pysource/word.hpp"
 #include "util/utf8.hpp"
 
 #include <algorithm>
@@ -104,6 +107,48 @@ std::vector<const TestModuleIndex*> plugin_chain(SelectionBuilder& builder, cons
   return chain;
 }
 
+// A test file outside a fixture's own scope that imports the fixture, and the fixture as pytest
+// registers it there: under the name the import binds, unless the fixture names itself.
+struct ImportingFile {
+  KnownTestFiles::iterator entry;
+  TestModuleIndex imported;  // holds that fixture alone, which the file's lookups see first
+};
+
+// The collectible test files that import a fixture of a test module or conftest.py from its
+// module, by name or by a star import, other than those in `scope`. Only files that name the
+// module's last part are read further.
+std::vector<ImportingFile> importing_files(SelectionBuilder& builder, const FixtureDefinition& fixture,
+                                           const std::vector<KnownTestFiles::iterator>& scope) {
+  std::vector<ImportingFile> files;
+  const std::filesystem::path file(fixture.file);
+  const bool importable = is_conftest(file.native()) || is_collectible_test_file(file.native(), builder.pytest);
+  if (!importable || fixture.qualname.find('.') != std::string::npos) return files;
+  const std::vector<std::string> modules = impact::support_module_names(builder.cache.root, file);
+  const std::string stem = file.stem().string();
+  for (auto it = builder.known.begin(); it != builder.known.end(); ++it) {
+    if (it->first == fixture.file || !is_collectible_test_file(it->first, builder.pytest) ||
+        !suite_collects(builder, it->first) || std::ranges::find(scope, it) != scope.end()) {
+      continue;
+    }
+    const auto source = impact::read_source_cached(builder.cache, it->first);
+    if (!source || *source == nullptr || !pysource::contains_word((*source)->text, stem)) continue;
+    ensure_indexed(builder, *it);
+    if (it->second.outline == nullptr) continue;
+    const std::optional<std::string> importer = module_name_for_path(builder.cache.root, it->first);
+    for (const std::string& module : modules) {
+      const auto names = impact::imported_names(*it->second.outline, it->first, importer, module, fixture.qualname);
+      if (names.empty()) continue;
+      FixtureDefinition imported = fixture;
+      if (fixture.name == fixture.qualname) imported.name = names.front().bound;
+      ImportingFile importing{it, {}};
+      importing.imported.fixtures.emplace(imported.name, std::move(imported));
+      files.push_back(std::move(importing));
+      break;
+    }
+  }
+  return files;
+}
+
 }  // namespace
 
 std::vector<KnownTestFiles::iterator> fixture_scope_entries(KnownTestFiles& known, const std::filesystem::path& file,
@@ -143,6 +188,20 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
     }
   }
 
+  std::vector<ImportingFile> importers = importing_files(builder, fixture, scope);
+  for (const ImportingFile& importer : importers) {
+    const std::string_view file = importer.entry->first;
+    most += importer.entry->second.consumers.size();
+    if (const auto [at, added] = conftests_by_dir.try_emplace(directory_text(file)); added) {
+      for (const std::string& candidate : conftest_candidates(file)) {
+        if (const auto found = builder.known.find(candidate); found != builder.known.end()) {
+          ensure_indexed(builder, *found);
+          at->second.push_back(&found->second);
+        }
+      }
+    }
+  }
+
   const SharedChain extended = share_chain(extend_via_chain(chain, symbol));
   Expansion expansion{
       symbol, {}, fixture.unreadable_name ? ExpansionKind::unresolvable_fixture : ExpansionKind::fixture};
@@ -156,23 +215,24 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
   std::vector<const TestModuleIndex*> fixtures;
   VisibleFixtures visible;
   NameSet consumed;
-  for (const auto& entry : scope) {
+  // The tests of `entry` that see `changed` through `lookups`, the file's own fixtures first.
+  const auto consume = [&](KnownTestFiles::iterator entry, const TestModuleIndex* imported,
+                           const FixtureDefinition& changed) {
     const std::string_view file = entry->first;
-    if (fixture.unreadable_name) {
-      produce(lossy_utf8(entry->first));
-      continue;
-    }
+    if (changed.unreadable_name) return produce(lossy_utf8(entry->first));
     const auto& conftests = conftests_by_dir.find(directory_text(file))->second;
-    fixtures.assign(1, &entry->second);
+    fixtures.clear();
+    if (imported != nullptr) fixtures.push_back(imported);
+    fixtures.push_back(&entry->second);
     fixtures.insert(fixtures.end(), conftests.begin(), conftests.end());
     fixtures.insert(fixtures.end(), plugins.begin(), plugins.end());
-    if (!resolves_to(fixtures, fixture)) continue;
+    if (!resolves_to(fixtures, changed)) return;
 
     visible_fixtures(fixtures, visible);
-    consumed_names(visible, fixture.name, consumed);
+    consumed_names(visible, changed.name, consumed);
     // An autouse fixture that depends on the changed one runs before every test in scope,
     // so every test there sees the change, whether or not it names a fixture.
-    const bool every_test = fixture.autouse || std::ranges::any_of(visible, [&consumed](const auto& named) {
+    const bool every_test = changed.autouse || std::ranges::any_of(visible, [&consumed](const auto& named) {
                               return named.second->autouse && contains(consumed, named.first);
                             });
     const auto asks = [&consumed](std::string_view name) { return contains(consumed, name); };
@@ -184,6 +244,11 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
         produce(node_id);
       }
     }
+  };
+  for (const auto& entry : scope) consume(entry, nullptr, fixture);
+  // A fixture imported into a test file is one of that file's own, found before its conftest.py files.
+  for (const ImportingFile& importer : importers) {
+    consume(importer.entry, &importer.imported, importer.imported.fixtures.begin()->second);
   }
 
   if (expansion.count == 0) {

@@ -251,6 +251,84 @@ def test_doctests_of_a_changed_module_run_when_pytest_collects_them(pindrel, rep
     assert "pkg/calc.py::pkg.calc.double FAILED" in r.out and "test_unrelated" not in r.out
 
 
+# connect is named at 1:5 and called on line 8, column 12, inside a fixture of a test module and
+# of a conftest.py, each imported by a test file that the fixture's own scope leaves out.
+IMPORTED_FIXTURES = {
+    "pkg/store.py": """
+        def connect():
+            return "db"
+        """,
+    "tests/test_a.py": """
+        import pytest
+
+        from pkg.store import connect
+
+
+        @pytest.fixture
+        def db():
+            return connect()
+
+
+        def test_a_plain():
+            pass
+        """,
+    "tests/test_b.py": """
+        from tests.test_a import db
+
+
+        def test_b(db):
+            assert db == "db"
+
+
+        def test_b_other():
+            pass
+        """,
+    "tests/test_c.py": """
+        from tests.test_a import db as database
+
+
+        def test_c(database):
+            assert database == "db"
+        """,
+    "tests/api/conftest.py": """
+        import pytest
+
+        from pkg.store import connect
+
+
+        @pytest.fixture
+        def token():
+            return connect()
+        """,
+    "tests/api/test_api.py": "def test_api(token):\n    assert token == \"db\"\n",
+    "tests/web/test_web.py": """
+        from tests.api.conftest import token
+
+
+        def test_web(token):
+            assert token == "db"
+        """,
+    "tests/test_unrelated.py": "def test_unrelated():\n    pass\n",
+}
+
+
+def test_a_fixture_imported_from_a_test_module_or_conftest_reaches_the_tests_that_ask_for_it(pindrel, repo,
+                                                                                              fake_qlo):
+    commit_project(repo, IMPORTED_FIXTURES)
+    repo.write("pkg/store.py", "def connect():\n    return \"x\"\n")
+    fake_qlo.set(refs_from("pkg/store.py:1:5", "pkg.store:connect", ("tests/test_a.py", 8, 12),
+                           ("tests/api/conftest.py", 8, 12)))
+
+    assert dry_run_node_ids(pindrel, repo, fake_qlo) == [
+        "tests/api/test_api.py::test_api",
+        "tests/test_b.py::test_b",
+        "tests/test_c.py::test_c",
+        "tests/web/test_web.py::test_web",
+    ]
+    r = run(pindrel, repo, fake_qlo, "--", "-q")
+    assert r.status == 1 and "4 failed" in r.out and "passed" not in r.out, r
+
+
 # sep (named at 1:5) is called on line 9, column 12, inside slug, whose docstring holds the
 # doctest; nothing references slug. tests/regressions.py, a module of the test-file rule that is
 # not named like a test, holds a doctest of pkg/limits.py, which it imports.
