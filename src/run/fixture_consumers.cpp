@@ -242,6 +242,10 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
           std::ranges::any_of(entry->second.fixture_names_of(consumer), asks)) {
         write_node_id(node_id, file_text, consumer.qualname);
         produce(node_id);
+        for (const std::string& inherited : inherited_nodes(entry->second, consumer.qualname, builder.pytest)) {
+          write_node_id(node_id, file_text, inherited);
+          produce(node_id);
+        }
       }
     }
   };

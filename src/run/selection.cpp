@@ -97,13 +97,15 @@ void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest&
   }
   if (!file.collectible) return select_test_file(builder, test.file, chain);
 
+  std::string_view node = qualname;
   switch (match.kind) {
-    case QualnameMatch::Kind::whole: return insert_node_id(builder, qualname_to_node_id(file.display, qualname), chain);
+    case QualnameMatch::Kind::whole: break;
     case QualnameMatch::Kind::prefix: {
       const std::string_view rest = qualname.substr(match.prefix.size() + 1);
       const bool inherited = test.kind == impact::TestKind::test && rest.find('.') == std::string_view::npos &&
                              collects_function_name(rest, builder.pytest) && has_bases(*index.outline, match.prefix);
-      return insert_node_id(builder, qualname_to_node_id(file.display, inherited ? qualname : match.prefix), chain);
+      if (!inherited) node = match.prefix;
+      break;
     }
     case QualnameMatch::Kind::none: {
       // A copy the walk found of a test class or function that another test module defines.
@@ -117,6 +119,10 @@ void select_impacted_test(SelectionBuilder& builder, const impact::ImpactedTest&
       }
       return select_test_file(builder, test.file, chain);
     }
+  }
+  insert_node_id(builder, qualname_to_node_id(file.display, node), chain);
+  for (const std::string& inherited : inherited_nodes(index, node, builder.pytest)) {
+    insert_node_id(builder, qualname_to_node_id(file.display, inherited), chain);
   }
 }
 

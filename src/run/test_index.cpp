@@ -96,6 +96,11 @@ struct ClassFacts {
 };
 using ClassTable = std::unordered_map<std::string_view, ClassFacts>;
 
+struct FileClasses {
+  ClassTable classes;
+  Subclasses subclasses;  // in definition order
+};
+
 std::string_view enclosing_of(std::string_view qualname) {
   const auto dot = qualname.rfind('.');
   return dot == std::string_view::npos ? std::string_view() : qualname.substr(0, dot);
@@ -104,7 +109,7 @@ std::string_view enclosing_of(std::string_view qualname) {
 // The facts of every class, by qualified name. A base is looked up as Python evaluates it: in
 // the body around the class, then at module level, among the classes defined before it. A base
 // from elsewhere is a TestCase when its name says so, and has no constructor as far as is known.
-ClassTable class_facts(const std::vector<Definition>& definitions) {
+FileClasses class_facts(const std::vector<Definition>& definitions) {
   std::unordered_set<std::string_view> own_constructor;
   for (const Definition& definition : definitions) {
     const std::string_view name = own_name(definition.qualname);
@@ -112,31 +117,28 @@ ClassTable class_facts(const std::vector<Definition>& definitions) {
       own_constructor.insert(enclosing_of(definition.qualname));
     }
   }
-  ClassTable classes;
+  FileClasses file;
+  ClassTable& classes = file.classes;
   std::string scoped;  // a base's name inside the enclosing body
   for (const Definition& definition : definitions) {
     if (definition.kind != DefinitionKind::class_) continue;
     ClassFacts facts{false, own_constructor.contains(definition.qualname)};
     const std::string_view enclosing = enclosing_of(definition.qualname);
     for (const std::string& base : definition.superclass_names) {
-      const ClassFacts* known = nullptr;
-      if (!enclosing.empty()) {
-        scoped.assign(enclosing).append(".").append(base);
-        if (const auto found = classes.find(scoped); found != classes.end()) known = &found->second;
-      }
-      if (known == nullptr) {
-        if (const auto found = classes.find(base); found != classes.end()) known = &found->second;
-      }
-      if (known != nullptr) {
-        facts.unittest = facts.unittest || known->unittest;
-        facts.constructed = facts.constructed || known->constructed;
+      auto known = classes.end();
+      if (!enclosing.empty()) known = classes.find(scoped.assign(enclosing).append(".").append(base));
+      if (known == classes.end()) known = classes.find(base);
+      if (known != classes.end()) {
+        facts.unittest = facts.unittest || known->second.unittest;
+        facts.constructed = facts.constructed || known->second.constructed;
+        file.subclasses.emplace_back(known->first, definition.qualname);
       } else {
         facts.unittest = facts.unittest || base.ends_with("TestCase");
       }
     }
     classes.insert_or_assign(definition.qualname, facts);
   }
-  return classes;
+  return file;
 }
 
 // Whether pytest collects the definition as a test. A TestCase is collected whatever its name
@@ -285,7 +287,8 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
   }
   const std::vector<Definition>& definitions = index.outline->definitions;
 
-  const ClassTable classes = class_facts(definitions);
+  FileClasses file_classes = class_facts(definitions);
+  const ClassTable& classes = file_classes.classes;
   // By qualified name, each name's first definition leading its run of equals.
   using Named = std::pair<std::string_view, const Definition*>;
   std::vector<Named> by_qualname;
@@ -366,6 +369,12 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
                                static_cast<std::uint32_t>(names.size()), unreadable});
     index.fixture_names.insert(index.fixture_names.end(), names.begin(), names.end());
   }
+  index.subclasses = std::move(file_classes.subclasses);
+  std::ranges::stable_sort(index.subclasses, {}, &Subclasses::value_type::first);
+  for (const auto& [qualname, facts] : classes) {
+    if (facts.unittest) index.unittest_classes.push_back(qualname);
+  }
+  std::ranges::sort(index.unittest_classes);
   entry.second = std::move(index);
 }
 
@@ -387,6 +396,49 @@ QualnameMatch resolve_test_qualname(const TestFlags& tests, std::string_view qua
   if (best == std::string::npos) return {};
   if (best == qualname.size()) return {QualnameMatch::Kind::whole, {}};
   return {QualnameMatch::Kind::prefix, std::string(qualname.substr(0, best))};
+}
+
+std::vector<std::string> inherited_nodes(const TestModuleIndex& index, std::string_view qualname,
+                                         const PytestSettings& settings) {
+  std::vector<std::string> nodes;
+  if (index.subclasses.empty()) return nodes;
+  const auto defined = [&index](std::string_view name) {
+    const auto found = std::ranges::lower_bound(index.tests, name, {}, &TestFlags::value_type::first);
+    return found != index.tests.end() && found->first == name;
+  };
+  const auto is_class = [&index](std::string_view name) {
+    return std::ranges::binary_search(index.unittest_classes, name) ||
+           std::ranges::any_of(index.subclasses,
+                               [name](const auto& pair) { return pair.first == name || pair.second == name; });
+  };
+  // A class node stands for itself in each subclass; a test for the test of its name there.
+  std::string_view base = qualname;
+  std::string_view test;
+  if (!is_class(qualname)) {
+    base = enclosing_of(qualname);
+    test = own_name(qualname);
+    if (base.empty()) return nodes;
+  }
+  std::vector<std::string_view> classes = {base};
+  std::string node;
+  for (std::size_t next = 0; next < classes.size(); ++next) {
+    const auto [first, last] =
+        std::ranges::equal_range(index.subclasses, classes[next], {}, &Subclasses::value_type::first);
+    for (auto it = first; it != last; ++it) {
+      const std::string_view subclass = it->second;
+      if (std::ranges::find(classes, subclass) != classes.end()) continue;
+      node.assign(subclass);
+      if (!test.empty()) node.append(".").append(test);
+      if (!test.empty() && defined(node)) continue;  // its own test, and its subclasses inherit that one
+      classes.push_back(subclass);
+      const bool unittest = std::ranges::binary_search(index.unittest_classes, subclass);
+      const bool collected =
+          test.empty() || (unittest ? test.starts_with("test") : collects_function_name(test, settings));
+      if (collected && resolve_test_qualname(index.tests, subclass).kind == QualnameMatch::Kind::whole)
+        nodes.push_back(node);
+    }
+  }
+  return nodes;
 }
 
 bool add_usefixtures_names(std::span<const pysource::Decorator> decorators, std::vector<std::string_view>& names) {

@@ -54,6 +54,9 @@ struct TestConsumer {
 // once, the name's last definition deciding.
 using TestFlags = std::vector<std::pair<std::string_view, bool>>;
 
+// Pairs of a class of the file and a class of the file that names it as a base.
+using Subclasses = std::vector<std::pair<std::string_view, std::string_view>>;
+
 struct TestModuleIndex {
   pysource::SharedOutline outline;                                 // what the views below point into
   std::shared_ptr<const std::vector<std::string>> usefixtures;     // the configured names, when any
@@ -61,6 +64,8 @@ struct TestModuleIndex {
   std::vector<std::string_view> fixture_names;                     // the consumers' runs, in their order
   std::map<std::string, FixtureDefinition, std::less<>> fixtures;  // by name; a name's first definition holds it
   TestFlags tests;
+  Subclasses subclasses;                           // by base, then in definition order
+  std::vector<std::string_view> unittest_classes;  // sorted
   bool indexed = false;
 
   std::span<const std::string_view> fixture_names_of(const TestConsumer& consumer) const {
@@ -114,6 +119,12 @@ struct QualnameMatch {
 
 // The deepest leading dotted part of `qualname` whose every step is a collected test.
 QualnameMatch resolve_test_qualname(const TestFlags& tests, std::string_view qualname);
+
+// The test nodes that also run the test node `qualname` (a test, or a class), which pytest
+// collects again in each class of the file that inherits it, transitively, unless the class
+// defines that test itself.
+std::vector<std::string> inherited_nodes(const TestModuleIndex& index, std::string_view qualname,
+                                         const PytestSettings& settings);
 
 struct UsefixturesNames {
   std::vector<std::string_view> names;  // into the decorators; in order, repeats kept

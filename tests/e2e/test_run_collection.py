@@ -435,6 +435,12 @@ def test_a_unittest_class_of_any_name_selects_its_reached_tests(pindrel, repo, f
 
     def test_other(self):
         pass
+
+
+# pytest runs the inherited test again in the subclass.
+class SqliteChunkedTests(ChunkedTests):
+    def test_other(self):
+        pass
 """,
         "tests/test_unrelated.py": UNRELATED_TEST,
     }
@@ -442,10 +448,11 @@ def test_a_unittest_class_of_any_name_selects_its_reached_tests(pindrel, repo, f
     repo.write("pkg/chunks.py", BROKEN_CHUNK)
     fake_qlo.set(refs_from("pkg/chunks.py:1:5", "pkg.chunks:chunk", site(files, "tests/test_chunks.py", "chunk([1")))
 
-    assert dry_run_node_ids(pindrel, repo, fake_qlo) == ["tests/test_chunks.py::ChunkedTests::test_split"]
+    assert dry_run_node_ids(pindrel, repo, fake_qlo) == ["tests/test_chunks.py::ChunkedTests::test_split",
+                                                         "tests/test_chunks.py::SqliteChunkedTests::test_split"]
     r = run(pindrel, repo, fake_qlo, "--", "-v")
     assert r.status == 1, r
-    assert "ChunkedTests::test_split FAILED" in r.out and "1 failed in" in r.out, r
+    assert "SqliteChunkedTests::test_split FAILED" in r.out and "2 failed in" in r.out, r
     assert "test_other" not in r.out and "test_unrelated" not in r.out
 
 

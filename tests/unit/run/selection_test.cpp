@@ -155,6 +155,43 @@ TEST(Selection, ConftestStandsForTheCollectibleFilesUnderIt) {
                    "dropped tests.empty.conftest (not_collectible)"}));
 }
 
+TEST(Selection, TestFilesOfOneModuleNameComeTogether) {
+  TestTree tree;
+  tree.write("tests/api/test_utils.py", "def test_api():\n    pass\n");
+  tree.write("tests/cli/test_utils.py", "def test_cli():\n    pass\n");
+  tree.write("tests/pkg/__init__.py", "");
+  tree.write("tests/pkg/test_utils.py", "def test_pkg():\n    pass\n");
+  tree.write("build/test_utils.py", "def test_built():\n    pass\n");
+  const auto report = report_of({impacted("tests/cli/test_utils.py", "test_utils:test_cli", "app.db:connect")});
+  // A packaged file has a name of its own, and pytest collects nothing under build/.
+  SelectionSettings settings;
+  settings.suite = SuiteCollection(settings.pytest, {}, tree.root(), {});
+  EXPECT_EQ(lines_of(tree.select(report, settings)),
+            (Lines{"tests/api/test_utils.py ← tests/cli/test_utils.py ← app.db:connect",
+                   "tests/cli/test_utils.py::test_cli ← app.db:connect"}));
+  settings.import_mode = ImportMode::importlib;
+  EXPECT_EQ(lines_of(tree.select(report, settings)), (Lines{"tests/cli/test_utils.py::test_cli ← app.db:connect"}));
+}
+
+TEST(Selection, FilesTheWholeSuiteLeavesOutAreNotCollectible) {
+  TestTree tree;
+  tree.write("tests/conftest.py", "import pytest\n");
+  tree.write("tests/test_a.py", "def test_a():\n    pass\n");
+  tree.write("tests/samples/test_s.py", "def test_s():\n    pass\n");
+  tree.write("bench/test_b.py", "def test_b():\n    pass\n");
+  SelectionSettings settings;
+  settings.pytest.testpaths = {"tests"};
+  settings.pytest.norecursedirs = {"samples"};
+  settings.suite = SuiteCollection(settings.pytest, {}, tree.root(), {});
+  const Selection selection = tree.select(
+      report_of({impacted("bench/test_b.py", "bench.test_b:test_b"), impacted("tests/samples/test_s.py", std::nullopt)},
+                {"tests/conftest.py"}),
+      settings);
+  EXPECT_EQ(lines_of(selection),
+            (Lines{"tests/test_a.py ← tests.conftest", "expanded tests.conftest (conftest_subtree): tests/test_a.py",
+                   "dropped bench/test_b.py (not_collectible)", "dropped tests/samples/test_s.py (not_collectible)"}));
+}
+
 TEST(Selection, RootConftestTakesEveryCollectibleFileInComponentOrder) {
   TestTree tree;
   tree.write("conftest.py", "import pytest\n");

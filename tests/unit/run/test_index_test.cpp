@@ -88,7 +88,8 @@ TestModuleIndex index_of(std::string_view source, const PytestSettings& settings
   KnownTestFiles known;
   known.try_emplace("tests/test_a.py");
   index_fixture_consumers(known, "tests//test_a.py",
-                          outline ? std::make_shared<const pysource::Outline>(std::move(*outline)) : nullptr, settings);
+                          outline ? std::make_shared<const pysource::Outline>(std::move(*outline)) : nullptr, settings,
+                          source);
   return known.at("tests/test_a.py");
 }
 
@@ -221,6 +222,155 @@ TEST(TestIndex, QualifiedNamesResolveToTheDeepestCollectedPart) {
     SCOPED_TRACE(c.qualname);
     EXPECT_EQ(resolve_test_qualname(index.tests, c.qualname), c.match);
   }
+}
+
+TEST(TestIndex, UnittestClassesAreTestClassesWhateverTheirName) {
+  constexpr std::string_view source = R"(import unittest
+from unittest import TestCase
+
+class ChunkedTests(TestCase):
+    def __init__(self, *args):
+        super().__init__(*args)
+
+    def test_split(self):
+        pass
+
+    def check_other(self):
+        pass
+
+    class TestNested:
+        def test_inner(self):
+            pass
+
+class Derived(ChunkedTests):
+    def test_own(self):
+        pass
+
+class Async(unittest.IsolatedAsyncioTestCase):
+    async def test_wait(self):
+        pass
+
+class Helper(SomeMixin):
+    def test_hidden(self):
+        pass
+
+class TestNew:
+    def __new__(cls):
+        pass
+
+    def test_n(self):
+        pass
+
+class Base:
+    def __init__(self):
+        pass
+
+class TestInherits(Base):
+    def test_i(self):
+        pass
+
+class TestOuter:
+    class InnerCase(TestCase):
+        def test_f(self):
+            pass
+)";
+  PytestSettings settings;
+  settings.python_functions = {"check_"};
+  const TestModuleIndex index = index_of(source, settings);
+  using Kind = QualnameMatch::Kind;
+  struct Case {
+    std::string_view qualname;
+    QualnameMatch match;
+  };
+  // unittest's loader takes test* methods whatever python_functions says, and no nested class;
+  // a constructor keeps only a class that is no TestCase out.
+  const Case cases[] = {
+      {"ChunkedTests.test_split", {Kind::whole, ""}},
+      {"ChunkedTests.check_other", {Kind::prefix, "ChunkedTests"}},
+      {"ChunkedTests.TestNested.test_inner", {Kind::prefix, "ChunkedTests"}},
+      {"Derived.test_own", {Kind::whole, ""}},
+      {"Async.test_wait", {Kind::whole, ""}},
+      {"Helper.test_hidden", {Kind::none, ""}},
+      {"TestNew.test_n", {Kind::none, ""}},
+      {"TestInherits.test_i", {Kind::none, ""}},
+      {"TestOuter.InnerCase.test_f", {Kind::whole, ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.qualname);
+    EXPECT_EQ(resolve_test_qualname(index.tests, c.qualname), c.match);
+  }
+}
+
+TEST(TestIndex, SubclassesOfTheFileRunTheirInheritedTests) {
+  constexpr std::string_view source = R"(class TestBase:
+    def test_a(self):
+        pass
+
+    def helper(self):
+        pass
+
+class TestSqlite(TestBase):
+    pass
+
+class TestOverrides(TestBase):
+    def test_a(self):
+        pass
+
+class TestBelowOverride(TestOverrides):
+    pass
+
+class TestDeep(TestSqlite):
+    pass
+
+class Hidden(TestBase):
+    pass
+)";
+  const TestModuleIndex index = index_of(source);
+  struct Case {
+    std::string_view qualname;
+    Lines nodes;
+  };
+  // A class that defines the test again runs its own, and so do its subclasses; a class pytest
+  // does not collect runs nothing.
+  const Case cases[] = {
+      {"TestBase.test_a", {"TestSqlite.test_a", "TestDeep.test_a"}},
+      {"TestBase", {"TestSqlite", "TestOverrides", "TestDeep", "TestBelowOverride"}},
+      {"TestOverrides.test_a", {"TestBelowOverride.test_a"}},
+      {"TestDeep.test_a", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.qualname);
+    Lines nodes = inherited_nodes(index, c.qualname, PytestSettings{});
+    EXPECT_EQ(nodes, c.nodes);
+  }
+}
+
+TEST(TestIndex, AskingForAFixtureByNameMayConsumeAny) {
+  constexpr std::string_view source = R"(import pytest
+
+@pytest.fixture
+def backend(request):
+    return request.getfixturevalue("db")
+
+@pytest.fixture
+def plain(db):
+    pass
+
+def test_named(request):
+    value = request.getfixturevalue(
+        "db")
+
+def test_word_inside(request):
+    request.getfixturevalue_cache = 1
+
+def test_plain(plain):
+    pass
+)";
+  const TestModuleIndex index = index_of(source);
+  EXPECT_TRUE(index.fixtures.at("backend").asks_by_name);
+  EXPECT_FALSE(index.fixtures.at("plain").asks_by_name);
+  EXPECT_EQ(consumer_lines(index),
+            (Lines{"test_named: request unreadable", "test_word_inside: request", "test_plain: plain"}));
 }
 
 TEST(TestIndex, NoOutlineGivesAnEmptyBuiltIndexAndUnknownFilesAreLeftAlone) {
