@@ -2,6 +2,7 @@
 
 #include "impact/decorator_dispatch.hpp"
 #include "impact/follow.hpp"
+#include "impact/unresolved_imports.hpp"
 #include "project/modpath.hpp"
 #include "pysource/enclosing.hpp"
 
@@ -33,18 +34,20 @@ WalkOutcome follow_through_class(WalkState& state, const FrontierSymbol& symbol,
   const pysource::Definition* owner = enclosing_class(*outline, *method);
   if (owner == nullptr) return WalkOutcome::completed();
 
+  const std::optional<std::string>& module = walk_module_name(state, symbol.file);
+  const FrontierSymbol target{module ? *module + ":" + owner->qualname : owner->qualname, owner->qualname, symbol.file,
+                              owner->line, owner->column};
   auto key = std::make_pair(symbol.file, owner->qualname);
   auto cached = state.class_sites.find(key);
   if (cached == state.class_sites.end()) {
-    const std::optional<std::string>& module = walk_module_name(state, symbol.file);
-    const FrontierSymbol target{module ? *module + ":" + owner->qualname : owner->qualname, owner->qualname,
-                                symbol.file, owner->line, owner->column};
     auto sites = query_sites_except_definition(state, target);
     if (!sites) return sites.error();
     cached = state.class_sites.emplace(std::move(key), std::move(*sites)).first;
   }
-  if (cached->second.empty()) return WalkOutcome::completed();
-  return follow_class_references(state, symbol, owner->qualname, cached->second, next);
+  const std::uint64_t reaching = state.reaching_sites;
+  WalkOutcome outcome = follow_class_references(state, symbol, owner->qualname, cached->second, next);
+  if (!outcome.is_completed() || state.reaching_sites != reaching) return outcome;
+  return follow_unresolved_imports(state, symbol, target, next);
 }
 
 }  // namespace pindrel::impact

@@ -9,9 +9,6 @@
 namespace pindrel::impact {
 namespace {
 
-// More hits than this say that the word is too common to stand for the registry object.
-constexpr std::size_t max_word_hits = 400;
-
 bool is_registering(const WalkState& state, const std::string& name) {
   if (is_transparent_decorator(name) || name.find('.') == std::string::npos) return false;
   return !ignoring_entry_for(std::span(&name, 1), state.config.ignore_decorators);

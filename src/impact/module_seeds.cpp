@@ -2,6 +2,7 @@
 
 #include "impact/enclosing_scope.hpp"
 #include "impact/import_index.hpp"
+#include "impact/import_names.hpp"
 #include "project/modpath.hpp"
 
 #include <algorithm>
@@ -20,48 +21,32 @@ Result<const ImportIndex*> walk_import_index(WalkState& state) {
   return &*state.import_index;
 }
 
-namespace {
-
-// The names the module of `file` can be imported by: its own, and, when directories above its
-// package hold no `__init__.py` (namespace packages), its own behind each of them in turn.
-std::vector<std::string> import_names(const std::string& module, const std::filesystem::path& file) {
-  std::vector<std::string> names = {module};
-  std::vector<std::string> parts;
-  for (const std::filesystem::path& part : file.parent_path()) parts.push_back(part.string());
-  if (file.filename() != "__init__.py") parts.push_back(file.stem().string());
-  const auto module_parts = static_cast<std::size_t>(std::ranges::count(module, '.')) + 1;
-  if (module_parts > parts.size()) return names;
-  // Only when the module's parts are the path's last ones do the directories before lead to it.
-  const std::size_t first = parts.size() - module_parts;
-  std::string tail = parts[first];
-  for (std::size_t k = first + 1; k < parts.size(); ++k) tail += "." + parts[k];
-  if (tail != module) return names;
-  for (std::size_t k = first; k-- > 0;) names.push_back(parts[k] + "." + names.back());
-  return names;
+Result<std::vector<std::size_t>> files_importing_module(WalkState& state, std::string_view module,
+                                                        const std::filesystem::path& file) {
+  auto index = walk_import_index(state);
+  if (!index) return std::unexpected(std::move(index.error()));
+  auto names = module_import_names(state, module, file);
+  if (!names) return std::unexpected(std::move(names.error()));
+  std::vector<std::size_t> importing;
+  for (const std::string& name : *names)
+    std::ranges::copy(files_importing(**index, name), std::back_inserter(importing));
+  std::ranges::sort(importing);
+  const auto repeats = std::ranges::unique(importing);
+  importing.erase(repeats.begin(), repeats.end());
+  return importing;
 }
-
-}  // namespace
 
 WalkOutcome seed_import_time_changes(WalkState& state, std::span<const ImportTimeModule> modules) {
   std::deque<ImportTimeModule> pending;
   for (const ImportTimeModule& module : modules) {
     if (state.import_time_modules.insert(module.name).second) pending.push_back(module);
   }
-  if (pending.empty()) return WalkOutcome::completed();
-  auto index = walk_import_index(state);
-  if (!index) return WalkOutcome::stop(RunAllReason::index_failed, index.error().render());
-
   while (!pending.empty()) {
     const ImportTimeModule module = std::move(pending.front());
     pending.pop_front();
-    std::vector<std::size_t> importing;
-    for (const std::string& name : import_names(module.name, module.file)) {
-      std::ranges::copy(files_importing(**index, name), std::back_inserter(importing));
-    }
-    std::ranges::sort(importing);
-    const auto repeats = std::ranges::unique(importing);
-    importing.erase(repeats.begin(), repeats.end());
-    for (const std::size_t file_index : importing) {
+    auto importing = files_importing_module(state, module.name, module.file);
+    if (!importing) return WalkOutcome::stop(RunAllReason::index_failed, importing.error().render());
+    for (const std::size_t file_index : *importing) {
       const std::filesystem::path& file = state.source_cache.python_files[file_index];
       if (is_test_file(file, state.root())) {
         record_impacted_test(state, file, std::nullopt, TestKind::test, module.name);
@@ -82,10 +67,9 @@ WalkOutcome seed_module_change(WalkState& state, std::string_view module, const 
 }
 
 Result<bool> is_imported(WalkState& state, std::string_view module, const std::filesystem::path& file) {
-  auto index = walk_import_index(state);
-  if (!index) return std::unexpected(std::move(index.error()));
-  return std::ranges::any_of(import_names(std::string(module), file),
-                             [&](const std::string& name) { return !files_importing(**index, name).empty(); });
+  auto importing = files_importing_module(state, module, file);
+  if (!importing) return std::unexpected(std::move(importing.error()));
+  return !importing->empty();
 }
 
 WalkOutcome follow_imports_of_deleted(WalkState& state, const FrontierSymbol& deleted,

@@ -3,6 +3,7 @@
 #include "changed/changed_symbols_json.hpp"
 #include "changed/symbols_from_diff.hpp"
 #include "impact/test_support.hpp"
+#include "impact/unimported_modules.hpp"
 #include "impact/walk.hpp"
 #include "project/git.hpp"
 #include "qlo/client.hpp"
@@ -170,6 +171,7 @@ ImpactResult walk_impact(const std::filesystem::path& root, const Config& config
   state.pytest = pytest;
   const Clock::Instant walk_start = clock.now();
   WalkOutcome outcome = walk_references(state, *seeds);
+  if (outcome.is_completed()) outcome = seed_unimported_modules(state, *seeds);
   if (outcome.is_completed()) outcome = reach_through_test_code(state);
 
   ImpactReport& report = result.impact_report;

@@ -13,6 +13,7 @@
 #include "impact/follow.hpp"
 #include "impact/module_seeds.hpp"
 #include "impact/registration.hpp"
+#include "impact/unresolved_imports.hpp"
 #include "impact/word_search.hpp"
 #include "project/modpath.hpp"
 
@@ -98,6 +99,10 @@ WalkOutcome walk_level(WalkState& state, const std::vector<FrontierSymbol>& fron
     WalkOutcome outcome =
         follow_references(state, symbol, DefinitionSite{symbol.file, symbol.line}, answer.sites, next);
     if (!outcome.is_completed()) return outcome;
+    if (state.reaching_sites == reaching) {
+      outcome = follow_unresolved_imports(state, symbol, symbol, next);
+      if (!outcome.is_completed()) return outcome;
+    }
     bool reached_nothing = state.reaching_sites == reaching;
     std::vector<std::string> unresolved;
     if (next.size() == queued && state.impacted_tests.size() == recorded) {

@@ -105,6 +105,7 @@ struct WalkState {
   std::optional<ImportIndex> import_index;  // built at the first module scan
   // The classes and aliases queued as carriers of an inherited method, with the method's name.
   std::map<std::string, std::string> carried_methods;
+  std::optional<bool> sys_path_changed;  // whether some Python file changes sys.path; learnt once
 
   const std::filesystem::path& root() const { return source_cache.root; }
 };

@@ -52,4 +52,18 @@ Result<std::vector<ReferenceSite>> grep_word_in_files(SourceCache& cache, std::s
   return sites;
 }
 
+Result<std::vector<ReferenceSite>> grep_word_in_files(SourceCache& cache, std::span<const std::size_t> files,
+                                                      std::string_view word) {
+  std::vector<ReferenceSite> sites;
+  if (word.empty()) return sites;
+  for (const std::size_t file : files) {
+    const std::filesystem::path& path = cache.python_files[file];
+    auto source = read_source_cached(cache, path);
+    if (!source) return std::unexpected(std::move(source.error()));
+    if (*source == nullptr) continue;
+    add_word_lines(sites, path, (*source)->text, word);
+  }
+  return sites;
+}
+
 }  // namespace pindrel::impact

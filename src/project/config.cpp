@@ -217,6 +217,7 @@ std::vector<std::string>* pytest_setting(PytestSettings& settings, std::string_v
   if (key == "addopts") return &settings.addopts;
   if (key == "testpaths") return &settings.testpaths;
   if (key == "norecursedirs") return &settings.norecursedirs.emplace();
+  if (key == "pythonpath") return &settings.pythonpath;
   return nullptr;
 }
 

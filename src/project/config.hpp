@@ -25,7 +25,7 @@ struct Config {
   friend bool operator==(const Config&, const Config&) = default;
 };
 
-// What `run` reads of the project's pytest configuration; list values hold one word each.
+// What `run` and the walk read of the project's pytest configuration; list values hold one word each.
 struct PytestSettings {
   std::optional<std::vector<std::string>> python_files;      // globs; none keeps pytest's own rule
   std::optional<std::vector<std::string>> python_classes;    // prefixes or globs; none keeps "Test"
@@ -34,6 +34,7 @@ struct PytestSettings {
   std::vector<std::string> addopts;
   std::vector<std::string> testpaths;                     // paths or globs, relative to the root
   std::optional<std::vector<std::string>> norecursedirs;  // fnmatch patterns; none keeps pytest's own
+  std::vector<std::string> pythonpath;  // directories put on sys.path, relative to the root
   friend bool operator==(const PytestSettings&, const PytestSettings&) = default;
 };
 

@@ -216,3 +216,180 @@ def test_a_registration_chain_starts_at_the_module(pindrel, repo, fake_qlo):
             "kind": "test",
         }
     ]
+
+
+def pyproject_with_paths(*paths):
+    listed = ", ".join(f'"{path}"' for path in paths)
+    return PYPROJECT.replace('pythonpath = ["."]', f"pythonpath = [{listed}]")
+
+
+# Modules that the tests import by a name the reference tool cannot resolve, so that it answers
+# no reference across those imports; the only one it answers is core's relative re-export.
+UNRESOLVED = {
+    # lib/ is on pytest's pythonpath, and textkit is imported below it.
+    "pythonpath_entry": {
+        "pyproject.toml": pyproject_with_paths("lib"),
+        "lib/textkit/slug.py": 'def slug(text):\n    return text.lower().replace(" ", "-")\n',
+        "tests/test_slug.py": src(
+            """
+            from textkit.slug import slug
+
+
+            def test_slug():
+                assert slug("A B") == "a-b"
+            """
+        ),
+    },
+    # Several packages, each under its own src; core re-exports cents, which web uses.
+    "packages_with_src_directories": {
+        "pyproject.toml": pyproject_with_paths("packages/core/src", "packages/web/src"),
+        "packages/core/src/core/__init__.py": "from .money import cents\n",
+        "packages/core/src/core/money.py": "def cents(amount):\n    return round(amount * 100)\n",
+        "packages/web/src/web/__init__.py": "",
+        "packages/web/src/web/views.py": src(
+            """
+            from core import cents
+
+
+            def price_label(amount):
+                return f"{cents(amount)}c"
+            """
+        ),
+        "packages/web/tests/test_views.py": src(
+            """
+            from web.views import price_label
+
+
+            def test_label():
+                assert price_label(1.5) == "150c"
+            """
+        ),
+    },
+    # The test puts scripts/ on sys.path and imports the script by its own name.
+    "sys_path_change": {
+        "pyproject.toml": PYPROJECT,
+        "scripts/report.py": 'def summary(rows):\n    return f"{len(rows)} rows"\n',
+        "tests/test_report.py": src(
+            """
+            import os
+            import sys
+
+            sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "scripts"))
+
+            import report
+
+
+            def test_summary():
+                assert report.summary([1, 2]) == "2 rows"
+            """
+        ),
+    },
+}
+
+CORE_REEXPORT = {
+    "packages/core/src/core/money.py:1:5": {
+        "symbol": "core.money:cents",
+        "reference_count": 1,
+        "references": [{"file": "packages/core/src/core/__init__.py", "line": 1, "column": 19, "context": ""}],
+    }
+}
+
+# Each case: the change, and the one test selected, which breaks.
+UNRESOLVED_CHANGES = {
+    "pythonpath_entry": (("lib/textkit/slug.py", '"-"', '"_"'), "tests/test_slug.py::test_slug"),
+    "packages_with_src_directories": (
+        ("packages/core/src/core/money.py", "amount * 100", "amount * 10"),
+        "packages/web/tests/test_views.py::test_label",
+    ),
+    "sys_path_change": (("scripts/report.py", "rows\"", "lines\""), "tests/test_report.py::test_summary"),
+}
+
+
+@pytest.mark.parametrize("layout", UNRESOLVED.keys())
+def test_imports_the_tool_cannot_resolve_are_read_from_the_import_lines(pindrel, repo, fake_qlo, layout):
+    for rel, text in {**UNRESOLVED[layout], "tests/test_other.py": OTHER_TEST}.items():
+        repo.write(rel, text)
+    repo.commit("project")
+    fake_qlo.set({"refs": {"targets": CORE_REEXPORT}})
+    change, test = UNRESOLVED_CHANGES[layout]
+    edit(repo, *change)
+
+    node_ids, ran = selected_and_run(pindrel, repo, fake_qlo)
+    assert node_ids == [test]
+    assert ran.status == 1 and test in ran.out and "test_other" not in ran.out, ran
+
+
+# Modules that no Python file imports: a command-line module the tests start with -m, and a
+# Python file among the test data that a test reads as text.
+UNIMPORTED = {
+    "pyproject.toml": PYPROJECT,
+    "pkg/__init__.py": "",
+    "pkg/cli.py": src(
+        """
+        import sys
+
+
+        def main(argv):
+            print("total", sum(int(a) for a in argv))
+
+
+        if __name__ == "__main__":
+            main(sys.argv[1:])
+        """
+    ),
+    "tests/test_cli.py": src(
+        """
+        import subprocess
+        import sys
+
+
+        def test_cli_sums():
+            run = subprocess.run([sys.executable, "-m", "pkg.cli", "1", "2"], capture_output=True, text=True)
+            assert run.stdout == "total 3\\n"
+        """
+    ),
+    "tests/data/sample.py": "def sample():\n    return 1\n",
+    "tests/test_sample.py": src(
+        """
+        from pathlib import Path
+
+
+        def test_sample_defines_one_function():
+            text = (Path(__file__).parent / "data" / "sample.py").read_text()
+            assert text.count("def ") == 1
+        """
+    ),
+    "tests/test_other.py": OTHER_TEST,
+}
+
+# What a real tool answers: main is called at module level of its own file.
+MAIN_CALLED_IN_ITS_MODULE = {
+    "pkg/cli.py:4:5": {
+        "symbol": "pkg.cli:main",
+        "reference_count": 1,
+        "references": [{"file": "pkg/cli.py", "line": 9, "column": 5, "context": ""}],
+    }
+}
+
+# Each case: the change, the test file selected, and its test that breaks.
+UNIMPORTED_CHANGES = {
+    "started_with_dash_m": (("pkg/cli.py", '"total"', '"sum"'), "tests/test_cli.py", "test_cli_sums"),
+    "read_as_text": (
+        ("tests/data/sample.py", "return 1\n", "return 1\n\n\ndef other():\n    return 2\n"),
+        "tests/test_sample.py",
+        "test_sample_defines_one_function",
+    ),
+}
+
+
+@pytest.mark.parametrize("change, selected, broken", UNIMPORTED_CHANGES.values(), ids=UNIMPORTED_CHANGES.keys())
+def test_a_module_nothing_imports_runs_the_test_files_naming_it(pindrel, repo, fake_qlo, change, selected, broken):
+    for rel, text in UNIMPORTED.items():
+        repo.write(rel, text)
+    repo.commit("project")
+    fake_qlo.set({"refs": {"targets": MAIN_CALLED_IN_ITS_MODULE}})
+    edit(repo, *change)
+
+    node_ids, ran = selected_and_run(pindrel, repo, fake_qlo)
+    assert node_ids == [selected]
+    assert ran.status == 1 and broken in ran.out and "test_other" not in ran.out, ran

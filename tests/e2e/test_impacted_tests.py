@@ -128,7 +128,8 @@ def answer(*references, tests=()):
 def chain_answers(root):
     """net is used by gross, gross by Cart.total (named by an absolute path) and at module
     level of tests/test_prices.py, Cart.total by a fixture, a test, a test helper and a
-    conftest's module level, and the helper by a test method."""
+    conftest's module level, the helper by a test method, and Cart by the files importing it:
+    a fixture, a test method and a conftest's module level construct it."""
     return {
         NET: answer(("pkg/prices.py", 6)),
         GROSS: answer(
@@ -143,6 +144,16 @@ def chain_answers(root):
             ]
         ),
         TOTAL_OF: answer(tests=[("tests/test_cart.py", 16)]),
+        CART: answer(
+            tests=[
+                ("tests/conftest.py", 3),
+                ("tests/conftest.py", 8),
+                ("tests/smoke/conftest.py", 1),
+                ("tests/smoke/conftest.py", 3),
+                ("tests/test_cart.py", 1),
+                ("tests/test_cart.py", 14),
+            ]
+        ),
     }
 
 
@@ -151,16 +162,16 @@ def entry(file, symbol, via, origin, kind="test"):
 
 
 VIA_TOTAL = ["pkg.cart:Cart.total", "pkg.prices:gross"]
+# Cart.total's class reaches the cart fixture and TestCart.test_filled on the level where the
+# method's own sites reach the helper total_of; the helper then adds nothing, and is itself
+# recorded, as a dead end in a test file is.
 CHAIN_TESTS = [
+    entry("tests/conftest.py", "tests.conftest:cart", VIA_TOTAL, "pkg.prices:net", "fixture"),
     entry("tests/conftest.py", "tests.conftest:cart_total", VIA_TOTAL, "pkg.prices:net", "fixture"),
     entry("tests/smoke/conftest.py", None, VIA_TOTAL, "pkg.prices:net"),
-    entry(
-        "tests/test_cart.py",
-        "tests.test_cart:TestCart.test_filled",
-        ["tests.test_cart:total_of", *VIA_TOTAL],
-        "pkg.prices:net",
-    ),
+    entry("tests/test_cart.py", "tests.test_cart:TestCart.test_filled", VIA_TOTAL, "pkg.prices:net"),
     entry("tests/test_cart.py", "tests.test_cart:test_total", VIA_TOTAL, "pkg.prices:net"),
+    entry("tests/test_cart.py", "tests.test_cart:total_of", VIA_TOTAL, "pkg.prices:net"),
     entry("tests/test_prices.py", None, ["pkg.prices:gross"], "pkg.prices:net"),
 ]
 
@@ -240,15 +251,19 @@ def test_text_shows_tests_fixtures_and_conftests_with_their_chains(pindrel, demo
     assert impacted_text(pindrel, demo, fake_qlo) == base_line(demo) + (
         "verdict selected\n"
         "\n"
-        "impacted tests (3)\n"
+        "impacted tests (4)\n"
         "  tests/test_cart.py::TestCart.test_filled\n"
-        "    ← tests.test_cart:total_of ← pkg.cart:Cart.total ← pkg.prices:gross ← pkg.prices:net\n"
+        "    ← pkg.cart:Cart.total ← pkg.prices:gross ← pkg.prices:net\n"
         "  tests/test_cart.py::test_total\n"
+        "    ← pkg.cart:Cart.total ← pkg.prices:gross ← pkg.prices:net\n"
+        "  tests/test_cart.py::total_of\n"
         "    ← pkg.cart:Cart.total ← pkg.prices:gross ← pkg.prices:net\n"
         "  tests/test_prices.py  (whole file)\n"
         "    ← pkg.prices:gross ← pkg.prices:net\n"
         "\n"
-        "impacted fixtures (1)\n"
+        "impacted fixtures (2)\n"
+        "  tests.conftest:cart  (the tests that consume it)\n"
+        "    ← pkg.cart:Cart.total ← pkg.prices:gross ← pkg.prices:net\n"
         "  tests.conftest:cart_total  (the tests that consume it)\n"
         "    ← pkg.cart:Cart.total ← pkg.prices:gross ← pkg.prices:net\n"
         "\n"
@@ -273,7 +288,7 @@ def test_json_report_and_one_refs_run_per_level(pindrel, demo, fake_qlo):
     assert report["base"] == "main"
     assert report["merge_base"] == demo.git("merge-base", "HEAD", "main").strip()
     assert report["impacted_tests"] == CHAIN_TESTS
-    # Cart.total is also followed through its class, which the scenario leaves unreferenced.
+    # Cart.total is also followed through its class.
     assert report["stats"] == stats(1, 4, 3, 5)
     for key in ("test_files_changed", "ignored_symbols", "ignored_paths", "errors"):
         assert report[key] == [], key

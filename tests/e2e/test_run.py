@@ -35,6 +35,8 @@ PYPROJECT = src(
 PROJECT = {
     "pkg/__init__.py": "",
     "pkg/prices.py": "def net(amount):\n    return amount\n",
+    # Nothing imports or names it.
+    "pkg/spare.py": "def spare():\n    return 1\n",
     "tests/test_prices.py": src(
         """
         from pkg.prices import net
@@ -115,6 +117,12 @@ def make_demo(repo, pindrel_table="", extra=None):
 
 def set_net(repo, body):
     repo.write("pkg/prices.py", f"def net(amount):\n    return {body}\n")
+
+
+def change_only_spare(repo):
+    """Leaves net as committed and changes a function that nothing reaches."""
+    set_net(repo, "amount")
+    repo.write("pkg/spare.py", "def spare():\n    return 2\n")
 
 
 def hook_env(repo):
@@ -208,6 +216,7 @@ def test_a_changed_file_whose_name_is_not_utf8_runs_the_whole_suite(pindrel, rep
 
 def test_nothing_impacted_runs_nothing_not_even_the_fallback(pindrel, repo, fake_qlo, tmp_path):
     make_demo(repo, 'fallback-command = ["scripts/fallback.sh"]\n')
+    change_only_spare(repo)
     fake_qlo.set({"refs": {"targets": {}}})
     r = run(pindrel, repo, fake_qlo, env={"FALLBACK_OUT": str(tmp_path)})
     assert (r.status, r.out, r.err) == (0, "", "pindrel: no tests impacted — nothing to run\n")
@@ -486,6 +495,7 @@ def test_pytest_found_on_path_or_not(pindrel, repo, fake_qlo, tmp_path):
     r = run(pindrel, repo, fake_qlo, env=env)
     assert (r.status, r.out, ms_normalised(r.err)) == (2, "", SELECTED_LINE + NOT_ON_PATH)
 
+    change_only_spare(repo)
     fake_qlo.set({"refs": {"targets": {}}})
     r = run(pindrel, repo, fake_qlo, "--dry-run", env=env)
     assert (r.status, r.err) == (0, "")

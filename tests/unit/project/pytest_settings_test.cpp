@@ -60,6 +60,7 @@ TEST(LoadPytestSettings, ListValuesAreWords) {
                     "python_functions =\n"
                     "usefixtures = env \"db\"\n"
                     "addopts = -p no:cacheprovider --doctest-modules\n"
+                    "pythonpath = lib 'packages/a b/src'\n"
                     "other = 'unclosed\n"}});
   ASSERT_TRUE(ini) << ini.error().render();
   EXPECT_EQ(ini->python_files, (Words{"a_*.py", "b c.py", "#", "not", "a", "comment"}));
@@ -67,13 +68,15 @@ TEST(LoadPytestSettings, ListValuesAreWords) {
   EXPECT_EQ(ini->python_functions, Words{});
   EXPECT_EQ(ini->usefixtures, (Words{"env", "db"}));
   EXPECT_EQ(ini->addopts, (Words{"-p", "no:cacheprovider", "--doctest-modules"}));
+  EXPECT_EQ(ini->pythonpath, (Words{"lib", "packages/a b/src"}));
 
   auto toml = load({{"pyproject.toml",
-                     "[tool.pytest.ini_options]\nusefixtures = \"env db\"\naddopts = [\"-q\"]\n"
+                     "[tool.pytest.ini_options]\nusefixtures = \"env db\"\naddopts = [\"-q\"]\npythonpath = [\"src\"]\n"
                      "minversion = 7.0\n"}});
   ASSERT_TRUE(toml) << toml.error().render();
   EXPECT_EQ(toml->usefixtures, (Words{"env", "db"}));
   EXPECT_EQ(toml->addopts, Words{"-q"});
+  EXPECT_EQ(toml->pythonpath, Words{"src"});
 }
 
 TEST(LoadPytestSettings, WhatCannotBeReadIsAnError) {
