@@ -179,6 +179,11 @@ std::vector<ImportedName> imported_names(const pysource::Outline& importer, cons
   return names;
 }
 
+Result<std::vector<CopyPlace>> function_importers(WalkState& state, const std::filesystem::path& file,
+                                                  const std::string& name) {
+  return CopyFinder(state, false).places(file, name);
+}
+
 Result<std::vector<ImpactedTest>> collected_copies(WalkState& state, const ImpactedTest& test, CopyPlaces& places) {
   std::vector<ImpactedTest> copies;
   if (!test.symbol) return copies;

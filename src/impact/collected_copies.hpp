@@ -41,6 +41,11 @@ std::vector<ImportedName> imported_names(const pysource::Outline& importer, cons
                                          const std::optional<std::string>& importer_module, std::string_view module,
                                          std::string_view name);
 
+// The test files that hold the top-level function `name` of the test module `file` by importing
+// it, from there or from one another.
+Result<std::vector<CopyPlace>> function_importers(WalkState& state, const std::filesystem::path& file,
+                                                  const std::string& name);
+
 // The copies of `test`, a test or fixture recorded with its symbol in a collectible test file: a
 // class member (or the class, or a test function) under each subclass and importing name that
 // pytest collects, the test's own record left out. An importer that star-imports from a module

@@ -48,8 +48,10 @@ void follow_into_test_file(WalkState& state, const FrontierSymbol& symbol, const
     return;
   }
   // A helper of the test file: the tests that use it are found at the next level.
+  const std::size_t queued = next.size();
   queue(state, std::move(test_name), definition->qualname, site.file, definition->line, definition->column, symbol.name,
         next);
+  if (next.size() != queued) state.test_helpers.push_back(next.back());
 }
 
 // An import line outside test files: what it imports (the symbol's own name or its class's)

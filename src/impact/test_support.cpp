@@ -4,10 +4,12 @@
 #include "impact/module_seeds.hpp"
 #include "project/modpath.hpp"
 #include "project/pytest_collection.hpp"
+#include "util/utf8.hpp"
 
 #include <algorithm>
 #include <iterator>
 #include <set>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -43,7 +45,37 @@ std::vector<Seed> test_file_seeds(const std::filesystem::path& root, std::span<c
   return seeds;
 }
 
+namespace {
+
+// A helper of a test module or conftest.py may be imported by test files whose uses of it the
+// reference source cannot see (an import by the module's path below its test directory): each
+// file that imports a walked helper and holds no test reached through it runs whole.
+WalkOutcome reach_helper_importers(WalkState& state) {
+  if (state.test_helpers.empty()) return WalkOutcome::completed();
+  std::set<std::pair<std::string_view, std::string_view>> reached_through;  // (file, a name of its chain)
+  for (const auto& [key, test] : state.impacted_tests) {
+    for (const std::string& step : test.via) reached_through.emplace(test.file, step);
+  }
+  std::vector<std::pair<std::filesystem::path, std::string>> unseen;
+  for (const FrontierSymbol& helper : state.test_helpers) {
+    const bool importable =
+        is_conftest(helper.file.native()) || is_collectible_test_file(helper.file.native(), state.pytest);
+    if (!importable || helper.qualname.find('.') != std::string::npos) continue;
+    auto places = function_importers(state, helper.file, helper.qualname);
+    if (!places) return WalkOutcome::stop(RunAllReason::index_failed, places.error().render());
+    for (const CopyPlace& place : *places) {
+      const std::string file = display_path(place.file);
+      if (!reached_through.contains({file, helper.name})) unseen.emplace_back(place.file, helper.name);
+    }
+  }
+  for (const auto& [file, helper] : unseen) record_impacted_test(state, file, std::nullopt, TestKind::test, helper);
+  return WalkOutcome::completed();
+}
+
+}  // namespace
+
 WalkOutcome reach_through_test_code(WalkState& state) {
+  if (WalkOutcome outcome = reach_helper_importers(state); !outcome.is_completed()) return outcome;
   std::set<std::string> handled;
   std::set<ImpactedTestKey> copied;  // the tests whose copies are recorded, and the copies
   CopyPlaces places;

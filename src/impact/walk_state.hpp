@@ -103,6 +103,8 @@ struct WalkState {
   // The modules found changed at import time, each scanned for its importers once.
   std::set<std::string> import_time_modules;
   std::optional<ImportIndex> import_index;  // built at the first module scan
+  // The helpers of test files the walk queued, whose importers it checks after the walk.
+  std::vector<FrontierSymbol> test_helpers;
   // The classes and aliases queued as carriers of an inherited method, with the method's name.
   std::map<std::string, std::string> carried_methods;
   std::optional<bool> sys_path_changed;  // whether some Python file changes sys.path; learnt once

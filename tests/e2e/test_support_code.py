@@ -330,3 +330,48 @@ def test_a_changed_test_module_or_conftest_selects_the_test_files_that_import_it
     failed = sorted(line.split()[1].split("::")[0] for line in r.out.splitlines() if line.startswith("FAILED "))
     assert failed == sorted(f for f, fails in expected.items() if fails), r
     assert "test_other" not in r.out, r
+
+
+def test_a_walked_helper_of_a_test_module_runs_the_test_files_that_import_it(pindrel, repo, fake_qlo):
+    commit(
+        repo,
+        {
+            "pkg/__init__.py": "",
+            "pkg/users.py": "def name():\n    return 'ann'\n",
+            # name is called on line 5, column 21; make_user on line 9, column 12.
+            "tests/test_models.py": """\
+                from pkg.users import name
+
+
+                def make_user():
+                    return {"name": name()}
+
+
+                def test_make_user():
+                    assert make_user()["name"] == "ann"
+                """,
+            # Imported by its path below tests/, which pytest puts on sys.path: a real reference
+            # tool does not resolve the import, and reports no use here.
+            "tests/test_api.py": """\
+                from test_models import make_user
+
+
+                def test_api():
+                    assert make_user()["name"] == "ann"
+                """,
+            "tests/test_other.py": "def test_other():\n    assert True\n",
+        },
+    )
+    repo.write("pkg/users.py", "def name():\n    return 'bob'\n")
+
+    def answer(symbol, line, column):
+        site = {"file": "tests/test_models.py", "line": line, "column": column, "context": ""}
+        return {"symbol": symbol, "references": [], "test_references": [site]}
+
+    fake_qlo.set({"refs": {"targets": {"pkg/users.py:1:5": answer("pkg.users:name", 5, 21),
+                                       "tests/test_models.py:4:5": answer("tests.test_models:make_user", 9, 12)}}})
+
+    plan = dry_run_plan(pindrel, repo, fake_qlo)
+    assert [n["node_id"] for n in plan["node_ids"]] == ["tests/test_api.py", "tests/test_models.py::test_make_user"]
+    r = run(pindrel, repo, fake_qlo, "--", "-q")
+    assert r.status == 1 and "2 failed" in r.out and "test_other" not in r.out, r

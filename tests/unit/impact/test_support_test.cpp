@@ -131,5 +131,31 @@ TEST_F(SupportWalk, TestsReachedInAClassAreCopiedWherePytestCollectsThemAgain) {
                      }));
 }
 
+// A walked helper of a test module, imported by test files whose uses of it the reference source
+// may not see (they name the module by its path below the test directory): each importer with no
+// test reached through it runs whole.
+TEST_F(SupportWalk, AWalkedHelperOfATestModuleRunsTheImportersWithNoTestReachedThroughIt) {
+  write("pkg/__init__.py", "");
+  write("pkg/users.py", "def name():\n    return 'ann'\n");
+  write("tests/test_models.py",
+        "from pkg.users import name\n\n\ndef make_user():\n    return {'name': name()}\n\n\n"
+        "def test_make_user():\n    assert make_user()\n");
+  write("tests/test_api.py", "from test_models import make_user\n\n\ndef test_api():\n    assert make_user()\n");
+  write("tests/test_seen.py", "from test_models import make_user\n\n\ndef test_seen():\n    assert make_user()\n");
+  write("tests/test_other.py", "from test_models import test_make_user as check\n");
+  references_.answers["pkg.users:name"] = sites({"tests/test_models.py:5"});
+  references_.answers["tests.test_models:make_user"] = sites({"tests/test_models.py:9", "tests/test_seen.py:5"});
+
+  ASSERT_TRUE(walk({changed_seed("pkg.users:name", "pkg/users.py", 1)}).is_completed());
+  ASSERT_TRUE(reach_through_test_code(state()).is_completed());
+  EXPECT_EQ(tests(),
+            (Lines{
+                "tests/test_api.py - test pkg.users:name <tests.test_models:make_user",
+                "tests/test_models.py tests.test_models:test_make_user test pkg.users:name "
+                "<tests.test_models:make_user",
+                "tests/test_seen.py tests.test_seen:test_seen test pkg.users:name <tests.test_models:make_user",
+            }));
+}
+
 }  // namespace
 }  // namespace pindrel::impact
