@@ -108,9 +108,9 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
   if (const auto* definition = std::get_if<InDefinition>(&scope)) {
     const std::optional<std::string>& module = walk_module_name(state, site.file);
     if (!module) return WalkOutcome::completed();
-    ++state.reaching_sites;
     std::string name = *module + ":" + definition->qualname;
     if (auto entry = ignoring_entry_for(definition->decorator_names, state.config.ignore_decorators)) {
+      ++state.reaching_sites;
       if (!state.ignored_symbols.contains(name)) {
         IgnoredSymbol ignored{name, display_path(site.file), std::move(*entry)};
         state.ignored_symbols.emplace(std::move(name), std::move(ignored));
@@ -124,6 +124,7 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
       if (*judged == ImportTimeSite::own_name) return WalkOutcome::completed();
       at_import = *judged == ImportTimeSite::runs;
     }
+    ++state.reaching_sites;
     queue(state, std::move(name), definition->qualname, site.file, definition->line, definition->column, symbol.name,
           next);
     if (!at_import) return WalkOutcome::completed();
@@ -140,10 +141,12 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
     // The module runs the symbol at import time, and so does every module that imports it.
     const std::optional<std::string>& module = walk_module_name(state, site.file);
     if (!module) return WalkOutcome::completed();
-    ++state.reaching_sites;
+    const std::size_t queued = next.size();
     auto judged = judge_site(state, symbol, walked, site, next);
     if (!judged) return WalkOutcome::stop(RunAllReason::index_failed, judged.error().render());
+    if (next.size() != queued) ++state.reaching_sites;
     if (*judged != ImportTimeSite::runs) return WalkOutcome::completed();
+    ++state.reaching_sites;
     mark_visited(state, *module, symbol.name);
     return seed_module_change(state, *module, site.file);
   }

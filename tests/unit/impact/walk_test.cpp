@@ -298,6 +298,39 @@ class Marked:
   }
 }
 
+// The reference source answers nothing for f, used across imports it cannot resolve.
+TEST_F(Walk, UnansweredTopLevelNameIsSearchedForInItsImportersUpToTheWordLimit) {
+  write("lib/pkg/m.py", "def f():\n    pass\n");
+  write("tests/test_m.py", "from pkg.m import f\n\ndef test_f():\n    f()\n");
+  write("tests/test_user.py", "import pkg.user\n");
+  write("tests/test_other.py", "f = 1\n");  // names f, imports nothing of it
+  state().pytest.pythonpath = {"lib"};
+  for (const int uses : {397, 398}) {
+    SCOPED_TRACE(uses);
+    std::string user = "from pkg.m import f\n\ndef user():\n";
+    for (int i = 0; i < uses; ++i) user += "    f()\n";
+    write("lib/pkg/user.py", user);
+    SourceCache cache = new_source_cache(root(), listed_);
+    WalkState fresh(references_, cache, config_, limits_, clock_);
+    fresh.pytest.pythonpath = {"lib"};
+    EXPECT_TRUE(
+        walk_references(fresh, std::vector<Seed>{changed_seed("lib.pkg.m:f", "lib/pkg/m.py", 1)}).is_completed());
+    Lines recorded;
+    for (const auto& [key, test] : fresh.impacted_tests)
+      recorded.push_back(test.file + " " + test.symbol.value_or("-"));
+    if (uses == 397) {
+      // 400 hits, two imports among them: each followed, and user is walked next; the test
+      // file importing it names nothing of it.
+      EXPECT_EQ(recorded, Lines{"tests/test_m.py tests.test_m:test_f"});
+      EXPECT_EQ(fresh.visited.count("lib.pkg.user:user"), 1u);
+    } else {
+      // 401 hits: the importers are taken whole instead, test files and modules alike.
+      EXPECT_EQ(recorded, (Lines{"tests/test_m.py -", "tests/test_user.py -"}));
+      EXPECT_EQ(fresh.visited.count("lib.pkg.user:user"), 0u);
+    }
+  }
+}
+
 TEST_F(Walk, DeadEndMethodIsReachedThroughItsClass) {
   write("pkg/__init__.py", "");
   write("pkg/cart.py", R"(class Cart:
