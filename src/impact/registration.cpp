@@ -6,6 +6,7 @@
 #include "impact/module_seeds.hpp"
 #include "project/modpath.hpp"
 #include "pysource/enclosing.hpp"
+#include "pysource/word.hpp"
 
 #include <algorithm>
 #include <functional>
@@ -25,8 +26,10 @@ bool registers_unseen(const WalkState& state, std::span<const pysource::Decorato
   });
 }
 
-bool has_base(const pysource::Definition& definition) {
-  return std::ranges::any_of(definition.superclass_names, [](const std::string& base) { return base != "object"; });
+// Whether creating the class runs code of another: a base's __init_subclass__ or a metaclass.
+bool runs_at_creation(const pysource::Definition& definition) {
+  return std::ranges::any_of(definition.superclass_names, [](const std::string& base) { return base != "object"; }) ||
+         pysource::contains_word(definition.evaluated_header, "metaclass");
 }
 
 }  // namespace
@@ -52,7 +55,7 @@ WalkOutcome seed_unseen_registration(WalkState& state, const FrontierSymbol& sym
     if (definition->kind == pysource::DefinitionKind::method) owner = enclosing_class(*outline, *definition);
     if (owner != nullptr && owner->kind == pysource::DefinitionKind::class_) {
       registered =
-          has_base(*owner) ||
+          runs_at_creation(*owner) ||
           (owner != definition && registers_unseen(state, owner->decorators, [](const std::string&) { return false; }));
     }
   }

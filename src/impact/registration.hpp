@@ -17,8 +17,8 @@ namespace pindrel::impact {
 // nothing: when a decorator of its definition that is neither transparent nor matched by
 // `ignore-decorators` may register it unseen (an undotted one, or a dotted one among
 // `unresolved`, those the dispatch could not resolve), or when it is a class, or a method of
-// one, that has a base other than `object` or whose class carries such a decorator, its
-// module is changed at import time, entered as reached through the symbol.
+// one, that has a base other than `object` or a metaclass, or whose class carries such a
+// decorator, its module is changed at import time, entered as reached through the symbol.
 WalkOutcome seed_unseen_registration(WalkState& state, const FrontierSymbol& symbol,
                                      std::span<const std::string> unresolved);
 

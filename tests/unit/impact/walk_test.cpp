@@ -252,6 +252,10 @@ class Used(Base):
 class Marked:
     def run(self):
         pass
+
+class Meta(metaclass=Registry):
+    def run(self):
+        pass
 )");
   write("pkg/api.py", "import pkg.m\n\ndef serve():\n    pass\n");
   write("tests/test_m.py", "from pkg.m import Used\n\ndef test_used():\n    Used()\n");
@@ -273,7 +277,7 @@ class Marked:
   const Case cases[] = {
       {"cached", 2, 5, false},    {"registered", 6, 5, true},  {"ignored", 10, 5, false}, {"routed", 14, 5, true},
       {"plain", 17, 5, false},    {"Plain.run", 21, 9, false}, {"Plugin", 24, 7, true},   {"Plugin.run", 25, 9, true},
-      {"Used.run", 29, 9, false}, {"Marked.run", 34, 9, true},
+      {"Used.run", 29, 9, false}, {"Marked.run", 34, 9, true}, {"Meta.run", 38, 9, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.qualname);
