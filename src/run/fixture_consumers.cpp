@@ -125,13 +125,22 @@ std::vector<ImportingFile> importing_files(SelectionBuilder& builder, const Fixt
   if (!importable || fixture.qualname.find('.') != std::string::npos) return files;
   const std::vector<std::string> modules = impact::support_module_names(builder.cache.root, file);
   const std::string stem = file.stem().string();
-  for (auto it = builder.known.begin(); it != builder.known.end(); ++it) {
-    if (it->first == fixture.file || !is_collectible_test_file(it->first, builder.pytest) ||
-        !suite_collects(builder, it->first) || std::ranges::find(scope, it) != scope.end()) {
-      continue;
+  const auto [naming, added] = builder.files_naming.try_emplace(stem);
+  if (added) {
+    if (!builder.collected_sources) {
+      builder.collected_sources.emplace();
+      for (auto it = builder.known.begin(); it != builder.known.end(); ++it) {
+        if (!suite_collects(builder, it->first)) continue;
+        auto source = impact::read_source_cached(builder.cache, it->first);
+        if (source && *source != nullptr) builder.collected_sources->emplace_back(it, std::move(*source));
+      }
     }
-    const auto source = impact::read_source_cached(builder.cache, it->first);
-    if (!source || *source == nullptr || !pysource::contains_word((*source)->text, stem)) continue;
+    for (const auto& [it, source] : *builder.collected_sources) {
+      if (pysource::contains_word(source->text, stem)) naming->second.push_back(it);
+    }
+  }
+  for (const KnownTestFiles::iterator it : naming->second) {
+    if (it->first == fixture.file || std::ranges::find(scope, it) != scope.end()) continue;
     ensure_indexed(builder, *it);
     if (it->second.outline == nullptr) continue;
     const std::optional<std::string> importer = module_name_for_path(builder.cache.root, it->first);

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -197,6 +198,12 @@ struct SelectionBuilder {
   // Consecutive report entries often share their chain, and those of one file come in a row.
   SharedChain last_report_chain = {};
   std::optional<ReportFile> last_report_file = {};
+  // The collected test files whose text names a word, by word: the files that may import a
+  // fixture from a module of that name, looked for once however many of its fixtures changed.
+  std::unordered_map<std::string, std::vector<KnownTestFiles::iterator>> files_naming = {};
+  // The collected test files that can be read, with their sources, for those searches; listed once.
+  std::optional<std::vector<std::pair<KnownTestFiles::iterator, std::shared_ptr<impact::CachedSource>>>>
+      collected_sources = {};
 };
 
 // The node ids `run` hands to pytest for `report`, reading test files through `cache`.
