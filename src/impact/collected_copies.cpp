@@ -223,6 +223,12 @@ Result<std::vector<ImpactedTest>> collected_copies(WalkState& state, const Impac
     const bool collected =
         is_class ? collects_class_name(place.name, state.pytest) : collects_function_name(place.name, state.pytest);
     if (!collected && !support) continue;
+    // A subclass that defines the test again runs its own.
+    if (!rest.empty()) {
+      auto place_outline = outline_of(state, place.file);
+      if (!place_outline) return std::unexpected(std::move(place_outline.error()));
+      if (*place_outline != nullptr && top_level(**place_outline, place.name + rest) != nullptr) continue;
+    }
     const std::optional<std::string>& module = walk_module_name(state, place.file);
     if (!module) {
       copies.push_back({display_path(place.file), std::nullopt, test.via, test.origin, TestKind::test});

@@ -100,8 +100,8 @@ TEST_F(SupportWalk, TestModulesReachedWholeBreakTheirImporters) {
 // A test reached in a class is copied to every class and module where pytest collects it again:
 // subclasses here and in an importer, a relative import, a star import, an import of the
 // subclass onwards; a star import from a module with `__all__` may or may not take it, so that
-// importer runs whole. An alias pytest does not collect, a constructed subclass and a
-// non-test importer get none.
+// importer runs whole. An alias pytest does not collect, a constructed subclass, a subclass that
+// defines the test again and a non-test importer get none.
 TEST_F(SupportWalk, TestsReachedInAClassAreCopiedWherePytestCollectsThemAgain) {
   write("pkg/__init__.py", "");
   write("pkg/calc.py", "def add(a, b):\n    return a + b\n");
@@ -109,7 +109,9 @@ TEST_F(SupportWalk, TestsReachedInAClassAreCopiedWherePytestCollectsThemAgain) {
   write("tests/test_a.py",
         "from pkg.calc import add\n\n\nclass TestA:\n    def test_add(self):\n        assert add(1, 2) == 3\n\n\n"
         "class TestSub(TestA):\n    pass\n\n\nclass TestBuilt(TestA):\n    def __init__(self):\n        pass\n");
-  write("tests/test_b.py", "from .test_a import TestA as Base\n\n\nclass TestB(Base):\n    pass\n");
+  write("tests/test_b.py",
+        "from .test_a import TestA as Base\n\n\nclass TestB(Base):\n    pass\n\n\n"
+        "class TestOwn(Base):\n    def test_add(self):\n        pass\n");
   write("tests/test_c.py", "from tests.test_b import TestB\n");
   write("tests/test_star.py", "from tests.test_a import *\n");
   write("tests/listed.py", "__all__ = ['TestA']\nfrom tests.test_a import TestA\n");
