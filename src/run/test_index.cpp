@@ -143,14 +143,16 @@ FileClasses class_facts(const std::vector<Definition>& definitions) {
 
 // Whether pytest collects the definition as a test. A TestCase is collected whatever its name
 // or constructor, and collects its test* methods only: neither the configured function names
-// nor its nested classes.
-bool collected_as_test(const Definition& definition, const ClassTable& classes, const PytestSettings& settings) {
+// nor its nested classes. A class that names `__test__` may turn collection off, in itself or
+// in what it holds; which is not known, so it counts as not collected.
+bool collected_as_test(const Definition& definition, const ClassTable& classes, const PytestSettings& settings,
+                       const std::vector<std::uint32_t>& naming_test_attribute) {
   if (std::ranges::any_of(definition.decorators, is_fixture_decorator)) return false;
   const std::string_view name = own_name(definition.qualname);
   const auto enclosing = classes.find(enclosing_of(definition.qualname));
   const bool in_unittest = enclosing != classes.end() && enclosing->second.unittest;
   if (definition.kind == DefinitionKind::class_) {
-    if (in_unittest) return false;
+    if (in_unittest || spans_any(definition, naming_test_attribute)) return false;
     const auto own = classes.find(definition.qualname);
     const ClassFacts facts = own != classes.end() ? own->second : ClassFacts{};
     return facts.unittest || (collects_class_name(name, settings) && !facts.constructed);
@@ -288,6 +290,7 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
   const std::vector<Definition>& definitions = index.outline->definitions;
 
   FileClasses file_classes = class_facts(definitions);
+  const std::vector<std::uint32_t> naming_test_attribute = lines_naming(source, "__test__");
   const ClassTable& classes = file_classes.classes;
   // By qualified name, each name's first definition leading its run of equals.
   using Named = std::pair<std::string_view, const Definition*>;
@@ -304,7 +307,8 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
   for (auto run = by_qualname.begin(); run != by_qualname.end();) {
     const auto end =
         std::ranges::find_if(run, by_qualname.end(), [&](const Named& n) { return n.first != run->first; });
-    index.tests.emplace_back(run->first, collected_as_test(*std::prev(end)->second, classes, settings));
+    index.tests.emplace_back(run->first,
+                             collected_as_test(*std::prev(end)->second, classes, settings, naming_test_attribute));
     run = end;
   }
   const auto marked = pytestmark_fixtures(*index.outline);

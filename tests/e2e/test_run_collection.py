@@ -478,6 +478,17 @@ class SqliteChunkedTests(ChunkedTests):
              def test_split(self):
                  assert chunk([1, 2, 3], 2) == [[1, 2], [3]]
          """, "chunk([1"),
+        # A class that turns collection off.
+        ("""
+         from unittest import TestCase
+
+
+         class AbstractCase(TestCase):
+             __test__ = False
+
+             def test_split(self):
+                 assert chunk([1, 2, 3], 2) == [[1, 2], [3]]
+         """, "chunk([1"),
         # Code that runs at import fails the whole module.
         ("""
          def check(function):
@@ -490,7 +501,7 @@ class SqliteChunkedTests(ChunkedTests):
                  pass
          """, "@check(chunk)"),
     ],
-    ids=["own __new__", "inherited __init__", "decorator"],
+    ids=["own __new__", "inherited __init__", "__test__", "decorator"],
 )
 def test_a_test_class_pytest_does_not_collect_or_code_run_at_import_selects_the_file(
     pindrel, repo, fake_qlo, tests, reached

@@ -273,6 +273,12 @@ class TestOuter:
     class InnerCase(TestCase):
         def test_f(self):
             pass
+
+class AbstractCase(TestCase):
+    __test__ = False
+
+    def test_abstract(self):
+        pass
 )";
   PytestSettings settings;
   settings.python_functions = {"check_"};
@@ -294,6 +300,7 @@ class TestOuter:
       {"TestNew.test_n", {Kind::none, ""}},
       {"TestInherits.test_i", {Kind::none, ""}},
       {"TestOuter.InnerCase.test_f", {Kind::whole, ""}},
+      {"AbstractCase.test_abstract", {Kind::none, ""}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.qualname);
