@@ -6,6 +6,8 @@
 //   bench_tool outline LIST      the program's outline of the same files
 //   bench_tool commands FILE DIR the command lines of FILE (a JSON array of argument vectors), in DIR
 //   bench_tool spawn N ARGV...   ARGV run N times; the time is per run
+//   bench_tool usage ARGV...     ARGV run once; prints its processor time and, after a blank, its
+//                                peak resident set in MB (its own or its largest child's)
 //   bench_tool refs-read FILE N  the program's reading of a `qlo refs` answer of N results
 //   bench_tool refs-dom FILE     nlohmann's parse of the same answer's JSON into its value tree
 //   bench_tool select DIR REPORT the file listing of the repository DIR and the selection from the
@@ -121,6 +123,17 @@ void spawn(int runs, std::vector<std::string> argv) {
       runs);
 }
 
+void usage(std::vector<std::string> argv) {
+  const pindrel::Command command{std::move(argv), {}};
+  const double start = cpu_ms();
+  auto finished = pindrel::run_captured(command);
+  if (!finished) fail("cannot start " + command.argv[0]);
+  if (!finished->status.success()) fail(command.argv[0] + " ended with " + pindrel::to_text(finished->status));
+  rusage children{};
+  getrusage(RUSAGE_CHILDREN, &children);
+  std::printf("%.3f %.1f\n", cpu_ms() - start, static_cast<double>(children.ru_maxrss) / 1024);
+}
+
 void refs_read(const std::string& text, std::size_t results) {
   print_elapsed([&] {
     auto answers = pindrel::parse_qlo_refs_output(text, results);
@@ -201,6 +214,8 @@ int main(int argc, char** argv) {
     commands(args[1], args[2]);
   else if (mode == "spawn" && args.size() >= 3)
     spawn(std::atoi(args[1].c_str()), {args.begin() + 2, args.end()});
+  else if (mode == "usage" && args.size() >= 2)
+    usage({args.begin() + 1, args.end()});
   else if (mode == "refs-read" && args.size() == 3)
     refs_read(read_whole(args[1]), std::stoul(args[2]));
   else if (mode == "refs-dom" && args.size() == 2)

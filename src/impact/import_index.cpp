@@ -1,9 +1,9 @@
 #include "impact/import_index.hpp"
 
 #include "pysource/imports.hpp"
-#include "pysource/word.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace pindrel::impact {
@@ -14,11 +14,17 @@ void add_file(std::vector<std::size_t>& files, std::size_t file) {
   if (files.empty() || files.back() != file) files.push_back(file);
 }
 
+template <class Value>
+Value& entry_of(ByModuleName<Value>& map, std::string_view name) {
+  if (const auto found = map.find(name); found != map.end()) return found->second;
+  return map.emplace(std::string(name), Value()).first->second;
+}
+
 void file_under_packages(ImportIndex& index, std::string_view name, std::size_t file) {
   for (std::size_t dot = name.find('.'); dot != std::string_view::npos; dot = name.find('.', dot + 1)) {
-    add_file(index.by_module[std::string(name.substr(0, dot))], file);
+    add_file(entry_of(index.by_module, name.substr(0, dot)), file);
   }
-  add_file(index.by_module[std::string(name)], file);
+  add_file(entry_of(index.by_module, name), file);
 }
 
 // The package a file's relative imports start from: the module of an `__init__.py`, else
@@ -52,22 +58,28 @@ void index_statement(ImportIndex& index, std::size_t file, const pysource::Impor
     for (const std::string& name : statement.names) file_under_packages(index, name, file);
     return;
   }
-  std::string from = statement.source;
+  std::string_view from = statement.source;
+  std::optional<std::string> resolved;
   if (statement.level > 0) {
     const std::optional<std::string> base = package();
     if (!base) return;
-    auto resolved = resolve_relative(statement.level, from, *base);
+    resolved = resolve_relative(statement.level, statement.source, *base);
     if (!resolved) return;
-    from = std::move(*resolved);
+    from = *resolved;
   }
   if (from.empty()) return;
-  std::string names;
-  for (const std::string& name : statement.names) {
-    if (!names.empty()) names += ' ';
-    names += name;
-  }
   file_under_packages(index, from, file);
-  index.by_package[std::move(from)].push_back({file, std::move(names)});
+  std::string submodule(from);
+  submodule += '.';
+  for (const std::string& name : statement.names) {
+    if (name == "*") {
+      add_file(entry_of(index.star_imports, from), file);
+      continue;
+    }
+    submodule.resize(from.size() + 1);
+    submodule += name;
+    add_file(entry_of(index.by_module, submodule), file);
+  }
 }
 
 }  // namespace
@@ -76,40 +88,32 @@ Result<ImportIndex> index_import_lines(SourceCache& cache, const ModuleNameOf& m
   ImportIndex index;
   for (std::size_t file = 0; file < cache.python_files.size(); ++file) {
     const std::filesystem::path& path = cache.python_files[file];
-    auto source = read_source_cached(cache, path);
-    if (!source) return std::unexpected(std::move(source.error()));
-    if (*source == nullptr) continue;
     std::optional<std::optional<std::string>> package;  // looked up at the first relative import
     const PackageOfFile package_of_file = [&]() -> std::optional<std::string> {
       if (!package) package = package_of(path, module_name_of(path));
       return *package;
     };
-    pysource::for_each_import((*source)->text, [&](const pysource::ImportStatement& statement) {
-      index_statement(index, file, statement, package_of_file);
+    auto scanned = scan_source(cache, path, [&](std::string_view text) {
+      pysource::for_each_import(text, [&](const pysource::ImportStatement& statement) {
+        index_statement(index, file, statement, package_of_file);
+      });
     });
+    if (!scanned) return std::unexpected(std::move(scanned.error()));
   }
   return index;
 }
 
 std::vector<std::size_t> files_importing(const ImportIndex& index, std::string_view module) {
   std::vector<std::size_t> files;
-  if (const auto found = index.by_module.find(std::string(module)); found != index.by_module.end()) {
-    files = found->second;
-  }
+  if (const auto found = index.by_module.find(module); found != index.by_module.end()) files = found->second;
   const auto dot = module.rfind('.');
   if (dot == std::string_view::npos) return files;
-  const std::string_view last_part = module.substr(dot + 1);
-  if (const auto found = index.by_package.find(std::string(module.substr(0, dot))); found != index.by_package.end()) {
-    for (const FromImportLine& line : found->second) {
-      if (line.names == "*" || pysource::contains_word(line.names, last_part)) {
-        files.push_back(line.file);
-      }
-    }
-    std::ranges::sort(files);
-    const auto repeats = std::ranges::unique(files);
-    files.erase(repeats.begin(), repeats.end());
-  }
-  return files;
+  const auto star = index.star_imports.find(module.substr(0, dot));
+  if (star == index.star_imports.end()) return files;
+  std::vector<std::size_t> merged;
+  merged.reserve(files.size() + star->second.size());
+  std::ranges::set_union(files, star->second, std::back_inserter(merged));
+  return merged;
 }
 
 }  // namespace pindrel::impact

@@ -17,20 +17,24 @@
 
 namespace pindrel::impact {
 
-// A `from P import ...` statement: its file and the names it imports, separated by blanks
-// ("*" alone for a star import).
-struct FromImportLine {
-  std::size_t file = 0;
-  std::string names;
+// Hashes a module name given as any kind of text, so that a lookup makes no string.
+struct ModuleNameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
 };
 
-// Files are indices into the cache's list of Python files.
+template <class Value>
+using ByModuleName = std::unordered_map<std::string, Value, ModuleNameHash, std::equal_to<>>;
+
+// Files are indices into the cache's list of Python files, each list ascending and each file
+// once.
 struct ImportIndex {
-  // By each module an `import` statement names or a `from` statement imports from, and each package
-  // above it: `import a.b.c` is filed under a, a.b and a.b.c.
-  std::unordered_map<std::string, std::vector<std::size_t>> by_module;
-  // By P, the `from P import ...` statements, which may import a submodule of P by its name.
-  std::unordered_map<std::string, std::vector<FromImportLine>> by_package;
+  // By each module an `import` statement names or a `from` statement imports from, and each
+  // package above it: `import a.b.c` is filed under a, a.b and a.b.c. A name that `from P import`
+  // takes, which may be a submodule, is filed as P.name too.
+  ByModuleName<std::vector<std::size_t>> by_module;
+  // By P, the files with `from P import *`, which takes the submodules P's `__all__` lists.
+  ByModuleName<std::vector<std::size_t>> star_imports;
 };
 
 // The dotted module name of a repository file, none when it has none.
@@ -39,12 +43,12 @@ using ModuleNameOf = std::function<std::optional<std::string>(const std::filesys
 // Indexes the import statements of every Python file of the cache, as Python reads them
 // (pysource::for_each_import); a relative source (`from ..core import x`) is resolved
 // against the module name of its file and filed like an absolute one, and one that cannot be
-// resolved is left out. A read error ends the indexing; absent files are passed over.
+// resolved is left out. Each file's text is let go once scanned (scan_source). A read error
+// ends the indexing; absent files are passed over.
 Result<ImportIndex> index_import_lines(SourceCache& cache, const ModuleNameOf& module_name_of);
 
 // The files, ascending and each once, with a statement that imports `module`: `import` of it
-// or a submodule, or `from` it, a submodule, or its parent package naming its last part (or
-// importing *, which takes the submodules the package's `__all__` lists).
+// or a submodule, or `from` it, a submodule, or its parent package naming its last part or *.
 std::vector<std::size_t> files_importing(const ImportIndex& index, std::string_view module);
 
 }  // namespace pindrel::impact

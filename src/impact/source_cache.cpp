@@ -28,6 +28,24 @@ Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, con
   return entry;
 }
 
+Result<bool> scan_source(SourceCache& cache, const std::filesystem::path& path,
+                         const std::function<void(std::string_view)>& scan) {
+  if (auto found = cache.entries.find(path); found != cache.entries.end()) {
+    if (found->second == nullptr) return false;
+    scan(found->second->text);
+    return true;
+  }
+  const std::filesystem::path full = cache.root / path;
+  auto read = read_utf8_into(full, cache.scan_buffer);
+  if (!read) return std::unexpected(std::move(read.error()).context("could not read " + display_path(full)));
+  if (!*read) {
+    cache.entries.emplace(path, nullptr);
+    return false;
+  }
+  scan(cache.scan_buffer);
+  return true;
+}
+
 pysource::SharedOutline cached_outline(CachedSource& source) {
   return pysource::outline_shared(source.outline, source.text);
 }

@@ -5,10 +5,12 @@
 #include "util/file_read.hpp"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -27,6 +29,7 @@ struct SourceCache {
   std::filesystem::path root;
   // Keyed by path compared component by component; null for a file that does not exist.
   std::unordered_map<std::filesystem::path, std::shared_ptr<CachedSource>> entries;
+  std::string scan_buffer;  // the text of the file a scan reads, reused from file to file
 };
 
 // A cache over the listed files; reads nothing yet.
@@ -35,6 +38,13 @@ SourceCache new_source_cache(const std::filesystem::path& root, std::span<const 
 // The file at root/path: null when it does not exist (remembered), else its shared entry.
 // Read errors are not remembered, so a later request tries again.
 Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, const std::filesystem::path& path);
+
+// Hands `scan` the text of the file at root/path without keeping it: an entry read before is
+// scanned as it is; any other file is read into the cache's scan buffer, so that a scan over
+// every file holds one text at a time, and is read again when a later step needs it. False
+// when the file does not exist (remembered); read errors are those of read_source_cached.
+Result<bool> scan_source(SourceCache& cache, const std::filesystem::path& path,
+                         const std::function<void(std::string_view)>& scan);
 
 // The entry's outline, built on first use; null when it failed or the source has an error.
 pysource::SharedOutline cached_outline(CachedSource& source);

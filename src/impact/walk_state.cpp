@@ -40,7 +40,15 @@ ReachChain reach_chain(const std::map<std::string, VisitedEntry>& visited, std::
 const std::optional<std::string>& walk_module_name(WalkState& state, const std::filesystem::path& file) {
   auto found = state.module_names.find(file);
   if (found == state.module_names.end()) {
-    found = state.module_names.emplace(file, module_name_for_path(state.root(), file)).first;
+    const InitFileProbe probe = [&state](const std::filesystem::path& dir) {
+      const auto [at, added] = state.init_files.try_emplace(dir, false);
+      if (added) {
+        std::error_code ignored;
+        at->second = std::filesystem::exists(state.root() / dir / "__init__.py", ignored);
+      }
+      return at->second;
+    };
+    found = state.module_names.emplace(file, module_name_for_path(file, probe)).first;
   }
   return found->second;
 }

@@ -98,8 +98,10 @@ struct WalkState {
   // The sites followed so far that led to a test, a definition, an alias or a module, new or
   // not: a symbol whose sites leave it unchanged reaches nothing at all.
   std::uint64_t reaching_sites = 0;
-  // Module names by file, so that the `__init__.py` probes of a file run once per walk.
+  // Module names by file, so that a file's name is formed once per walk.
   std::unordered_map<std::filesystem::path, std::optional<std::string>> module_names;
+  // Whether a directory holds an `__init__.py`, probed once per walk.
+  std::unordered_map<std::filesystem::path, bool> init_files;
   // The modules found changed at import time, each scanned for its importers once.
   std::set<std::string> import_time_modules;
   std::optional<ImportIndex> import_index;  // built at the first module scan

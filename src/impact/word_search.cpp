@@ -44,10 +44,8 @@ Result<std::vector<ReferenceSite>> grep_word_in_files(SourceCache& cache, std::s
   std::vector<ReferenceSite> sites;
   if (word.empty()) return sites;  // no line holds the empty word
   for (const std::filesystem::path& file : cache.python_files) {
-    auto source = read_source_cached(cache, file);
-    if (!source) return std::unexpected(std::move(source.error()));
-    if (*source == nullptr) continue;
-    add_word_lines(sites, file, (*source)->text, word);
+    auto scanned = scan_source(cache, file, [&](std::string_view text) { add_word_lines(sites, file, text, word); });
+    if (!scanned) return std::unexpected(std::move(scanned.error()));
   }
   return sites;
 }

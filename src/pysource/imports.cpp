@@ -1,97 +1,139 @@
 #include "pysource/imports.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
-// A tokenizer reduced to what finds import statements: strings, comments, brackets, line
-// ends and continuations are followed through the whole text, and tokens are looked at only
-// where a statement starts. A statement of no interest is passed over a byte class at a time.
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+// A tokenizer reduced to what finds import statements. Strings, comments, brackets, line ends
+// and continuations are followed through the whole text, but tokens are read only where a
+// statement may start: at a line's start outside brackets, after ";" and after a ":" outside
+// brackets (a compound statement's suite on its own line; no other ":" can be followed by
+// import or from). Every other byte is classified 64 at a time, and brackets are counted
+// rather than visited, since every file of a repository passes through here.
 
 namespace pindrel::pysource {
 namespace {
 
-enum class Byte : std::uint8_t { other, space, name, digit, quote, hash, backslash, newline, open, close, semicolon, colon, dot };
+// The bytes the scan stops at, in classes of bytes whose high and low halves form a product of
+// two sets, so that a byte's class is the AND of one table entry for each half.
+enum Class : std::uint8_t {
+  quote_hash = 0x01,  // " # '
+  backslash = 0x02,   // \ (0x5C)
+  line_end = 0x04,    // \n \r
+  open_paren = 0x08,  // (
+  open_other = 0x10,  // [ {
+  close_paren = 0x20, // )
+  close_other = 0x40, // ] }
+  separator = 0x80,   // : ;
+};
+constexpr std::uint8_t special = quote_hash | backslash;
+constexpr std::uint8_t opening = open_paren | open_other;
+constexpr std::uint8_t closing = close_paren | close_other;
 
-constexpr std::array<Byte, 256> byte_classes = [] {
-  std::array<Byte, 256> classes{};
-  for (int c = 0; c < 256; ++c) {
-    Byte& b = classes[static_cast<std::size_t>(c)];
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80) {
-      b = Byte::name;  // a byte of a UTF-8 sequence stands only in a name
-    } else if (c >= '0' && c <= '9') {
-      b = Byte::digit;
-    } else if (c == ' ' || c == '\t' || c == '\f') {
-      b = Byte::space;
-    } else if (c == '\'' || c == '"') {
-      b = Byte::quote;
-    } else if (c == '#') {
-      b = Byte::hash;
-    } else if (c == '\\') {
-      b = Byte::backslash;
-    } else if (c == '\n' || c == '\r') {
-      b = Byte::newline;
-    } else if (c == '(' || c == '[' || c == '{') {
-      b = Byte::open;
-    } else if (c == ')' || c == ']' || c == '}') {
-      b = Byte::close;
-    } else if (c == ';') {
-      b = Byte::semicolon;
-    } else if (c == ':') {
-      b = Byte::colon;
-    } else if (c == '.') {
-      b = Byte::dot;
-    }
-  }
-  return classes;
-}();
+constexpr std::array<std::uint8_t, 16> high_half = {
+    line_end, 0, quote_hash | open_paren | close_paren, separator, 0, backslash | open_other | close_other,
+    0,        open_other | close_other};
+constexpr std::array<std::uint8_t, 16> low_half = {
+    0, 0, quote_hash, quote_hash, 0, 0, 0, quote_hash, open_paren, close_paren, line_end | separator,
+    open_other | separator, backslash, line_end | close_other, 0, 0};
 
-// The bytes at which a statement of no interest has to be looked at: where a string, a
-// comment, a bracket or the statement's end may start.
-constexpr std::array<bool, 256> skip_stops = [] {
-  std::array<bool, 256> stops{};
-  for (std::size_t c = 0; c < 256; ++c) {
-    switch (byte_classes[c]) {
-      case Byte::quote:
-      case Byte::hash:
-      case Byte::backslash:
-      case Byte::newline:
-      case Byte::open:
-      case Byte::close:
-      case Byte::semicolon:
-        stops[c] = true;
-        break;
-      default:
-        break;
-    }
+std::uint8_t class_of(unsigned char c) { return high_half[c >> 4] & low_half[c & 15]; }
+
+// Among up to 64 bytes, bit k for byte k: where the scan must look (a string, a comment, a
+// backslash, a line end, ":" or ";"), and the brackets it counts.
+struct Stops {
+  std::uint64_t events = 0;
+  std::uint64_t opening = 0;
+  std::uint64_t closing = 0;
+};
+
+// A ":" or ";" just before a line end starts nothing that the line end does not start.
+std::uint64_t events_of(std::uint64_t specials, std::uint64_t line_ends, std::uint64_t separators) {
+  return specials | line_ends | (separators & ~(line_ends >> 1));
+}
+
+Stops classify_bytes(const char* p, std::size_t n) {
+  Stops stops;
+  std::uint64_t specials = 0;
+  std::uint64_t line_ends = 0;
+  std::uint64_t separators = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::uint8_t c = class_of(static_cast<unsigned char>(p[k]));
+    if (c == 0) continue;
+    const std::uint64_t bit = std::uint64_t{1} << k;
+    if ((c & special) != 0) specials |= bit;
+    if ((c & Class::line_end) != 0) line_ends |= bit;
+    if ((c & Class::separator) != 0) separators |= bit;
+    if ((c & opening) != 0) stops.opening |= bit;
+    if ((c & closing) != 0) stops.closing |= bit;
   }
+  stops.events = events_of(specials, line_ends, separators);
   return stops;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) std::uint64_t having(__m256i classes, std::uint8_t wanted) {
+  const __m256i masked = _mm256_and_si256(classes, _mm256_set1_epi8(static_cast<char>(wanted)));
+  const __m256i none = _mm256_cmpeq_epi8(masked, _mm256_setzero_si256());
+  return static_cast<std::uint32_t>(~_mm256_movemask_epi8(none));
+}
+
+__attribute__((target("avx2"))) __m256i both_lanes(const std::array<std::uint8_t, 16>& table) {
+  __m128i lane;
+  std::memcpy(&lane, table.data(), sizeof lane);
+  return _mm256_broadcastsi128_si256(lane);
+}
+
+__attribute__((target("avx2"))) Stops classify_64_avx2(const char* p) {
+  const __m256i highs = both_lanes(high_half);
+  const __m256i lows = both_lanes(low_half);
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  Stops stops;
+  std::uint64_t specials = 0;
+  std::uint64_t line_ends = 0;
+  std::uint64_t separators = 0;
+  for (int part = 0; part < 2; ++part) {
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * part));
+    const __m256i low = _mm256_shuffle_epi8(lows, _mm256_and_si256(bytes, nibble));
+    const __m256i high = _mm256_shuffle_epi8(highs, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble));
+    const __m256i classes = _mm256_and_si256(low, high);
+    const int shift = 32 * part;
+    specials |= having(classes, special) << shift;
+    line_ends |= having(classes, Class::line_end) << shift;
+    separators |= having(classes, Class::separator) << shift;
+    stops.opening |= having(classes, opening) << shift;
+    stops.closing |= having(classes, closing) << shift;
+  }
+  stops.events = events_of(specials, line_ends, separators);
+  return stops;
+}
+
+const bool has_avx2 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("popcnt") != 0 &&
+         __builtin_cpu_supports("bmi") != 0;
 }();
 
-Byte class_of(char c) { return byte_classes[static_cast<unsigned char>(c)]; }
-
-bool is_string_prefix(std::string_view name) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  if (name.size() == 1) {
-    const char c = lower(name[0]);
-    return c == 'r' || c == 'u' || c == 'f' || c == 'b';
-  }
-  if (name.size() != 2) return false;
-  const char a = lower(name[0]);
-  const char b = lower(name[1]);
-  return (a == 'r' && (b == 'b' || b == 'f')) || ((a == 'b' || a == 'f') && b == 'r');
+__attribute__((target("avx2"))) Stops classify_wide(const char* p, std::size_t n) {
+  return n == 64 ? classify_64_avx2(p) : classify_bytes(p, n);
 }
+#endif
 
-// Statements that end with ":" and may carry a statement of their own after it.
-bool is_compound_keyword(std::string_view name) {
-  static constexpr std::array<std::string_view, 13> keywords = {
-      "if", "elif", "else", "while", "for", "try", "except", "finally", "with", "def", "class", "async", "case"};
-  for (const std::string_view keyword : keywords) {
-    if (name == keyword) return true;
-  }
-  return false;
+bool is_name_byte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  // A byte of a UTF-8 sequence stands only in a name.
+  return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_' || u >= 0x80;
 }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\f'; }
 
-enum class Token { name, dot, comma, star, open, close, colon, other };
+enum class Token { name, dot, comma, star, open, other };
 
 struct Tok {
   Token kind;
@@ -101,193 +143,196 @@ struct Tok {
 class Scanner {
  public:
   Scanner(std::string_view text, const std::function<void(const ImportStatement&)>& each)
-      : p_(text.data()), end_(text.data() + text.size()), each_(each) {}
+      : begin_(text.data()), end_(text.data() + text.size()), each_(each) {}
 
   void run() {
-    if (end_ - p_ >= 3 && std::string_view(p_, 3) == "\xEF\xBB\xBF") p_ += 3;
-    while (p_ < end_) {
-      if (state_ == State::skip) {
-        while (p_ < end_ && !skip_stops[static_cast<unsigned char>(*p_)]) ++p_;
-        if (p_ == end_) break;
-      }
-      step();
-    }
-    end_statement();
+#if defined(__x86_64__)
+    if (has_avx2) return run_wide();
+#endif
+    run_blocks<classify_bytes>();
   }
 
  private:
-  enum class State {
-    start,   // where a statement may start
-    skip,    // in a statement that imports nothing
-    header,  // in a compound statement's header, before its ":"
-    import,  // in an import statement, its tokens kept
-  };
+#if defined(__x86_64__)
+  __attribute__((target("avx2,popcnt,bmi"))) void run_wide() { run_blocks<classify_wide>(); }
+#endif
 
-  void step() {
-    const char* const start = p_;
-    switch (class_of(*p_)) {
-      case Byte::space:
-        ++p_;
-        return;
-      case Byte::newline:
-        if (*p_ == '\r' && p_ + 1 < end_ && p_[1] == '\n') ++p_;
-        ++p_;
-        if (depth_ == 0) end_statement();
-        return;
-      case Byte::hash:
-        while (p_ < end_ && *p_ != '\n' && *p_ != '\r') ++p_;
-        return;
-      case Byte::backslash:
-        ++p_;
-        if (p_ < end_ && class_of(*p_) == Byte::newline) {
-          if (*p_ == '\r' && p_ + 1 < end_ && p_[1] == '\n') ++p_;
-          ++p_;  // the line goes on
-          return;
+  // The stops of each block of up to 64 bytes come from `classify`.
+  template <Stops (*classify)(const char*, std::size_t)>
+  [[gnu::always_inline]] inline void run_blocks() {
+    const char* p = begin_;
+    if (end_ - p >= 3 && std::string_view(p, 3) == "\xEF\xBB\xBF") p += 3;
+    if (may_start_import(p)) p = imports_at(p);
+    std::int64_t depth = 0;
+    while (p < end_) {
+      const std::size_t n = std::min<std::size_t>(64, static_cast<std::size_t>(end_ - p));
+      const Stops stops = classify(p, n);
+      std::uint64_t events = stops.events;
+      std::uint64_t opens = stops.opening;
+      std::uint64_t closes = stops.closing;
+      const char* resume = nullptr;
+      while (events != 0) {
+        const int k = std::countr_zero(events);
+        const std::uint64_t bit = std::uint64_t{1} << k;
+        const std::uint64_t before = bit - 1;
+        depth += std::popcount(opens & before) - std::popcount(closes & before);
+        opens &= ~before;
+        closes &= ~before;
+        if (depth < 0) depth = 0;  // an unmatched closing bracket
+        const char* at = p + k;
+        const char c = *at;
+        if (c == '"' || c == '\'' || c == '#' || c == '\\') {
+          resume = past_special(at);
+          break;
         }
-        token(Token::other, start);
-        return;
-      case Byte::quote:
-        skip_string();
-        token(Token::other, start);
-        return;
-      case Byte::name:
-        while (p_ < end_ && (class_of(*p_) == Byte::name || class_of(*p_) == Byte::digit)) ++p_;
-        if (p_ < end_ && class_of(*p_) == Byte::quote && is_string_prefix(std::string_view(start, p_))) {
-          skip_string();
-          token(Token::other, start);
-          return;
+        // A line end, ";", or ":" that is not the walrus's.
+        const bool starts = depth == 0 && (c != ':' || at + 1 == end_ || at[1] != '=');
+        if (starts && may_start_import(at + 1)) {
+          const char* after = imports_at(at + 1);
+          if (after != at + 1) {
+            resume = after;
+            break;
+          }
         }
-        token(Token::name, start);
-        return;
-      case Byte::dot:
-        if (p_ + 1 < end_ && class_of(p_[1]) == Byte::digit) {
-          skip_number();
-          token(Token::other, start);
-          return;
-        }
-        ++p_;
-        token(Token::dot, start);
-        return;
-      case Byte::digit:
-        skip_number();
-        token(Token::other, start);
-        return;
-      case Byte::open:
-        ++p_;
-        token(Token::open, start);
-        ++depth_;
-        return;
-      case Byte::close:
-        ++p_;
-        if (depth_ > 0) --depth_;
-        token(Token::close, start);
-        return;
-      case Byte::semicolon:
-        ++p_;
-        if (depth_ == 0) {
-          end_statement();
-        } else {
-          token(Token::other, start);
-        }
-        return;
-      case Byte::colon:
-        ++p_;
-        if (p_ < end_ && *p_ == '=') {
-          ++p_;
-          token(Token::other, start);
-          return;
-        }
-        token(Token::colon, start);
-        return;
-      case Byte::other:
-        ++p_;
-        token(*start == ',' ? Token::comma : *start == '*' ? Token::star : Token::other, start);
-        return;
+        events &= events - 1;
+      }
+      if (resume != nullptr) {
+        p = resume;
+        continue;
+      }
+      depth += std::popcount(opens) - std::popcount(closes);
+      if (depth < 0) depth = 0;
+      p += n;
     }
+  }
+
+  // Whether the statement starting at `at` may begin with import or from: most are told by
+  // their first byte.
+  bool may_start_import(const char* at) const {
+    constexpr std::uint64_t eight_blanks = 0x2020202020202020;
+    for (std::uint64_t word = 0; end_ - at >= 8; at += 8) {
+      std::memcpy(&word, at, 8);
+      if (word != eight_blanks) break;
+    }
+    while (at < end_ && (*at == ' ' || *at == '\t')) ++at;
+    return at < end_ && (*at == 'i' || *at == 'f' || *at == '\f');
+  }
+
+  // Past a string, a comment (up to its line end) or a backslash (with the line end it joins).
+  const char* past_special(const char* at) const {
+    if (*at == '#') {
+      while (at < end_ && *at != '\n' && *at != '\r') ++at;
+      return at;
+    }
+    if (*at == '\\') {
+      ++at;
+      if (at < end_ && *at == '\r') ++at;
+      if (at < end_ && *at == '\n') ++at;
+      return at;
+    }
+    return past_string(at);
   }
 
   // From its opening quote; an unterminated one-line string ends before the line end.
-  void skip_string() {
-    const char quote = *p_;
-    if (end_ - p_ >= 3 && p_[1] == quote && p_[2] == quote) {
-      p_ += 3;
-      while (p_ < end_) {
-        const char c = *p_;
+  const char* past_string(const char* at) const {
+    const char quote = *at;
+    if (end_ - at >= 3 && at[1] == quote && at[2] == quote) {
+      at += 3;
+      while (at < end_) {
+        const char c = *at;
         if (c == '\\') {
-          p_ += end_ - p_ >= 2 ? 2 : 1;
-        } else if (c == quote && end_ - p_ >= 3 && p_[1] == quote && p_[2] == quote) {
-          p_ += 3;
-          return;
+          at += end_ - at >= 2 ? 2 : 1;
+        } else if (c == quote && end_ - at >= 3 && at[1] == quote && at[2] == quote) {
+          return at + 3;
         } else {
-          ++p_;
+          ++at;
         }
       }
-      return;
+      return at;
     }
-    ++p_;
-    while (p_ < end_) {
-      const char c = *p_;
+    ++at;
+    while (at < end_) {
+      const char c = *at;
       if (c == '\\') {
-        ++p_;
-        if (p_ < end_ && *p_ == '\r' && p_ + 1 < end_ && p_[1] == '\n') ++p_;
-        if (p_ < end_) ++p_;
+        ++at;
+        if (at < end_ && *at == '\r' && at + 1 < end_ && at[1] == '\n') ++at;
+        if (at < end_) ++at;
       } else if (c == quote) {
-        ++p_;
-        return;
+        return at + 1;
       } else if (c == '\n' || c == '\r') {
-        return;
+        return at;
       } else {
-        ++p_;
+        ++at;
       }
     }
+    return at;
   }
 
-  void skip_number() {
-    while (p_ < end_) {
-      const Byte b = class_of(*p_);
-      if (b != Byte::digit && b != Byte::name && b != Byte::dot) return;
-      ++p_;
+  bool keyword_at(const char* at, std::string_view keyword) const {
+    if (static_cast<std::size_t>(end_ - at) < keyword.size()) return false;
+    if (std::string_view(at, keyword.size()) != keyword) return false;
+    return at + keyword.size() == end_ || !is_name_byte(at[keyword.size()]);
+  }
+
+  // Where a statement may start: reads every import statement from there on, one after
+  // another; returns `at` itself when none starts there, else where the last one ended.
+  const char* imports_at(const char* at) {
+    while (true) {
+      const char* start = at;
+      while (start < end_ && is_blank(*start)) ++start;
+      if (!keyword_at(start, "import") && !keyword_at(start, "from")) return at;
+      at = read_import(start);
     }
   }
 
-  void token(Token kind, const char* start) {
-    const std::string_view text(start, p_);
-    switch (state_) {
-      case State::start:
-        if (kind == Token::name && (text == "import" || text == "from")) {
-          state_ = State::import;
-          tokens_.clear();
-          tokens_.push_back({kind, text});
-        } else if (kind == Token::name && is_compound_keyword(text)) {
-          state_ = State::header;
-          lambdas_ = 0;
+  // Reads the import statement at `at` up to its end at a line end outside brackets, a ";" or
+  // the text's end, reports it, and returns where the next statement may start.
+  const char* read_import(const char* at) {
+    tokens_.clear();
+    std::size_t depth = 0;
+    while (at < end_) {
+      const char* const start = at;
+      const char c = *at;
+      if (is_blank(c)) {
+        ++at;
+      } else if (c == '\n' || c == '\r') {
+        at += c == '\r' && at + 1 < end_ && at[1] == '\n' ? 2 : 1;
+        if (depth == 0) break;
+      } else if (c == ';' && depth == 0) {
+        ++at;
+        break;
+      } else if (c == '#' || c == '\\') {
+        at = past_special(at);
+      } else if (c == '"' || c == '\'') {
+        at = past_string(at);
+        tokens_.push_back({Token::other, {}});
+      } else if (is_digit(c) || (c == '.' && at + 1 < end_ && is_digit(at[1]))) {
+        while (at < end_ && (is_name_byte(*at) || *at == '.')) ++at;
+        tokens_.push_back({Token::other, {}});
+      } else if (is_name_byte(c)) {
+        while (at < end_ && is_name_byte(*at)) ++at;
+        if (at < end_ && (*at == '"' || *at == '\'')) {
+          at = past_string(at);  // a prefixed string
+          tokens_.push_back({Token::other, {}});
         } else {
-          state_ = State::skip;
+          tokens_.push_back({Token::name, std::string_view(start, static_cast<std::size_t>(at - start))});
         }
-        return;
-      case State::header:
-        if (depth_ != 0) return;
-        if (kind == Token::name && text == "lambda") {
-          ++lambdas_;
-        } else if (kind == Token::colon) {
-          if (lambdas_ == 0) {
-            state_ = State::start;
-          } else {
-            --lambdas_;
-          }
+      } else {
+        ++at;
+        Token kind = Token::other;
+        if (c == '.') kind = Token::dot;
+        if (c == ',') kind = Token::comma;
+        if (c == '*') kind = Token::star;
+        if (c == '(' || c == '[' || c == '{') {
+          ++depth;
+          if (c == '(') kind = Token::open;
         }
-        return;
-      case State::import:
-        tokens_.push_back({kind, text});
-        return;
-      case State::skip:
-        return;
+        if ((c == ')' || c == ']' || c == '}') && depth > 0) --depth;
+        tokens_.push_back({kind, {}});
+      }
     }
-  }
-
-  void end_statement() {
-    if (state_ == State::import) emit();
-    state_ = State::start;
+    emit();
+    return at;
   }
 
   bool is_name(std::size_t k, std::string_view text = {}) const {
@@ -296,7 +341,7 @@ class Scanner {
   bool is(std::size_t k, Token kind) const { return k < tokens_.size() && tokens_[k].kind == kind; }
 
   // NAME ("." NAME)* from token k, its parts joined by single dots.
-  bool read_dotted(std::size_t& k, std::string& into) {
+  bool read_dotted(std::size_t& k, std::string& into) const {
     if (!is_name(k)) return false;
     into.assign(tokens_[k].text);
     ++k;
@@ -346,13 +391,10 @@ class Scanner {
     if (!statement.names.empty()) each_(statement);
   }
 
-  const char* p_;
+  const char* const begin_;
   const char* const end_;
   const std::function<void(const ImportStatement&)>& each_;
-  State state_ = State::start;
-  std::size_t depth_ = 0;
-  std::size_t lambdas_ = 0;  // of a header, each owed a ":"
-  std::vector<Tok> tokens_;
+  std::vector<Tok> tokens_;  // of the import statement being read
   ImportStatement statement_;
 };
 

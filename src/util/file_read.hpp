@@ -16,6 +16,10 @@ Result<std::optional<std::string>> read_file_if_present(const std::filesystem::p
 // The same bytes as UTF-8 text: bytes that are not UTF-8 fail too.
 Result<std::optional<std::string>> read_utf8_if_present(const std::filesystem::path& path);
 
+// The same text into `text`, whose storage is reused from file to file; false when the file
+// does not exist.
+Result<bool> read_utf8_into(const std::filesystem::path& path, std::string& text);
+
 // The same text, a missing file being the system's reason like any other.
 Result<std::string> read_text_file(const std::filesystem::path& path);
 

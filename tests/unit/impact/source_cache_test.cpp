@@ -108,6 +108,45 @@ TEST_F(SourceCacheTest, SystemErrorsNameTheJoinedPath) {
   EXPECT_TRUE(cache.entries.empty());
 }
 
+// A scan holds a file's text only while it scans it; a later step reads the file again. A file
+// read before is scanned as the cache holds it.
+TEST_F(SourceCacheTest, ScanKeepsNoText) {
+  write("a.py", "x = 1\n");
+  write("b.py", "y = 2\n");
+  SourceCache cache = new_source_cache(root_, {});
+  auto held = read_source_cached(cache, "b.py");
+  ASSERT_TRUE(held && *held != nullptr);
+  write("a.py", "x = 10\n");
+  write("b.py", "y = 20\n");
+
+  std::vector<std::string> scanned;
+  const auto keep = [&](std::string_view text) { scanned.emplace_back(text); };
+  for (const char* path : {"a.py", "b.py"}) {
+    auto found = scan_source(cache, path, keep);
+    ASSERT_TRUE(found) << found.error().render();
+    EXPECT_TRUE(*found);
+  }
+  EXPECT_EQ(scanned, (std::vector<std::string>{"x = 10\n", "y = 2\n"}));
+  EXPECT_FALSE(cache.entries.contains("a.py"));
+
+  write("a.py", "x = 100\n");
+  auto again = read_source_cached(cache, "a.py");
+  ASSERT_TRUE(again && *again != nullptr);
+  EXPECT_EQ((*again)->text, "x = 100\n");
+
+  auto gone = scan_source(cache, "gone.py", keep);
+  ASSERT_TRUE(gone);
+  EXPECT_FALSE(*gone);
+  EXPECT_EQ(cache.entries.at("gone.py"), nullptr);
+
+  write("bad.py", "\xff\n");
+  auto bad = scan_source(cache, "bad.py", keep);
+  ASSERT_FALSE(bad);
+  EXPECT_EQ(bad.error().render(),
+            "could not read " + (root_ / "bad.py").string() + ": stream did not contain valid UTF-8");
+  EXPECT_EQ(scanned.size(), 2u);
+}
+
 TEST_F(SourceCacheTest, AbsolutePathIsReadAsItIs) {
   write("abs.py", "y = 2\n");
   SourceCache cache = new_source_cache("/nonexistent-root", {});
