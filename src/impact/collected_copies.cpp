@@ -215,7 +215,7 @@ Result<std::vector<ImpactedTest>> collected_copies(WalkState& state, const Impac
   }
   for (const CopyPlace& place : known->second) {
     if (place.whole) {
-      copies.push_back({display_path(place.file), std::nullopt, test.via, test.origin, TestKind::test});
+      copies.push_back({reported_path(state, place.file), std::nullopt, test.via, test.origin, TestKind::test});
       continue;
     }
     // A support file collects nothing, but breaks whatever imports it.
@@ -231,10 +231,10 @@ Result<std::vector<ImpactedTest>> collected_copies(WalkState& state, const Impac
     }
     const std::optional<std::string>& module = walk_module_name(state, place.file);
     if (!module) {
-      copies.push_back({display_path(place.file), std::nullopt, test.via, test.origin, TestKind::test});
+      copies.push_back({reported_path(state, place.file), std::nullopt, test.via, test.origin, TestKind::test});
       continue;
     }
-    copies.push_back({display_path(place.file), *module + ":" + place.name + rest, test.via, test.origin,
+    copies.push_back({reported_path(state, place.file), *module + ":" + place.name + rest, test.via, test.origin,
                       support ? TestKind::test : test.kind});
   }
   return copies;

@@ -112,7 +112,7 @@ WalkOutcome follow_outside_test_files(WalkState& state, const FrontierSymbol& sy
     if (auto entry = ignoring_entry_for(definition->decorator_names, state.config.ignore_decorators)) {
       ++state.reaching_sites;
       if (!state.ignored_symbols.contains(name)) {
-        IgnoredSymbol ignored{name, display_path(site.file), std::move(*entry)};
+        IgnoredSymbol ignored{name, reported_path(state, site.file), std::move(*entry)};
         state.ignored_symbols.emplace(std::move(name), std::move(ignored));
       }
       return WalkOutcome::completed();

@@ -173,6 +173,12 @@ ImpactResult walk_impact(const std::filesystem::path& root, const Config& config
   WalkOutcome outcome = walk_references(state, *seeds);
   if (outcome.is_completed()) outcome = seed_unimported_modules(state, *seeds);
   if (outcome.is_completed()) outcome = reach_through_test_code(state);
+  if (outcome.is_completed() && !state.undecodable_paths.empty()) {
+    outcome = WalkOutcome::stop(RunAllReason::index_failed);
+    for (const std::string& path : state.undecodable_paths) {
+      state.errors.push_back("listed path " + debug_quoted(path) + " is not valid UTF-8");
+    }
+  }
 
   ImpactReport& report = result.impact_report;
   report = report_of_changes(result.changes);

@@ -13,9 +13,14 @@ bool mark_visited(WalkState& state, std::string_view name, std::string_view pare
   return true;
 }
 
+std::string reported_path(WalkState& state, const std::filesystem::path& file) {
+  if (!is_valid_utf8(file.native())) state.undecodable_paths.insert(file.native());
+  return display_path(file);
+}
+
 void record_impacted_test(WalkState& state, const std::filesystem::path& file, std::optional<std::string> symbol,
                           TestKind kind, std::string_view reached) {
-  ImpactedTestKey key{display_path(file), std::move(symbol)};
+  ImpactedTestKey key{reported_path(state, file), std::move(symbol)};
   if (state.impacted_tests.contains(key)) return;
 
   ReachChain chain = reach_chain(state.visited, reached);

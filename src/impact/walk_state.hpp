@@ -107,6 +107,7 @@ struct WalkState {
   std::optional<ImportIndex> import_index;  // built at the first module scan
   // The helpers of test files the walk queued, whose importers it checks after the walk.
   std::vector<FrontierSymbol> test_helpers;
+  std::set<std::string> undecodable_paths;  // listed files the report would name, not UTF-8
   // The classes and aliases queued as carriers of an inherited method, with the method's name.
   std::map<std::string, std::string> carried_methods;
   std::optional<bool> sys_path_changed;  // whether some Python file changes sys.path; learnt once
@@ -127,6 +128,10 @@ struct ReachChain {
 
 // The chain of `reached` through `visited`; a name that is not there is its own origin.
 ReachChain reach_chain(const std::map<std::string, VisitedEntry>& visited, std::string_view reached);
+
+// The text a report shows for a listed file. A name that is not UTF-8 has no such text: it is
+// noted, and the walk's verdict becomes `index_failed`.
+std::string reported_path(WalkState& state, const std::filesystem::path& file);
 
 // Records a reached test, fixture or whole test file (no symbol) under (file, symbol); the
 // first record of a key stays. `reached` is the symbol the test was reached through.

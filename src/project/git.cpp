@@ -3,9 +3,11 @@
 #include "util/process.hpp"
 #include "util/utf8.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <string_view>
 #include <utility>
@@ -93,7 +95,8 @@ Result<std::vector<std::string>> list_untracked_files(const GitHandle& git) {
 
 Result<std::vector<std::string>> list_repository_files(const GitHandle& git,
                                                        std::optional<std::vector<std::string>> untracked) {
-  auto out = git_stdout(git, {"ls-files", "-z"});
+  // Names stay as git gives them: one that is not UTF-8 still names its file.
+  auto out = git_stdout(git, {"ls-files", "-z"}, GitStdout::bytes);
   if (!out) return std::unexpected(std::move(out.error()).context("could not list tracked files"));
   std::vector<std::string> files = split_nul(*out);
   if (!untracked) {
@@ -102,7 +105,7 @@ Result<std::vector<std::string>> list_repository_files(const GitHandle& git,
     untracked = std::move(*listed);
   }
   files.reserve(files.size() + untracked->size());
-  for (auto& path : *untracked) files.push_back(is_valid_utf8(path) ? std::move(path) : lossy_utf8(path));
+  std::ranges::move(*untracked, std::back_inserter(files));
   return files;
 }
 

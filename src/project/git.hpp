@@ -60,8 +60,8 @@ Result<std::string> git_stdout(const GitHandle& git, const std::vector<std::stri
 Result<std::vector<std::string>> list_untracked_files(const GitHandle& git);
 
 // The tracked files followed by the untracked ones, in git's order, nothing sorted or
-// removed, invalid UTF-8 replaced. A given untracked list is taken over instead of listing it
-// again.
+// removed, names as bytes (not necessarily UTF-8). A given untracked list is taken over instead
+// of listing it again.
 Result<std::vector<std::string>> list_repository_files(const GitHandle& git,
                                                        std::optional<std::vector<std::string>> untracked);
 

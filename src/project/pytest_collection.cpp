@@ -102,7 +102,13 @@ bool fnmatch_glob(std::string_view pattern_bytes, std::string_view text_bytes) {
 bool is_collectible_test_file(std::string_view text, const PytestSettings& settings) {
   const std::string_view name = text.substr(text.rfind('/') + 1);
   if (name == "conftest.py") return false;
-  if (!settings.python_files) return is_test_file_name(text, ExtensionCase::exact);
+  if (!settings.python_files) {
+    // pytest's own test_*.py and *_test.py, matched against the name's bytes: pytest collects a
+    // name that is not UTF-8 as well.
+    if (!has_py_extension(name, ExtensionCase::exact)) return false;
+    const std::string_view stem = name.substr(0, name.size() - 3);
+    return stem.starts_with("test_") || stem.ends_with("_test");
+  }
   if (!has_py_extension(text, ExtensionCase::exact)) return false;
   return std::ranges::any_of(*settings.python_files, [&](const std::string& pattern) {
     // A pattern with a "/" is matched against the whole path, as pytest matches it against

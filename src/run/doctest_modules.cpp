@@ -23,7 +23,7 @@ class DoctestCollector {
     if (is_test_file(file, cache_.root) && !impact::is_test_support_file(file, cache_.root, settings_)) return;
     const auto source = impact::read_source_cached(cache_, file);
     if (!source || *source == nullptr) return;
-    files_.push_back({display_path(file), chain});
+    files_.push_back({file, chain});
   }
 
   void add_symbol(std::string_view symbol, const ReferenceChain& chain) {

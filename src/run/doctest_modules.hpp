@@ -18,7 +18,7 @@
 namespace pindrel::run {
 
 struct DoctestFile {
-  std::string file;  // path text, as a whole-file node id
+  std::string file;  // the path as listed
   ReferenceChain chain;
 };
 

@@ -228,7 +228,7 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
   const auto consume = [&](KnownTestFiles::iterator entry, const TestModuleIndex* imported,
                            const FixtureDefinition& changed) {
     const std::string_view file = entry->first;
-    if (changed.unreadable_name) return produce(lossy_utf8(entry->first));
+    if (changed.unreadable_name) return produce(listed_file_id(builder, entry->first));
     const auto& conftests = conftests_by_dir.find(directory_text(file))->second;
     fixtures.clear();
     if (imported != nullptr) fixtures.push_back(imported);
@@ -245,7 +245,7 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
                               return named.second->autouse && contains(consumed, named.first);
                             });
     const auto asks = [&consumed](std::string_view name) { return contains(consumed, name); };
-    const std::string file_text = lossy_utf8(entry->first);
+    const std::string file_text = listed_file_id(builder, entry->first);
     for (const TestConsumer& consumer : entry->second.consumers) {
       if (every_test || consumer.unreadable_marks ||
           std::ranges::any_of(entry->second.fixture_names_of(consumer), asks)) {

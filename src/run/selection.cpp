@@ -171,7 +171,7 @@ void add_files_of_the_same_module(SelectionBuilder& builder, ImportMode mode) {
     if (same == by_module.end() || same->second.size() < 2) continue;
     const SharedChain chain = share_chain(extend_via_chain(file.chain ? *file.chain : ReferenceChain{}, file.path));
     for (const std::string& other : same->second) {
-      if (other != file.path) insert_node_id(builder, lossy_utf8(other), chain);
+      if (other != file.path) insert_node_id(builder, listed_file_id(builder, other), chain);
     }
   }
 }
@@ -197,10 +197,10 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
     for (DoctestFile& doctests :
          doctest_files(report, settings.changed_definitions, settings.reached, cache, settings.pytest)) {
       if (!settings.suite.collects(doctests.file)) {
-        builder.dropped.push_back({std::move(doctests.file), DropReason::not_collectible});
+        builder.dropped.push_back({lossy_utf8(doctests.file), DropReason::not_collectible});
         continue;
       }
-      insert_node_id(builder, doctests.file, share_chain(std::move(doctests.chain)));
+      insert_node_id(builder, listed_file_id(builder, doctests.file), share_chain(std::move(doctests.chain)));
     }
   }
 
@@ -239,6 +239,13 @@ Selection build_selection(const impact::ImpactReport& report, impact::SourceCach
   selection.expanded = std::move(builder.expanded);
   selection.dropped = std::move(builder.dropped);
   selection.decision = selection.node_ids.empty() ? Decision::nothing : Decision::selected;
+  if (!builder.undecodable_paths.empty()) {
+    Selection whole_suite;
+    whole_suite.verdict = impact::Verdict::run_all;
+    whole_suite.reason = impact::RunAllReason::index_failed;
+    whole_suite.decision = Decision::run_all;
+    return whole_suite;
+  }
   return selection;
 }
 
@@ -277,7 +284,7 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
     Expansion expansion{from, {}, ExpansionKind::conftest_subtree, files.size()};
     if (builder.list_expansions) expansion.into.reserve(files.size());
     for (const auto& file : files) {
-      const std::string id = lossy_utf8(file->first);
+      const std::string id = listed_file_id(builder, file->first);
       insert_node_id(builder, id, extended);
       if (builder.list_expansions) expansion.into.push_back(id);
     }
@@ -293,6 +300,11 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
 
 void insert_node_id(SelectionBuilder& builder, std::string_view node_id, const SharedChain& chain) {
   builder.node_ids.insert(node_id, chain);
+}
+
+std::string listed_file_id(SelectionBuilder& builder, std::string_view file) {
+  if (!is_valid_utf8(file)) builder.undecodable_paths.emplace(file);
+  return lossy_utf8(file);
 }
 
 namespace {

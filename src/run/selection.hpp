@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -204,6 +205,7 @@ struct SelectionBuilder {
   // The collected test files that can be read, with their sources, for those searches; listed once.
   std::optional<std::vector<std::pair<KnownTestFiles::iterator, std::shared_ptr<impact::CachedSource>>>>
       collected_sources = {};
+  std::set<std::string> undecodable_paths = {};  // listed files to select, not UTF-8
 };
 
 // The node ids `run` hands to pytest for `report`, reading test files through `cache`.
@@ -222,6 +224,10 @@ void select_test_file(SelectionBuilder& builder, const std::filesystem::path& pa
 
 // Adds `node_id` with `chain`, unless it is already there.
 void insert_node_id(SelectionBuilder& builder, std::string_view node_id, const SharedChain& chain);
+
+// The node id text of a listed file. A name that is not UTF-8 has none that pytest could be
+// given: it is noted, and the whole suite runs.
+std::string listed_file_id(SelectionBuilder& builder, std::string_view file);
 
 // Whether the whole suite collects tests from `path`: by its name and by its directories.
 bool suite_collects(const SelectionBuilder& builder, std::string_view path);

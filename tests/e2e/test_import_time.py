@@ -2,6 +2,7 @@
 or through other modules, with real pytest and the stand-in reference tool."""
 
 import json
+import os
 import textwrap
 
 import pytest
@@ -291,3 +292,52 @@ def test_every_spelling_of_an_import_selects_its_test_file(pindrel, repo, fake_q
 
     r = pindrel("run", "--", "-q", cwd=repo.path, env=fake_qlo.env)
     assert r.status == 1 and "6 failed" in r.out and "test_docs" not in r.out, r
+
+
+CAFE = os.fsdecode(b"tests/test_caf\xe9.py")
+
+# A test file whose name is not UTF-8 beside one that is; each imports a module of its own.
+UNDECODABLE = {
+    "pyproject.toml": PROJECT["pyproject.toml"],
+    "pkg/__init__.py": "",
+    "pkg/rate.py": "RATE = 2\n",
+    "pkg/fee.py": "FEE = 1\n",
+    "tests/conftest.py": "",
+    CAFE: "from pkg.rate import RATE" + RATE_TEST,
+    "tests/test_fee.py": "from pkg.fee import FEE\n\n\ndef test_fee():\n    assert FEE == 1\n",
+}
+
+
+def test_a_listed_test_file_not_named_in_utf8_runs_the_whole_suite_when_it_is_needed(pindrel, repo, fake_qlo):
+    for rel, text in UNDECODABLE.items():
+        repo.write(rel, text)
+    repo.commit("project")
+    fake_qlo.set({"refs": {"targets": {}}})
+
+    # The walk reaches it: no report can name it.
+    repo.write("pkg/rate.py", "RATE = 3\n")
+    r = pindrel("impacted-tests", "--format", "json", cwd=repo.path, env=fake_qlo.env)
+    assert (r.status, r.err) == (0, ""), r
+    report = json.loads(r.out)
+    assert (report["verdict"], report["reason"], report["errors"]) == (
+        "run_all",
+        "index_failed",
+        ['listed path "tests/test_caf\\xE9.py" is not valid UTF-8'],
+    )
+    r = pindrel("run", "--", "-q", cwd=repo.path, env=fake_qlo.env)
+    assert r.status == 1 and "test_caf" in r.out and "1 failed, 1 passed" in r.out, r
+
+    # Nothing needs it: the selection is as precise as ever.
+    repo.write("pkg/rate.py", "RATE = 2\n")
+    repo.write("pkg/fee.py", "FEE = 2\n")
+    r = pindrel("run", "--dry-run", "--format", "json", cwd=repo.path, env=fake_qlo.env)
+    plan = json.loads(r.out)
+    assert (plan["verdict"], plan["decision"]) == ("selected", "selected"), r
+    assert [node["node_id"] for node in plan["node_ids"]] == ["tests/test_fee.py"]
+
+    # The selection would take it, as a test file under a changed conftest.py.
+    repo.write("pkg/fee.py", "FEE = 1\n")
+    repo.write("tests/conftest.py", "import pytest\n")
+    r = pindrel("run", "--dry-run", "--format", "json", cwd=repo.path, env=fake_qlo.env)
+    plan = json.loads(r.out)
+    assert (plan["verdict"], plan["reason"], plan["decision"]) == ("run_all", "index_failed", "run_all"), r
