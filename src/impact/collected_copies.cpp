@@ -79,9 +79,27 @@ bool names_through_module(std::string_view base, std::string_view name, std::str
   });
 }
 
+// Whether the class `name` is a unittest TestCase as far as its file tells: by a base named so, or
+// a class of the file that is one. pytest collects such a class under any name, constructor or not.
+bool is_unittest_class(const Outline& outline, std::string_view name, std::size_t depth = 0) {
+  const Definition* definition = top_level(outline, name);
+  if (definition == nullptr || definition->kind != DefinitionKind::class_ || depth > outline.definitions.size()) {
+    return false;
+  }
+  return std::ranges::any_of(definition->superclass_names, [&](const std::string& base) {
+    return base.ends_with("TestCase") || (base != name && is_unittest_class(outline, base, depth + 1));
+  });
+}
+
+enum class Copied {
+  function,        // a test function
+  test_class,      // a class pytest collects by its name, unless it has a constructor
+  unittest_class,  // a TestCase, which pytest collects whatever its name
+};
+
 class CopyFinder {
  public:
-  CopyFinder(WalkState& state, bool is_class) : state_(state), is_class_(is_class) {}
+  CopyFinder(WalkState& state, Copied copied) : state_(state), is_class_(copied != Copied::function), copied_(copied) {}
 
   // Every place that holds `name` of `file`, or a class that inherits it, transitively.
   Result<std::vector<CopyPlace>> places(const std::filesystem::path& file, const std::string& name) {
@@ -103,7 +121,7 @@ class CopyFinder {
         for (const Definition& subclass : (*outline)->definitions) {
           if (subclass.kind == DefinitionKind::class_ && subclass.qualname.find('.') == std::string::npos &&
               std::ranges::find(subclass.superclass_names, bound) != subclass.superclass_names.end() &&
-              !has_constructor(**outline, subclass.qualname)) {
+              !uncollected_for_constructor(**outline, subclass.qualname)) {
             reach(at, subclass.qualname);
           }
         }
@@ -146,7 +164,7 @@ class CopyFinder {
         if (!is_class_) continue;
         for (const Definition& subclass : (*other_outline)->definitions) {
           if (subclass.kind != DefinitionKind::class_ || subclass.qualname.find('.') != std::string::npos ||
-              has_constructor(**other_outline, subclass.qualname)) {
+              uncollected_for_constructor(**other_outline, subclass.qualname)) {
             continue;
           }
           const bool inherits = std::ranges::any_of(subclass.superclass_names, [&](const std::string& base) {
@@ -159,8 +177,13 @@ class CopyFinder {
     return places;
   }
 
+  bool uncollected_for_constructor(const Outline& outline, std::string_view name) const {
+    return copied_ == Copied::test_class && has_constructor(outline, name);
+  }
+
   WalkState& state_;
   bool is_class_;
+  Copied copied_;
 };
 
 }  // namespace
@@ -181,7 +204,7 @@ std::vector<ImportedName> imported_names(const pysource::Outline& importer, cons
 
 Result<std::vector<CopyPlace>> function_importers(WalkState& state, const std::filesystem::path& file,
                                                   const std::string& name) {
-  return CopyFinder(state, false).places(file, name);
+  return CopyFinder(state, Copied::function).places(file, name);
 }
 
 Result<std::vector<ImpactedTest>> collected_copies(WalkState& state, const ImpactedTest& test, CopyPlaces& places) {
@@ -202,14 +225,18 @@ Result<std::vector<ImpactedTest>> collected_copies(WalkState& state, const Impac
   const Definition* definition = top_level(**outline, name);
   if (definition == nullptr) return copies;
   const bool is_class = definition->kind == DefinitionKind::class_;
-  if (is_class ? has_constructor(**outline, name)
+  const bool unittest = is_class && is_unittest_class(**outline, name);
+  if (is_class ? !unittest && has_constructor(**outline, name)
                : !rest.empty() || test.kind != TestKind::test || !collects_function_name(name, state.pytest)) {
     return copies;
   }
 
   auto known = places.find({file, name});
   if (known == places.end()) {
-    auto found = CopyFinder(state, is_class).places(file, name);
+    auto found = CopyFinder(state, unittest   ? Copied::unittest_class
+                                   : is_class ? Copied::test_class
+                                              : Copied::function)
+                     .places(file, name);
     if (!found) return std::unexpected(std::move(found.error()));
     known = places.emplace(std::make_pair(file, name), std::move(*found)).first;
   }
@@ -220,8 +247,8 @@ Result<std::vector<ImpactedTest>> collected_copies(WalkState& state, const Impac
     }
     // A support file collects nothing, but breaks whatever imports it.
     const bool support = is_test_support_file(place.file, state.root(), state.pytest);
-    const bool collected =
-        is_class ? collects_class_name(place.name, state.pytest) : collects_function_name(place.name, state.pytest);
+    const bool collected = unittest || (is_class ? collects_class_name(place.name, state.pytest)
+                                                 : collects_function_name(place.name, state.pytest));
     if (!collected && !support) continue;
     // A subclass that defines the test again runs its own.
     if (!rest.empty()) {

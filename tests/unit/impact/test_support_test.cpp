@@ -159,5 +159,27 @@ TEST_F(SupportWalk, AWalkedHelperOfATestModuleRunsTheImportersWithNoTestReachedT
             }));
 }
 
+// pytest collects a TestCase under any name, its constructor notwithstanding, so each name that
+// holds one, or a subclass of it, gets its copy.
+TEST_F(SupportWalk, AReachedTestOfATestCaseIsCopiedUnderEveryName) {
+  write("pkg/__init__.py", "");
+  write("pkg/calc.py", "def add(a, b):\n    return a + b\n");
+  write("tests/__init__.py", "");
+  write("tests/test_u.py",
+        "import unittest\n\nfrom pkg.calc import add\n\n\nclass Chunked(unittest.TestCase):\n"
+        "    def __init__(self, *args):\n        super().__init__(*args)\n\n"
+        "    def test_add(self):\n        self.assertEqual(add(1, 2), 3)\n");
+  write("tests/test_v.py", "from tests.test_u import Chunked as Base\n\n\nclass More(Base):\n    pass\n");
+  references_.answers["pkg.calc:add"] = sites({"tests/test_u.py:11"});
+
+  ASSERT_TRUE(walk({changed_seed("pkg.calc:add", "pkg/calc.py", 1)}).is_completed());
+  ASSERT_TRUE(reach_through_test_code(state()).is_completed());
+  EXPECT_EQ(tests(), (Lines{
+                         "tests/test_u.py tests.test_u:Chunked.test_add test pkg.calc:add",
+                         "tests/test_v.py tests.test_v:Base.test_add test pkg.calc:add",
+                         "tests/test_v.py tests.test_v:More.test_add test pkg.calc:add",
+                     }));
+}
+
 }  // namespace
 }  // namespace pindrel::impact
