@@ -1,5 +1,6 @@
 #include "run/selection.hpp"
 
+#include "impact/test_support.hpp"
 #include "project/modpath.hpp"
 #include "run/doctest_modules.hpp"
 #include "run/fixture_consumers.hpp"
@@ -360,12 +361,73 @@ bool suite_collects(const SelectionBuilder& builder, std::string_view path) {
   return is_collectible_test_file(path, builder.pytest) && builder.suite.collects(path);
 }
 
+namespace {
+
+// The module that `from source import ...` in `file` names: a relative source is read from the
+// file's package. None when the file has no module name or the dots climb above it.
+std::optional<std::string> absolute_source(const std::filesystem::path& root, const std::filesystem::path& file,
+                                           std::string_view source) {
+  const std::size_t dots = std::min(source.find_first_not_of('.'), source.size());
+  if (dots == 0) return std::string(source);
+  const std::optional<std::string> module = module_name_for_path(root, file);
+  if (!module) return std::nullopt;
+  // A package's own __init__.py stands for the package; any other module for the one around it.
+  std::string package = *module;
+  if (file.filename() != "__init__.py") {
+    const auto dot = package.rfind('.');
+    package.resize(dot == std::string::npos ? 0 : dot);
+  }
+  for (std::size_t up = 1; up < dots; ++up) {
+    if (package.empty()) return std::nullopt;
+    const auto dot = package.rfind('.');
+    package.resize(dot == std::string::npos ? 0 : dot);
+  }
+  const std::string rest(source.substr(dots));
+  if (package.empty()) return rest.empty() ? std::nullopt : std::optional<std::string>(rest);
+  return rest.empty() ? package : package + "." + rest;
+}
+
+// Whether `bound`, a name that `file` imports with `from ... import`, is a TestCase that another
+// known test file defines. A file whose index is being built is not asked, so a cycle of imports
+// ends as unknown.
+bool imported_test_case(SelectionBuilder& builder, const std::filesystem::path& file, const pysource::Outline& outline,
+                        std::string_view bound) {
+  for (const pysource::FromImport& from : outline.from_imports) {
+    for (const auto& [imported, name] : from.names) {
+      if (name != bound) continue;
+      const std::optional<std::string> module = absolute_source(builder.cache.root, file, from.source);
+      if (!module) continue;
+      if (!builder.known_modules) {
+        builder.known_modules.emplace();
+        for (auto it = builder.known.begin(); it != builder.known.end(); ++it) {
+          for (std::string& known : impact::support_module_names(builder.cache.root, it->first)) {
+            builder.known_modules->try_emplace(std::move(known), it);
+          }
+        }
+      }
+      const auto target = builder.known_modules->find(*module);
+      if (target == builder.known_modules->end() || builder.indexing.contains(target->second->first)) continue;
+      ensure_indexed(builder, *target->second);
+      if (std::ranges::binary_search(target->second->second.unittest_classes, std::string_view(imported))) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 void ensure_indexed(SelectionBuilder& builder, KnownTestFiles::value_type& entry) {
   if (entry.second.indexed) return;
   const std::filesystem::path file = entry.first;
   const auto source = impact::read_source_cached(builder.cache, file);
   if (!source || *source == nullptr) return index_test_file(entry, nullptr, builder.pytest);
-  index_test_file(entry, impact::cached_outline(**source), builder.pytest, (**source).text);
+  const pysource::SharedOutline outline = impact::cached_outline(**source);
+  const ImportedTestCase imported = [&](std::string_view name) {
+    return outline != nullptr && imported_test_case(builder, file, *outline, name);
+  };
+  builder.indexing.insert(entry.first);
+  index_test_file(entry, outline, builder.pytest, (**source).text, imported);
+  builder.indexing.erase(entry.first);
 }
 
 SharedChain share_chain(ReferenceChain chain) { return std::make_shared<const ReferenceChain>(std::move(chain)); }

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -206,6 +207,9 @@ struct SelectionBuilder {
   std::optional<std::vector<std::pair<KnownTestFiles::iterator, std::shared_ptr<impact::CachedSource>>>>
       collected_sources = {};
   std::set<std::string> undecodable_paths = {};  // listed files to select, not UTF-8
+  // Each known file under the module names test files import it by; made on first need.
+  std::optional<std::unordered_map<std::string, KnownTestFiles::iterator>> known_modules = {};
+  std::unordered_set<std::string> indexing = {};  // the files whose index is being built
 };
 
 // The node ids `run` hands to pytest for `report`, reading test files through `cache`.

@@ -108,8 +108,9 @@ std::string_view enclosing_of(std::string_view qualname) {
 
 // The facts of every class, by qualified name. A base is looked up as Python evaluates it: in
 // the body around the class, then at module level, among the classes defined before it. A base
-// from elsewhere is a TestCase when its name says so, and has no constructor as far as is known.
-FileClasses class_facts(const std::vector<Definition>& definitions) {
+// from elsewhere is a TestCase when its name says so or `imported` knows it as one, and has no
+// constructor as far as is known.
+FileClasses class_facts(const std::vector<Definition>& definitions, const ImportedTestCase& imported) {
   std::unordered_set<std::string_view> own_constructor;
   for (const Definition& definition : definitions) {
     const std::string_view name = own_name(definition.qualname);
@@ -133,7 +134,7 @@ FileClasses class_facts(const std::vector<Definition>& definitions) {
         facts.constructed = facts.constructed || known->second.constructed;
         file.subclasses.emplace_back(known->first, definition.qualname);
       } else {
-        facts.unittest = facts.unittest || base.ends_with("TestCase");
+        facts.unittest = facts.unittest || base.ends_with("TestCase") || (imported && imported(base));
       }
     }
     classes.insert_or_assign(definition.qualname, facts);
@@ -275,7 +276,7 @@ void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path&
 }
 
 void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline outline, const PytestSettings& settings,
-                     std::string_view source) {
+                     std::string_view source, const ImportedTestCase& imported) {
   if (entry.second.indexed) return;
   TestModuleIndex index;
   index.indexed = true;
@@ -289,7 +290,7 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
   }
   const std::vector<Definition>& definitions = index.outline->definitions;
 
-  FileClasses file_classes = class_facts(definitions);
+  FileClasses file_classes = class_facts(definitions, imported);
   const std::vector<std::uint32_t> naming_test_attribute = lines_naming(source, "__test__");
   const ClassTable& classes = file_classes.classes;
   // By qualified name, each name's first definition leading its run of equals.

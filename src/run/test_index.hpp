@@ -97,14 +97,18 @@ std::vector<KnownTestFiles::iterator> test_entries_under_dir(KnownTestFiles& kno
                                                              const PytestSettings& settings,
                                                              const SuiteCollection& suite);
 
+// Whether a name that a test file binds by an import is a TestCase of another test file; an
+// empty function leaves every such base unknown.
+using ImportedTestCase = std::function<bool(std::string_view bound_name)>;
+
 // Builds the index of `path` from its outline (an empty index for none) and its text under
 // pytest's collection rules; nothing when `path` is not known.
 void index_fixture_consumers(KnownTestFiles& known, const std::filesystem::path& path, pysource::SharedOutline outline,
                              const PytestSettings& settings, std::string_view source = {});
 
-// The same for a known entry at hand.
+// The same for a known entry at hand; `imported` tells the bases that other test files define.
 void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline outline, const PytestSettings& settings,
-                     std::string_view source = {});
+                     std::string_view source = {}, const ImportedTestCase& imported = {});
 
 struct QualnameMatch {
   enum class Kind {

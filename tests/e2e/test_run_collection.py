@@ -419,8 +419,11 @@ UNRELATED_TEST = "def test_unrelated():\n    pass\n"
     "header",
     ["from unittest import TestCase\n\n\nclass ChunkedTests(TestCase):",
      "import unittest\n\n\nclass ChunkedTests(unittest.IsolatedAsyncioTestCase):",
-     "import unittest\n\n\nclass BaseCase(unittest.TestCase):\n    pass\n\n\nclass ChunkedTests(BaseCase):"],
-    ids=["TestCase", "unittest.IsolatedAsyncioTestCase", "a TestCase of the file"],
+     "import unittest\n\n\nclass BaseCase(unittest.TestCase):\n    pass\n\n\nclass ChunkedTests(BaseCase):",
+     "from tests.base import BaseCase\n\n\nclass ChunkedTests(BaseCase):",
+     "from base import BaseCase\n\n\nclass ChunkedTests(BaseCase):"],
+    ids=["TestCase", "unittest.IsolatedAsyncioTestCase", "a TestCase of the file", "a TestCase of a test module",
+         "a TestCase of a test module on pytest's path"],
 )
 def test_a_unittest_class_of_any_name_selects_its_reached_tests(pindrel, repo, fake_qlo, header):
     files = {
@@ -443,6 +446,7 @@ class SqliteChunkedTests(ChunkedTests):
         pass
 """,
         "tests/test_unrelated.py": UNRELATED_TEST,
+        "tests/base.py": "import unittest\n\n\nclass BaseCase(unittest.TestCase):\n    pass\n",
     }
     commit_project(repo, files)
     repo.write("pkg/chunks.py", BROKEN_CHUNK)

@@ -173,6 +173,39 @@ TEST(Selection, TestFilesOfOneModuleNameComeTogether) {
   EXPECT_EQ(lines_of(tree.select(report, settings)), (Lines{"tests/cli/test_utils.py::test_cli ← app.db:connect"}));
 }
 
+TEST(Selection, TestCasesImportedFromOtherTestFilesAreTestClasses) {
+  TestTree tree;
+  tree.write("tests/__init__.py", "");
+  tree.write("tests/pkg/__init__.py", "");
+  tree.write("tests/pkg/base.py", "from unittest import TestCase\n\nclass BaseCase(TestCase):\n    pass\n");
+  tree.write("tests/cycle_a.py", "from tests.cycle_b import B\n\nclass A(B):\n    pass\n");
+  tree.write("tests/cycle_b.py", "from tests.cycle_a import A\n\nclass B(A):\n    pass\n");
+  tree.write("tests/pkg/test_x.py", R"(from .base import BaseCase
+from ..cycle_a import A
+from tests.pkg.base import BaseCase as Other
+
+class XTests(BaseCase):
+    def test_a(self):
+        pass
+
+class YTests(Other):
+    def test_b(self):
+        pass
+
+class Cyclic(A):
+    def test_c(self):
+        pass
+)");
+  // A cycle of imports leaves its classes unknown, so their file runs whole.
+  const Selection selection =
+      tree.select(report_of({impacted("tests/pkg/test_x.py", "tests.pkg.test_x:XTests.test_a"),
+                             impacted("tests/pkg/test_x.py", "tests.pkg.test_x:YTests.test_b")}));
+  EXPECT_EQ(lines_of(selection), (Lines{"tests/pkg/test_x.py::XTests::test_a ← app.db:connect",
+                                        "tests/pkg/test_x.py::YTests::test_b ← app.db:connect"}));
+  EXPECT_EQ(lines_of(tree.select(report_of({impacted("tests/pkg/test_x.py", "tests.pkg.test_x:Cyclic.test_c")}))),
+            (Lines{"tests/pkg/test_x.py ← app.db:connect"}));
+}
+
 TEST(Selection, FilesTheWholeSuiteLeavesOutAreNotCollectible) {
   TestTree tree;
   tree.write("tests/conftest.py", "import pytest\n");
