@@ -40,10 +40,11 @@ Result<std::optional<FileVersion>> outline_version(const std::optional<std::stri
   if (!text) return std::unexpected(std::move(text.error()));
   if (!path || !*text) return std::optional<FileVersion>();
 
-  auto outline = pysource::outline_python_source(**text);
-  if (!outline) return std::unexpected(std::move(outline.error()).context("could not parse " + *path));
-  return std::optional<FileVersion>(
-      FileVersion{*path, module_for_path(root, *path), std::move(*outline), blank_line_flags(**text)});
+  std::vector<bool> blank_lines = blank_line_flags(**text);
+  auto outlined = pysource::outline_keeping_tree(std::move(**text));
+  if (!outlined) return std::unexpected(std::move(outlined.error()).context("could not parse " + *path));
+  return std::optional<FileVersion>(FileVersion{*path, module_for_path(root, *path), std::move(outlined->outline),
+                                                std::move(blank_lines), std::move(outlined->tree)});
 }
 
 std::vector<LineSpan> all_lines(const std::optional<FileVersion>& version) {

@@ -2,6 +2,7 @@
 
 #include "changed/diff_reader.hpp"
 #include "project/git.hpp"
+#include "pysource/header_evaluation.hpp"
 #include "pysource/outline.hpp"
 #include "util/error.hpp"
 
@@ -14,12 +15,13 @@
 
 namespace pindrel::changed {
 
-// One side of a changed Python file; its text is not kept.
+// One side of a changed Python file; its text is kept only inside its syntax tree.
 struct FileVersion {
   std::string path;    // repository-relative
   std::string module;  // dotted module name of this side
   pysource::Outline outline;
   std::vector<bool> blank_lines;  // line N (1-based) at N - 1: nothing but white space
+  pysource::SharedKeptTree tree;  // for reading what a changed header evaluates; may be null
 };
 
 enum class Side { merge_base, working_tree };

@@ -36,6 +36,8 @@ class QualnameIndex {
     for (const auto& definition : version->outline.definitions) first_.emplace(definition.qualname, &definition);
   }
 
+  const FileVersion* version() const { return version_ ? &*version_ : nullptr; }
+
   const Definition* find(std::string_view module, std::string_view qualname) const {
     if (!version_ || version_->module != module) return nullptr;
     const auto found = first_.find(qualname);
@@ -47,15 +49,23 @@ class QualnameIndex {
   std::unordered_map<std::string_view, const Definition*> first_;
 };
 
-// The statements of a class body outside its methods run when the module is imported, and so
-// do what a definition's header evaluates: its decorators, defaults, evaluated annotations and
-// bases. A header line changes what runs only when those differ from the other version's
-// (`counterpart`, absent for an added definition); a function's body waits for a call. `line`
-// lies in the definition and in none inside it.
-bool runs_at_import(const Definition& definition, std::uint32_t line, const Definition* counterpart) {
-  if (line > definition.header_end_line) return definition.kind == pysource::DefinitionKind::class_;
-  if (counterpart == nullptr) return !definition.evaluated_header.empty();
-  return definition.evaluated_header != counterpart->evaluated_header;
+// What the header of `definition` in `version` evaluates; none when it cannot be read.
+std::optional<std::uint64_t> evaluated_header(const FileVersion& version, const Definition& definition) {
+  if (version.tree == nullptr) return std::nullopt;
+  return pysource::evaluated_header(*version.tree, definition);
+}
+
+// A definition's header runs what it evaluates when the module is imported: its decorators,
+// defaults, evaluated annotations and bases. A change to it runs something new only when those
+// differ from the other version's (`counterpart` in `other`, absent for an added definition); a
+// header that cannot be read counts as changed.
+bool header_runs_anew(const FileVersion& version, const Definition& definition, const FileVersion* other,
+                      const Definition* counterpart) {
+  const std::optional<std::uint64_t> evaluated = evaluated_header(version, definition);
+  if (!evaluated) return true;
+  if (counterpart == nullptr) return *evaluated != 0;
+  const std::optional<std::uint64_t> before = evaluated_header(*other, *counterpart);
+  return !before || *before != *evaluated;
 }
 
 struct SourceTexts {
@@ -178,8 +188,11 @@ class ReportBuilder {
       known = std::max<std::uint64_t>(known, definition.end_line);
     }
     pysource::EnclosingDefinitions enclosing(version->outline);
-    // Consecutive lines mostly share a definition; entering it once saves a name per line.
+    // Consecutive lines mostly share a definition; entering it once saves a name per line, and
+    // its header is compared once.
     const Definition* previous = nullptr;
+    const Definition* header_judged = nullptr;  // the definition `header_runs` holds for
+    bool header_runs = false;
     bool module_changed = false;
     for (const LineSpan& span : spans) {
       const std::uint64_t last = std::min<std::uint64_t>(span.last, known + 1);
@@ -197,11 +210,21 @@ class ReportBuilder {
           const bool deleted_plainly =
               side == Side::merge_base && other != nullptr && counterpart == nullptr && definition->decorators.empty();
           if (deleted_plainly) continue;
-          // A definition gone from the working tree loses what it ran at import.
-          const bool runs = side == Side::merge_base && counterpart == nullptr
-                                ? line <= definition->header_end_line ||
-                                      definition->kind == pysource::DefinitionKind::class_
-                                : runs_at_import(*definition, line, counterpart);
+          // The statements of a class body outside its methods run when the module is imported; a
+          // function's body waits for a call. A definition gone from the working tree loses what
+          // its header ran at import.
+          bool runs = definition->kind == pysource::DefinitionKind::class_;
+          if (line <= definition->header_end_line) {
+            if (side == Side::merge_base && counterpart == nullptr) {
+              runs = true;
+            } else {
+              if (header_judged != definition) {
+                header_judged = definition;
+                header_runs = header_runs_anew(*version, *definition, other ? other->version() : nullptr, counterpart);
+              }
+              runs = header_runs;
+            }
+          }
           if (!runs) continue;
         }
         const bool blank = line >= 1 && line <= version->blank_lines.size() && version->blank_lines[line - 1];

@@ -6,7 +6,6 @@
 #include "impact/module_seeds.hpp"
 #include "project/modpath.hpp"
 #include "pysource/enclosing.hpp"
-#include "pysource/word.hpp"
 
 #include <algorithm>
 #include <functional>
@@ -29,7 +28,7 @@ bool registers_unseen(const WalkState& state, std::span<const pysource::Decorato
 // Whether creating the class runs code of another: a base's __init_subclass__ or a metaclass.
 bool runs_at_creation(const pysource::Definition& definition) {
   return std::ranges::any_of(definition.superclass_names, [](const std::string& base) { return base != "object"; }) ||
-         pysource::contains_word(definition.evaluated_header, "metaclass");
+         definition.has_metaclass;
 }
 
 }  // namespace

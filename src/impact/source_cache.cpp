@@ -23,7 +23,9 @@ Result<std::shared_ptr<CachedSource>> read_source_cached(SourceCache& cache, con
     cache.entries.emplace(path, nullptr);
     return nullptr;
   }
-  auto entry = std::make_shared<CachedSource>(CachedSource{std::move(**text), std::nullopt});
+  const auto detail =
+      is_test_file(path, cache.root) ? pysource::ImportTimeDetail::none : pysource::ImportTimeDetail::name_uses;
+  auto entry = std::make_shared<CachedSource>(CachedSource{std::move(**text), std::nullopt, detail});
   cache.entries.emplace(path, entry);
   return entry;
 }
@@ -47,7 +49,7 @@ Result<bool> scan_source(SourceCache& cache, const std::filesystem::path& path,
 }
 
 pysource::SharedOutline cached_outline(CachedSource& source) {
-  return pysource::outline_shared(source.outline, source.text);
+  return pysource::outline_shared(source.outline, source.text, source.import_time);
 }
 
 }  // namespace pindrel::impact

@@ -20,6 +20,8 @@ namespace pindrel::impact {
 struct CachedSource {
   std::string text;
   pysource::OutlineSlot outline;  // filled on first use, then kept
+  // What runs at import is judged only for the sites outside test files.
+  pysource::ImportTimeDetail import_time = pysource::ImportTimeDetail::none;
 };
 
 // The repository's Python files and every file read so far, each read and outlined at most

@@ -52,6 +52,17 @@ std::vector<std::string> HeaderReader::superclass_names(TSNode superclasses) {
   return names;
 }
 
+bool HeaderReader::has_metaclass_keyword(TSNode superclasses) {
+  bool found = false;
+  if (ts_node_is_null(superclasses)) return found;
+  for_each_named_child(superclasses, [&](TSNode base) {
+    if (!is(base, g_.keyword_argument)) return;
+    TSNode keyword = field(base, g_.name);
+    found = found || (!ts_node_is_null(keyword) && text(keyword) == "metaclass");
+  });
+  return found;
+}
+
 std::optional<std::string> HeaderReader::dotted_name_of(TSNode node) const {
   std::vector<std::string_view> attributes;  // innermost first
   for (;;) {

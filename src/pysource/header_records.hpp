@@ -24,6 +24,8 @@ class HeaderReader : public NodeReader {
   std::uint32_t header_end_line(TSNode definition, std::uint32_t end_line);
   std::vector<std::string> parameter_names(TSNode parameters);
   std::vector<std::string> superclass_names(TSNode superclasses);
+  // Whether the bases include a `metaclass=` keyword.
+  bool has_metaclass_keyword(TSNode superclasses);
   // The dotted name of an identifier, an attribute chain or a call, looking through calls
   // anywhere along the chain: a().b gives a.b.
   std::optional<std::string> dotted_name_of(TSNode node) const;

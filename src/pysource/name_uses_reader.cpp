@@ -13,7 +13,6 @@
 #include <limits>
 #include <string>
 #include <tuple>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -47,7 +46,7 @@ struct Kinds {
             object = field("object"), attribute_field = field("attribute"), body = field("body"),
             parameters = field("parameters"), return_type = field("return_type"), superclasses = field("superclasses"),
             definition = field("definition"), condition = field("condition"), consequence = field("consequence"),
-            key = field("key"), subscript_field = field("subscript");
+            key = field("key"), type_parameters = field("type_parameters");
 
  private:
   TSSymbol symbol(std::string_view kind) const {
@@ -113,10 +112,6 @@ std::uint32_t one_based(std::uint32_t zero_based) {
   return zero_based == std::numeric_limits<std::uint32_t>::max() ? zero_based : zero_based + 1;
 }
 
-std::uint64_t position_key(std::uint32_t line, std::uint32_t column) {
-  return (static_cast<std::uint64_t>(line) << 32) | column;
-}
-
 class NameUseReader {
  public:
   NameUseReader(TSNode root, std::string_view source, const Kinds& kinds)
@@ -131,7 +126,7 @@ class NameUseReader {
     // A future statement stands before any other statement, so it is known before anything is read.
     for_each_child(root, [&](TSNode statement, TSFieldId) {
       if (!is(statement, k_.future_import_statement)) return;
-      for_each_child(statement, [&](TSNode name, TSFieldId id) {
+      for_each_child<Fields::read>(statement, [&](TSNode name, TSFieldId id) {
         if (id == k_.name && text(name) == "annotations") postponed_ = true;
       });
     });
@@ -177,17 +172,20 @@ class NameUseReader {
     return child;
   }
 
-  // Calls `f(child, field)` for each named child of `node`, comments left out. The children are
+  enum class Fields { skip, read };
+
+  // Calls `f(child, field)` for each named child of `node`, comments left out; the field is 0
+  // unless asked for, since finding it costs a search of the grammar's tables. The children are
   // listed before `f` runs, at the end of one shared list, so `f` may list children of its own.
-  template <class F>
+  template <Fields fields = Fields::skip, class F>
   void for_each_child(TSNode node, F&& f) {
     const std::size_t first = children_.size();
     ts_tree_cursor_reset(&cursor_, node);
     if (ts_tree_cursor_goto_first_child(&cursor_)) {
       do {
         TSNode child = ts_tree_cursor_current_node(&cursor_);
-        if (ts_node_is_named(child) && !is(child, k_.comment))
-          children_.push_back({child, ts_tree_cursor_current_field_id(&cursor_)});
+        if (!ts_node_is_named(child) || is(child, k_.comment)) continue;
+        children_.push_back({child, fields == Fields::read ? ts_tree_cursor_current_field_id(&cursor_) : 0});
       } while (ts_tree_cursor_goto_next_sibling(&cursor_));
     }
     const std::size_t last = children_.size();
@@ -283,19 +281,16 @@ class NameUseReader {
     } else if (kind == k_.keyword_argument) {
       push(field(node, k_.value), plain(context));
     } else if (kind == k_.decorated_definition) {
-      std::vector<TSNode> decorators;
       TSNode definition{};
-      for_each_child(node, [&](TSNode child, TSFieldId id) {
-        if (id == k_.definition) {
+      for_each_child<Fields::read>(node, [&](TSNode child, TSFieldId id) {
+        if (id == k_.definition)
           definition = child;
-        } else if (is(child, k_.decorator)) {
-          decorators.push_back(child);
+        else if (is(child, k_.decorator))
           push_children(child, plain(context));
-        }
       });
-      if (!ts_node_is_null(definition)) visit_definition(definition, decorators, context);
+      if (!ts_node_is_null(definition)) visit_definition(definition, context);
     } else if (kind == k_.function_definition || kind == k_.class_definition) {
-      visit_definition(node, {}, context);
+      visit_definition(node, context);
     } else if (kind == k_.if_statement) {
       visit_if(node, context);
     } else if (kind == k_.import_statement || kind == k_.import_from_statement ||
@@ -308,16 +303,14 @@ class NameUseReader {
 
   void visit_assignment(TSNode node, const Context& context) {
     const auto group = static_cast<std::int32_t>(bound_groups_.size());
-    bound_groups_.emplace_back();
+    bound_groups_.push_back({static_cast<std::uint32_t>(bound_names_.size()), 0});
     bool plain_names = true;
     TSNode current = node;
     for (;;) {
       TSNode left = field(current, k_.left);
       if (is(left, k_.identifier)) {
-        const TSPoint start = ts_node_start_point(left);
-        bound_groups_[static_cast<std::size_t>(group)].push_back(
-            {prefixes_[static_cast<std::size_t>(context.scope)] + std::string(text(left)), one_based(start.row),
-             one_based(start.column)});
+        bound_names_.push_back({left, context.scope});
+        ++bound_groups_[static_cast<std::size_t>(group)].second;
       } else {
         plain_names = false;
       }
@@ -410,7 +403,7 @@ class NameUseReader {
       value.subscript_value = true;
       value.klass = context.klass;
     }
-    for_each_child(node, [&](TSNode child, TSFieldId id) { push(child, id == k_.value ? value : index); });
+    for_each_child<Fields::read>(node, [&](TSNode child, TSFieldId id) { push(child, id == k_.value ? value : index); });
   }
 
   void visit_container(TSNode node, TSSymbol kind, const Context& context) {
@@ -425,38 +418,25 @@ class NameUseReader {
     push_children(node, element);
   }
 
-  // The header of a function or class, and a class's body; `decorators` are its decorator nodes.
-  void visit_definition(TSNode node, const std::vector<TSNode>& decorators, const Context& context) {
+  // The header of a function or class, and a class's body.
+  void visit_definition(TSNode node, const Context& context) {
     TSNode name = field(node, k_.name);
     if (ts_node_is_null(name)) return;
     record(name, context, context.mode == Mode::runs ? NameUseKind::own_name : kind_at(context));
-    std::string evaluated;
-    for (TSNode decorator : decorators) {
-      evaluated += '@';
-      evaluated += text(decorator);
-      evaluated += '\n';
-    }
-    const TSPoint name_start = ts_node_start_point(name);
     if (is(node, k_.class_definition)) {
-      visit_class(node, name, context, evaluated);
+      visit_class(node, name, context);
     } else {
-      visit_function(node, context, evaluated);
+      visit_function(node, context);
     }
-    headers_.insert_or_assign(position_key(one_based(name_start.row), one_based(name_start.column)),
-                              std::move(evaluated));
   }
 
-  void visit_function(TSNode node, const Context& context, std::string& evaluated) {
+  void visit_function(TSNode node, const Context& context) {
     const Context annotation = with_mode(context, Mode::annotation);
     Context default_value = plain(context);
     if (default_value.mode == Mode::runs) default_value.pos = Pos::default_value;
     const auto annotate = [&](TSNode type) {
       if (ts_node_is_null(type)) return;
       push(type, annotation);
-      if (postponed_) return;
-      evaluated += ':';
-      evaluated += text(type);
-      evaluated += '\n';
     };
     TSNode parameters = field(node, k_.parameters);
     if (!ts_node_is_null(parameters)) {
@@ -467,26 +447,20 @@ class NameUseReader {
           TSNode value = field(parameter, k_.value);
           if (ts_node_is_null(value)) return;
           push(value, default_value);
-          evaluated += '=';
-          evaluated += text(value);
-          evaluated += '\n';
         }
       });
     }
     TSNode returns = field(node, k_.return_type);
-    if (!ts_node_is_null(returns) && !postponed_) evaluated += "->";
-    annotate(returns);
+    if (ts_node_is_null(returns)) return;
+    push(returns, annotation);
   }
 
-  void visit_class(TSNode node, TSNode name, const Context& context, std::string& evaluated) {
+  void visit_class(TSNode node, TSNode name, const Context& context) {
     const auto klass = static_cast<std::int32_t>(classes_.size());
     const TSPoint start = ts_node_start_point(name);
     classes_.emplace_back(one_based(start.row), one_based(start.column));
     TSNode superclasses = field(node, k_.superclasses);
     if (!ts_node_is_null(superclasses)) {
-      evaluated += '(';
-      evaluated += text(superclasses);
-      evaluated += '\n';
       Context base = plain(context);
       if (base.mode == Mode::runs) {
         base.pos = Pos::base;
@@ -504,9 +478,7 @@ class NameUseReader {
         }
       });
     }
-    for_each_child(node, [&](TSNode child, TSFieldId id) {
-      if (id != k_.name && id != k_.superclasses && id != k_.body) push(child, plain(context));
-    });
+    push(field(node, k_.type_parameters), plain(context));
     Context body = plain(context);
     body.scope = static_cast<std::int32_t>(prefixes_.size());
     prefixes_.push_back(prefixes_[static_cast<std::size_t>(context.scope)] + std::string(text(name)) + ".");
@@ -524,7 +496,7 @@ class NameUseReader {
       }
       main_guard = spelt == "__name__==\"__main__\"" || spelt == "\"__main__\"==__name__";
     }
-    for_each_child(node, [&](TSNode child, TSFieldId id) {
+    for_each_child<Fields::read>(node, [&](TSNode child, TSFieldId id) {
       Context clause = plain(context);
       if (main_guard && id == k_.consequence) clause.mode = Mode::not_run;
       push(child, clause);
@@ -532,10 +504,6 @@ class NameUseReader {
   }
 
   void finish(Outline& outline) {
-    for (Definition& definition : outline.definitions) {
-      const auto found = headers_.find(position_key(definition.line, definition.column));
-      if (found != headers_.end()) definition.evaluated_header = found->second;
-    }
     std::ranges::sort(raw_, [](const RawUse& a, const RawUse& b) {
       return std::tie(a.line, a.name, a.column) < std::tie(b.line, b.name, b.column);
     });
@@ -555,7 +523,15 @@ class NameUseReader {
 
   NameUse built(const RawUse& raw) const {
     NameUse use{std::string(raw.name), raw.line, raw.column, raw.kind, {}, raw.keeps, 0, 0};
-    if (raw.bound >= 0) use.bound = bound_groups_[static_cast<std::size_t>(raw.bound)];
+    if (raw.bound >= 0) {
+      const auto [first, count] = bound_groups_[static_cast<std::size_t>(raw.bound)];
+      for (std::uint32_t i = first; i < first + count; ++i) {
+        const auto [name, scope] = bound_names_[i];
+        const TSPoint start = ts_node_start_point(name);
+        use.bound.push_back({prefixes_[static_cast<std::size_t>(scope)] + std::string(text(name)),
+                             one_based(start.row), one_based(start.column)});
+      }
+    }
     const bool base = raw.kind == NameUseKind::base || raw.kind == NameUseKind::base_subscript ||
                       raw.kind == NameUseKind::class_keyword;
     if (base && raw.klass >= 0) std::tie(use.class_line, use.class_column) = classes_[static_cast<std::size_t>(raw.klass)];
@@ -568,17 +544,18 @@ class NameUseReader {
   std::vector<std::pair<TSNode, TSFieldId>> children_;
   std::vector<std::pair<TSNode, Context>> stack_;
   std::vector<RawUse> raw_;
-  std::vector<std::vector<BoundName>> bound_groups_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> bound_groups_;  // first and count in bound_names_
+  std::vector<std::pair<TSNode, std::int32_t>> bound_names_;          // a bound identifier and its scope
   std::vector<std::pair<std::uint32_t, std::uint32_t>> classes_;  // name positions
   std::vector<std::string> prefixes_;
-  std::unordered_map<std::uint64_t, std::string> headers_;  // by name position
   bool postponed_ = false;  // `from __future__ import annotations`
 };
 
 }  // namespace
 
-Outline with_name_uses(Outline outline, TSNode root, std::string_view source) {
-  if (!outline.has_error) NameUseReader(root, source, python_kinds()).read(root, outline);
+Outline with_import_time_detail(Outline outline, TSNode root, std::string_view source, ImportTimeDetail detail) {
+  if (detail == ImportTimeDetail::none || outline.has_error) return outline;
+  NameUseReader(root, source, python_kinds()).read(root, outline);
   return outline;
 }
 

@@ -8,9 +8,12 @@
 
 namespace pindrel::pysource {
 
-// `outline` with its `name_uses` and its definitions' `evaluated_header` filled from the syntax
-// tree it was read from, each definition matched by the position of its name; an outline with
-// a syntax error is returned as it is. Function bodies, which do not run at import, are not read.
-Outline with_name_uses(Outline outline, TSNode root, std::string_view source);
+// `outline` with its `name_uses` filled from the syntax tree it was read from when `detail` asks
+// for them; an outline with a syntax error is returned as it is. Function bodies, which do not
+// run at import, are not read.
+Outline with_import_time_detail(Outline outline, TSNode root, std::string_view source, ImportTimeDetail detail);
+
+// outline_python_source, handing the tree over in `*kept` when given; its nodes point into `source`.
+Result<Outline> outline_python_tree(std::string_view source, ImportTimeDetail detail, TSTree** kept);
 
 }  // namespace pindrel::pysource

@@ -207,6 +207,7 @@ class OutlineBuilder : HeaderReader {
     built.decorators = std::move(decorators);
     built.parameter_names = parameter_names(field(definition, g_.parameters));
     built.superclass_names = superclass_names(field(definition, g_.superclasses));
+    built.has_metaclass = has_metaclass_keyword(field(definition, g_.superclasses));
     built.start_line = one_based(ts_node_start_point(outer).row);
     built.end_line = one_based(ts_node_end_point(definition).row);
     built.header_end_line = header_end_line(definition, built.end_line);
@@ -318,7 +319,11 @@ Result<void> check_grammar_abi_version(std::uint32_t version) {
                                        std::to_string(max_grammar_abi)));
 }
 
-Result<Outline> outline_python_source(std::string_view source) {
+Result<Outline> outline_python_source(std::string_view source, ImportTimeDetail detail) {
+  return outline_python_tree(source, detail, nullptr);
+}
+
+Result<Outline> outline_python_tree(std::string_view source, ImportTimeDetail detail, TSTree** kept) {
   const Grammar& grammar = python_grammar();
   auto parser = python_parser(grammar);
   if (!parser) return std::unexpected(std::move(parser.error()));
@@ -330,12 +335,14 @@ Result<Outline> outline_python_source(std::string_view source) {
                                                static_cast<std::uint32_t>(source.size()), TSInputEncodingUTF8));
   if (!tree) return std::unexpected(Error("tree-sitter failed to parse the source"));
   const TSNode root = ts_tree_root_node(tree.get());
-  return with_name_uses(OutlineBuilder(source, grammar).build(root), root, source);
+  Outline outline = with_import_time_detail(OutlineBuilder(source, grammar).build(root), root, source, detail);
+  if (kept != nullptr) *kept = tree.release();
+  return outline;
 }
 
-SharedOutline outline_shared(OutlineSlot& slot, std::string_view source) {
+SharedOutline outline_shared(OutlineSlot& slot, std::string_view source, ImportTimeDetail detail) {
   if (slot) return *slot;
-  auto outline = outline_python_source(source);
+  auto outline = outline_python_source(source, detail);
   if (outline && !outline->has_error) {
     slot = std::make_shared<const Outline>(std::move(*outline));
   } else {

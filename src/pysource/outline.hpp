@@ -52,14 +52,11 @@ struct Definition {
   std::vector<Decorator> decorators;  // top to bottom
   std::vector<std::string> parameter_names;
   std::vector<std::string> superclass_names;
+  bool has_metaclass = false;  // a class whose bases include `metaclass=`
   std::uint32_t start_line = 0;  // the first decorator's line when decorated
   std::uint32_t end_line = 0;    // the line where the last token ends
   // The line of the colon that opens the body: from `start_line` to here runs at definition time.
   std::uint32_t header_end_line = 0;
-  // What the header evaluates when the definition runs: its decorators, default values,
-  // annotations (unless the module postpones them) and bases with the class keywords, as
-  // written; two versions whose texts are equal run the same at import.
-  std::string evaluated_header;
   std::uint32_t line = 0;  // position of the name
   std::uint32_t column = 0;
   DefinitionKind kind = DefinitionKind::function;
@@ -114,15 +111,23 @@ struct Outline {
   std::vector<FromImport> from_imports;          // module level, document order
   std::vector<MarkAssignment> mark_assignments;  // document order
   // The uses of names in code run at import, by line, name and column: for each line and name,
-  // every use of the name there when at least one of them runs nothing, and none otherwise.
+  // every use of the name there when at least one of them runs nothing, and none otherwise;
+  // read only when asked for.
   std::vector<NameUse> name_uses;
   bool has_error = false;                        // the syntax tree holds an error or a missing node
   friend bool operator==(const Outline&, const Outline&) = default;
 };
 
+// Whether an outline also reads its `name_uses`, for the callers that need them: reading them
+// costs a walk over the code that runs at import.
+enum class ImportTimeDetail {
+  none,
+  name_uses,
+};
+
 // The outline of a source, or an error when the grammar cannot be loaded or nothing was parsed.
 // Syntax errors are no failure: they set `has_error` on what the partial tree yields.
-Result<Outline> outline_python_source(std::string_view source);
+Result<Outline> outline_python_source(std::string_view source, ImportTimeDetail detail = ImportTimeDetail::none);
 
 // Whether the parser runtime takes a grammar of this ABI version; the error is the one
 // outline_python_source fails with.
@@ -135,6 +140,7 @@ using OutlineSlot = std::optional<SharedOutline>;
 
 // Fills an empty slot from `source` and returns its value: null when the outline failed or
 // has an error. A filled slot is returned as it is, so a source is outlined at most once.
-SharedOutline outline_shared(OutlineSlot& slot, std::string_view source);
+SharedOutline outline_shared(OutlineSlot& slot, std::string_view source,
+                             ImportTimeDetail detail = ImportTimeDetail::none);
 
 }  // namespace pindrel::pysource

@@ -59,8 +59,8 @@ TEST(FileVersion, ModuleNames) {
 
 TEST(FileVersion, AllLines) {
   EXPECT_EQ(all_lines(std::nullopt), std::vector<LineSpan>{});
-  EXPECT_EQ(all_lines(FileVersion{"m.py", "m", {}, {}}), std::vector<LineSpan>{});
-  FileVersion version{"m.py", "m", {}, {false, true, false}};
+  EXPECT_EQ(all_lines(FileVersion{"m.py", "m", {}, {}, nullptr}), std::vector<LineSpan>{});
+  FileVersion version{"m.py", "m", {}, {false, true, false}, nullptr};
   EXPECT_EQ(all_lines(version), (std::vector<LineSpan>{{1, 3}}));
 }
 

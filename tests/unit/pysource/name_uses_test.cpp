@@ -1,7 +1,9 @@
+#include "pysource/header_evaluation.hpp"
 #include "pysource/outline.hpp"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +30,7 @@ std::string_view kind_word(NameUseKind kind) {
 // The uses of `name` in the source, each "line:column kind", with " -> bound names" for
 // those that bind and " of line:column" for a base's class; "=" marks a kept value.
 std::vector<std::string> uses_of(std::string_view source, std::string_view name) {
-  auto outline = outline_python_source(source);
+  auto outline = outline_python_source(source, ImportTimeDetail::name_uses);
   EXPECT_TRUE(outline.has_value());
   std::vector<std::string> lines;
   if (!outline) return lines;
@@ -107,14 +109,16 @@ TEST(NameUses, EachPlaceOfImportTimeCodeSaysWhatRunsThere) {
 
 TEST(NameUses, EvaluatedHeaderHoldsWhatTheHeaderRunsAndNothingElse) {
   const auto header = [](std::string_view source) {
-    auto outline = outline_python_source(source);
-    EXPECT_TRUE(outline.has_value() && !outline->definitions.empty());
-    return outline && !outline->definitions.empty() ? outline->definitions.front().evaluated_header : "?";
+    auto outlined = outline_keeping_tree(std::string(source));
+    EXPECT_TRUE(outlined.has_value() && !outlined->outline.definitions.empty());
+    if (!outlined || outlined->outline.definitions.empty()) return std::optional<std::uint64_t>();
+    return evaluated_header(*outlined->tree, outlined->outline.definitions.front());
   };
   // Names, parameters without defaults, bodies and `async` run nothing at import.
-  EXPECT_EQ(header("def f(a, b):\n    return 1\n"), "");
-  EXPECT_EQ(header("async def g(a, *args, c, **kw): return 2\n"), "");
-  EXPECT_EQ(header("class C:\n    x = 1\n"), "");
+  EXPECT_EQ(header("def f(a, b):\n    return 1\n"), 0u);
+  EXPECT_EQ(header("async def g(a, *args, c, **kw): return 2\n"), 0u);
+  EXPECT_EQ(header("class C:\n    x = 1\n"), 0u);
+  EXPECT_EQ(header("class C:\n    def m(self, a=1):\n        pass\n"), 0u);
   EXPECT_EQ(header("def f(a: int, b=1) -> str:\n    pass\n"), header("def g(x: int, y = 1)->str:\n    pass\n"));
   EXPECT_NE(header("def f(b=1):\n    pass\n"), header("def f(b=2):\n    pass\n"));
   EXPECT_NE(header("def f(b: int):\n    pass\n"), header("def f(b: str):\n    pass\n"));
@@ -125,6 +129,17 @@ TEST(NameUses, EvaluatedHeaderHoldsWhatTheHeaderRunsAndNothingElse) {
   // Postponed annotations are not evaluated at all.
   EXPECT_EQ(header("from __future__ import annotations\ndef f(b: int) -> int:\n    pass\n"),
             header("from __future__ import annotations\ndef f(b: str):\n    pass\n"));
+}
+
+// Only the callers that ask for the uses get them.
+TEST(NameUses, OnlyWhatIsAskedForIsRead) {
+  constexpr std::string_view source = "x = f\n";
+  auto none = outline_python_source(source);
+  auto uses = outline_python_source(source, ImportTimeDetail::name_uses);
+  ASSERT_TRUE(none && uses);
+  EXPECT_TRUE(none->name_uses.empty());
+  EXPECT_EQ(uses->name_uses.size(), 2u);  // the target x and the bound f
+  EXPECT_EQ(none->definitions, uses->definitions);
 }
 
 }  // namespace
