@@ -1,6 +1,7 @@
-"""Walked definitions that no reference reaches may still be run by the tests: registered when
-their module is imported, with real pytest and the stand-in reference tool answering as a real
-one does."""
+"""Code that no reference reaches may still be run by the tests: definitions registered when
+their module is imported, modules imported by names the reference tool cannot resolve, and
+modules nothing imports that the tests start or read by name; with real pytest and the stand-in
+reference tool answering as a real one does."""
 
 import json
 import textwrap
