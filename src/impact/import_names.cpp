@@ -73,12 +73,10 @@ Result<bool> repository_changes_sys_path(WalkState& state) {
   if (!state.sys_path_changed) {
     bool changed = false;
     for (const std::filesystem::path& file : state.source_cache.python_files) {
-      auto source = read_source_cached(state.source_cache, file);
-      if (!source) return std::unexpected(std::move(source.error()));
-      if (*source != nullptr && changes_sys_path((*source)->text)) {
-        changed = true;
-        break;
-      }
+      auto scanned = scan_source(state.source_cache, file,
+                                 [&changed](std::string_view text) { changed = changes_sys_path(text); });
+      if (!scanned) return std::unexpected(std::move(scanned.error()));
+      if (changed) break;
     }
     state.sys_path_changed = changed;
   }

@@ -56,10 +56,8 @@ Result<std::vector<ReferenceSite>> grep_word_in_files(SourceCache& cache, std::s
   if (word.empty()) return sites;
   for (const std::size_t file : files) {
     const std::filesystem::path& path = cache.python_files[file];
-    auto source = read_source_cached(cache, path);
-    if (!source) return std::unexpected(std::move(source.error()));
-    if (*source == nullptr) continue;
-    add_word_lines(sites, path, (*source)->text, word);
+    auto scanned = scan_source(cache, path, [&](std::string_view text) { add_word_lines(sites, path, text, word); });
+    if (!scanned) return std::unexpected(std::move(scanned.error()));
   }
   return sites;
 }
