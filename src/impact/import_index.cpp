@@ -1,5 +1,6 @@
 #include "impact/import_index.hpp"
 
+#include "impact/import_names.hpp"
 #include "pysource/imports.hpp"
 
 #include <algorithm>
@@ -94,9 +95,20 @@ Result<ImportIndex> index_import_lines(SourceCache& cache, const ModuleNameOf& m
       return *package;
     };
     auto scanned = scan_source(cache, path, [&](std::string_view text) {
+      // Only a file that imports sys can change sys.path; `from sys import path` is taken as
+      // changing it, since the name alone no longer shows.
+      bool imports_sys = false;
       pysource::for_each_import(text, [&](const pysource::ImportStatement& statement) {
         index_statement(index, file, statement, package_of_file);
+        if (statement.form == pysource::ImportForm::plain) {
+          imports_sys = imports_sys || std::ranges::find(statement.names, "sys") != statement.names.end();
+        } else if (statement.level == 0 && statement.source == "sys") {
+          imports_sys = true;
+          index.changes_sys_path =
+              index.changes_sys_path || std::ranges::find(statement.names, "path") != statement.names.end();
+        }
       });
+      if (imports_sys && !index.changes_sys_path) index.changes_sys_path = changes_sys_path(text);
     });
     if (!scanned) return std::unexpected(std::move(scanned.error()));
   }

@@ -35,6 +35,9 @@ struct ImportIndex {
   ByModuleName<std::vector<std::size_t>> by_module;
   // By P, the files with `from P import *`, which takes the submodules P's `__all__` lists.
   ByModuleName<std::vector<std::size_t>> star_imports;
+  // Whether some file that imports sys changes sys.path (changes_sys_path), so that any
+  // directory may stand on it.
+  bool changes_sys_path = false;
 };
 
 // The dotted module name of a repository file, none when it has none.

@@ -1,5 +1,7 @@
 #include "impact/import_names.hpp"
 
+#include "impact/module_seeds.hpp"
+
 #include <algorithm>
 
 namespace pindrel::impact {
@@ -69,20 +71,6 @@ bool changes_at(std::string_view text, std::size_t at) {
   return false;
 }
 
-Result<bool> repository_changes_sys_path(WalkState& state) {
-  if (!state.sys_path_changed) {
-    bool changed = false;
-    for (const std::filesystem::path& file : state.source_cache.python_files) {
-      auto scanned = scan_source(state.source_cache, file,
-                                 [&changed](std::string_view text) { changed = changes_sys_path(text); });
-      if (!scanned) return std::unexpected(std::move(scanned.error()));
-      if (changed) break;
-    }
-    state.sys_path_changed = changed;
-  }
-  return *state.sys_path_changed;
-}
-
 }  // namespace
 
 bool changes_sys_path(std::string_view text) {
@@ -121,9 +109,9 @@ Result<std::vector<std::string>> module_import_names(WalkState& state, std::stri
   const std::vector<std::string> parts = path_parts(file);
   add_namespace_names(names, module, parts);
   for (std::string& name : names_below_import_paths(file, state.pytest.pythonpath)) add_name(names, std::move(name));
-  auto moved = repository_changes_sys_path(state);
-  if (!moved) return std::unexpected(std::move(moved.error()));
-  if (*moved) {
+  auto index = walk_import_index(state);
+  if (!index) return std::unexpected(std::move(index.error()));
+  if ((*index)->changes_sys_path) {
     for (std::size_t first = 0; first < parts.size(); ++first) add_name(names, joined(std::span(parts).subspan(first)));
   }
   return names;

@@ -18,8 +18,8 @@
 namespace pindrel::impact {
 
 // The names of the module `module` read from the repository file `file`, `module` first and
-// each once. Whether a file changes `sys.path` is learnt at the first call that needs it, from
-// the texts of the repository's Python files; a read error is returned.
+// each once. Whether a file changes `sys.path` is learnt with the walk's import index, built at
+// the first call that needs it; a read error is returned.
 Result<std::vector<std::string>> module_import_names(WalkState& state, std::string_view module,
                                                      const std::filesystem::path& file);
 

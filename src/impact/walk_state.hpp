@@ -110,7 +110,6 @@ struct WalkState {
   std::set<std::string> undecodable_paths;  // listed files the report would name, not UTF-8
   // The classes and aliases queued as carriers of an inherited method, with the method's name.
   std::map<std::string, std::string> carried_methods;
-  std::optional<bool> sys_path_changed;  // whether some Python file changes sys.path; learnt once
 
   const std::filesystem::path& root() const { return source_cache.root; }
 };
