@@ -21,7 +21,7 @@ constexpr std::array<std::string_view, 3> class_creation_hooks = {"__init_subcla
 // What a metaclass runs when it makes a class.
 constexpr std::array<std::string_view, 3> metaclass_hooks = {"__new__", "__init__", "__prepare__"};
 // What making an instance runs, and dropping it.
-constexpr std::array<std::string_view, 6> construction_hooks = {"__new__",          "__init__",     "__post_init__",
+constexpr std::array<std::string_view, 6> construction_hooks = {"__new__",           "__init__",     "__post_init__",
                                                                 "__init_subclass__", "__set_name__", "__del__"};
 
 // Whether this use runs the walked code while the module is imported. Without an inherited
@@ -63,9 +63,8 @@ SiteJudgement judge_import_time_site(const pysource::Outline& outline, std::uint
   const auto first = std::ranges::partition_point(uses, [&](const NameUse& use) {
     return use.line < line || (use.line == line && std::string_view(use.name) < walked.name);
   });
-  const auto last = std::find_if(first, uses.end(), [&](const NameUse& use) {
-    return use.line != line || use.name != walked.name;
-  });
+  const auto last =
+      std::find_if(first, uses.end(), [&](const NameUse& use) { return use.line != line || use.name != walked.name; });
   SiteJudgement judgement;
   if (first == last) return judgement;
   for (auto use = first; use != last; ++use) {

@@ -34,7 +34,7 @@ struct PytestSettings {
   std::vector<std::string> addopts;
   std::vector<std::string> testpaths;                     // paths or globs, relative to the root
   std::optional<std::vector<std::string>> norecursedirs;  // fnmatch patterns; none keeps pytest's own
-  std::vector<std::string> pythonpath;  // directories put on sys.path, relative to the root
+  std::vector<std::string> pythonpath;                    // directories put on sys.path, relative to the root
   friend bool operator==(const PytestSettings&, const PytestSettings&) = default;
 };
 

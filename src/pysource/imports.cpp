@@ -23,25 +23,43 @@ namespace {
 // The bytes the scan stops at, in classes of bytes whose high and low halves form a product of
 // two sets, so that a byte's class is the AND of one table entry for each half.
 enum Class : std::uint8_t {
-  quote_hash = 0x01,  // " # '
-  backslash = 0x02,   // \ (0x5C)
-  line_end = 0x04,    // \n \r
-  open_paren = 0x08,  // (
-  open_other = 0x10,  // [ {
-  close_paren = 0x20, // )
-  close_other = 0x40, // ] }
-  separator = 0x80,   // : ;
+  quote_hash = 0x01,   // " # '
+  backslash = 0x02,    // \ (0x5C)
+  line_end = 0x04,     // \n \r
+  open_paren = 0x08,   // (
+  open_other = 0x10,   // [ {
+  close_paren = 0x20,  // )
+  close_other = 0x40,  // ] }
+  separator = 0x80,    // : ;
 };
 constexpr std::uint8_t special = quote_hash | backslash;
 constexpr std::uint8_t opening = open_paren | open_other;
 constexpr std::uint8_t closing = close_paren | close_other;
 
-constexpr std::array<std::uint8_t, 16> high_half = {
-    line_end, 0, quote_hash | open_paren | close_paren, separator, 0, backslash | open_other | close_other,
-    0,        open_other | close_other};
-constexpr std::array<std::uint8_t, 16> low_half = {
-    0, 0, quote_hash, quote_hash, 0, 0, 0, quote_hash, open_paren, close_paren, line_end | separator,
-    open_other | separator, backslash, line_end | close_other, 0, 0};
+constexpr std::array<std::uint8_t, 16> high_half = {line_end,
+                                                    0,
+                                                    quote_hash | open_paren | close_paren,
+                                                    separator,
+                                                    0,
+                                                    backslash | open_other | close_other,
+                                                    0,
+                                                    open_other | close_other};
+constexpr std::array<std::uint8_t, 16> low_half = {0,
+                                                   0,
+                                                   quote_hash,
+                                                   quote_hash,
+                                                   0,
+                                                   0,
+                                                   0,
+                                                   quote_hash,
+                                                   open_paren,
+                                                   close_paren,
+                                                   line_end | separator,
+                                                   open_other | separator,
+                                                   backslash,
+                                                   line_end | close_other,
+                                                   0,
+                                                   0};
 
 std::uint8_t class_of(unsigned char c) { return high_half[c >> 4] & low_half[c & 15]; }
 

@@ -2,10 +2,12 @@
 // it yields: a call's callee is instantiated when the call's result is only bound, the value
 // of an assignment whose targets are plain names is only bound, a wrapper that keeps what it
 // is given hands its position on to its arguments, and an annotation is only looked up unless
-// it calls something. Whatever is not one of those runs; a set's members, for one, are hashed. The walk keeps its own stack, so a
-// deeply nested expression cannot exhaust the call stack; a function's body is never entered.
+// it calls something. Whatever is not one of those runs; a set's members, for one, are hashed. The walk keeps its own
+// stack, so a deeply nested expression cannot exhaust the call stack; a function's body is never entered.
 
 #include "pysource/name_uses_reader.hpp"
+
+#include "pysource/syntax_tree.hpp"
 
 #include <algorithm>
 #include <array>
@@ -16,51 +18,8 @@
 #include <utility>
 #include <vector>
 
-extern "C" const TSLanguage* tree_sitter_python();
-
 namespace pindrel::pysource {
 namespace {
-
-struct Kinds {
-  explicit Kinds(const TSLanguage* python) : language(python) {}
-
-  const TSLanguage* language;
-  TSSymbol identifier = symbol("identifier"), attribute = symbol("attribute"), call = symbol("call"),
-           subscript = symbol("subscript"), lambda = symbol("lambda"), type = symbol("type"),
-           assignment = symbol("assignment"), expression_statement = symbol("expression_statement"),
-           keyword_argument = symbol("keyword_argument"), argument_list = symbol("argument_list"),
-           list = symbol("list"), tuple = symbol("tuple"),
-           expression_list = symbol("expression_list"), parenthesized_expression = symbol("parenthesized_expression"),
-           dictionary = symbol("dictionary"), pair = symbol("pair"), pattern_list = symbol("pattern_list"),
-           tuple_pattern = symbol("tuple_pattern"), list_pattern = symbol("list_pattern"),
-           list_splat_pattern = symbol("list_splat_pattern"), list_splat = symbol("list_splat"),
-           dictionary_splat = symbol("dictionary_splat"), generic_type = symbol("generic_type"), function_definition = symbol("function_definition"),
-           class_definition = symbol("class_definition"), decorated_definition = symbol("decorated_definition"),
-           decorator = symbol("decorator"), typed_parameter = symbol("typed_parameter"),
-           default_parameter = symbol("default_parameter"), typed_default_parameter = symbol("typed_default_parameter"),
-           if_statement = symbol("if_statement"), import_statement = symbol("import_statement"),
-           import_from_statement = symbol("import_from_statement"),
-           future_import_statement = symbol("future_import_statement"), comment = symbol("comment");
-  TSFieldId name = field("name"), value = field("value"), left = field("left"), right = field("right"),
-            type_field = field("type"), function = field("function"), arguments = field("arguments"),
-            object = field("object"), attribute_field = field("attribute"), body = field("body"),
-            parameters = field("parameters"), return_type = field("return_type"), superclasses = field("superclasses"),
-            definition = field("definition"), condition = field("condition"), consequence = field("consequence"),
-            key = field("key"), type_parameters = field("type_parameters");
-
- private:
-  TSSymbol symbol(std::string_view kind) const {
-    return ts_language_symbol_for_name(language, kind.data(), static_cast<std::uint32_t>(kind.size()), true);
-  }
-  TSFieldId field(std::string_view name_text) const {
-    return ts_language_field_id_for_name(language, name_text.data(), static_cast<std::uint32_t>(name_text.size()));
-  }
-};
-
-const Kinds& python_kinds() {
-  static const Kinds kinds(tree_sitter_python());
-  return kinds;
-}
 
 // The wrappers that keep what they are handed without calling it.
 constexpr std::array<std::string_view, 5> storing_wrappers = {"staticmethod", "classmethod", "property", "partial",
@@ -108,14 +67,10 @@ struct RawUse {
   std::int32_t klass;
 };
 
-std::uint32_t one_based(std::uint32_t zero_based) {
-  return zero_based == std::numeric_limits<std::uint32_t>::max() ? zero_based : zero_based + 1;
-}
-
 class NameUseReader {
  public:
-  NameUseReader(TSNode root, std::string_view source, const Kinds& kinds)
-      : source_(source), k_(kinds), cursor_(ts_tree_cursor_new(root)) {
+  NameUseReader(TSNode root, std::string_view source, const Grammar& grammar)
+      : source_(source), g_(grammar), cursor_(ts_tree_cursor_new(root)) {
     prefixes_.emplace_back();
   }
   NameUseReader(const NameUseReader&) = delete;
@@ -125,9 +80,9 @@ class NameUseReader {
   void read(TSNode root, Outline& outline) {
     // A future statement stands before any other statement, so it is known before anything is read.
     for_each_child(root, [&](TSNode statement, TSFieldId) {
-      if (!is(statement, k_.future_import_statement)) return;
+      if (!is(statement, g_.future_import_statement)) return;
       for_each_child<Fields::read>(statement, [&](TSNode name, TSFieldId id) {
-        if (id == k_.name && text(name) == "annotations") postponed_ = true;
+        if (id == g_.name && text(name) == "annotations") postponed_ = true;
       });
     });
     push_children(root, Context{});
@@ -184,7 +139,7 @@ class NameUseReader {
     if (ts_tree_cursor_goto_first_child(&cursor_)) {
       do {
         TSNode child = ts_tree_cursor_current_node(&cursor_);
-        if (!ts_node_is_named(child) || is(child, k_.comment)) continue;
+        if (!ts_node_is_named(child) || is(child, g_.comment)) continue;
         children_.push_back({child, fields == Fields::read ? ts_tree_cursor_current_field_id(&cursor_) : 0});
       } while (ts_tree_cursor_goto_next_sibling(&cursor_));
     }
@@ -204,8 +159,7 @@ class NameUseReader {
     const TSPoint start = ts_node_start_point(identifier);
     const bool binds = kind == NameUseKind::stored || kind == NameUseKind::instantiated;
     raw_.push_back({text(identifier), one_based(start.row), one_based(start.column), kind,
-                    binds && context.keeps && context.pos == Pos::stored, binds ? context.bound : -1,
-                    context.klass});
+                    binds && context.keeps && context.pos == Pos::stored, binds ? context.bound : -1, context.klass});
   }
 
   NameUseKind kind_at(const Context& context) const {
@@ -231,70 +185,69 @@ class NameUseReader {
 
   void visit(TSNode node, const Context& context) {
     const TSSymbol kind = ts_node_symbol(node);
-    if (kind == k_.identifier) {
+    if (kind == g_.identifier) {
       record(node, context, kind_at(context));
-    } else if (kind == k_.expression_statement) {
+    } else if (kind == g_.expression_statement) {
       for_each_child(node, [&](TSNode child, TSFieldId) {
         Context statement = plain(context);
-        if (statement.mode == Mode::runs && !is(child, k_.assignment)) statement.pos = Pos::alone;
+        if (statement.mode == Mode::runs && !is(child, g_.assignment)) statement.pos = Pos::alone;
         push(child, statement);
       });
-    } else if (kind == k_.assignment) {
+    } else if (kind == g_.assignment) {
       visit_assignment(node, context);
-    } else if (kind == k_.type) {
+    } else if (kind == g_.type) {
       push_children(node, with_mode(context, Mode::annotation));
-    } else if (kind == k_.call) {
+    } else if (kind == g_.call) {
       visit_call(node, context);
-    } else if (kind == k_.lambda) {
-      push(field(node, k_.parameters), plain(context));
+    } else if (kind == g_.lambda) {
+      push(field(node, g_.parameters), plain(context));
       Context body = plain(context);
       if (context.mode == Mode::runs) {
         body.mode = Mode::lambda_body;
         body.outer = context.pos;
         body.bound = context.bound;
       }
-      push(field(node, k_.body), body);
-    } else if (kind == k_.attribute) {
+      push(field(node, g_.body), body);
+    } else if (kind == g_.attribute) {
       visit_attribute(node, context);
-    } else if (kind == k_.subscript) {
+    } else if (kind == g_.subscript) {
       visit_subscript(node, context);
-    } else if (kind == k_.generic_type) {
+    } else if (kind == g_.generic_type) {
       // `Base[T]` where the grammar reads a type.
       for_each_child(node, [&](TSNode child, TSFieldId) {
         Context part = plain(context);
-        part.subscript_value = is(child, k_.identifier);
+        part.subscript_value = is(child, g_.identifier);
         push(child, part);
       });
-    } else if (kind == k_.list || kind == k_.tuple || kind == k_.expression_list ||
-               kind == k_.parenthesized_expression || kind == k_.dictionary || kind == k_.pattern_list ||
-               kind == k_.tuple_pattern || kind == k_.list_pattern || kind == k_.list_splat_pattern) {
+    } else if (kind == g_.list || kind == g_.tuple || kind == g_.expression_list ||
+               kind == g_.parenthesized_expression || kind == g_.dictionary || kind == g_.pattern_list ||
+               kind == g_.tuple_pattern || kind == g_.list_pattern || kind == g_.list_splat_pattern) {
       visit_container(node, kind, context);
-    } else if (kind == k_.pair) {
+    } else if (kind == g_.pair) {
       if (context.mode == Mode::runs && stores(context.pos)) {
-        push(field(node, k_.key), plain(context));
+        push(field(node, g_.key), plain(context));
         Context value = context;
         value.keeps = false;
-        push(field(node, k_.value), value);
+        push(field(node, g_.value), value);
       } else {
         push_children(node, plain(context));
       }
-    } else if (kind == k_.keyword_argument) {
-      push(field(node, k_.value), plain(context));
-    } else if (kind == k_.decorated_definition) {
+    } else if (kind == g_.keyword_argument) {
+      push(field(node, g_.value), plain(context));
+    } else if (kind == g_.decorated_definition) {
       TSNode definition{};
       for_each_child<Fields::read>(node, [&](TSNode child, TSFieldId id) {
-        if (id == k_.definition)
+        if (id == g_.definition)
           definition = child;
-        else if (is(child, k_.decorator))
+        else if (is(child, g_.decorator))
           push_children(child, plain(context));
       });
       if (!ts_node_is_null(definition)) visit_definition(definition, context);
-    } else if (kind == k_.function_definition || kind == k_.class_definition) {
+    } else if (kind == g_.function_definition || kind == g_.class_definition) {
       visit_definition(node, context);
-    } else if (kind == k_.if_statement) {
+    } else if (kind == g_.if_statement) {
       visit_if(node, context);
-    } else if (kind == k_.import_statement || kind == k_.import_from_statement ||
-               kind == k_.future_import_statement) {
+    } else if (kind == g_.import_statement || kind == g_.import_from_statement || kind == g_.future_import_statement) {
       // Import lines are the walk's own case.
     } else {
       push_children(node, plain(context));
@@ -307,17 +260,17 @@ class NameUseReader {
     bool plain_names = true;
     TSNode current = node;
     for (;;) {
-      TSNode left = field(current, k_.left);
-      if (is(left, k_.identifier)) {
+      TSNode left = field(current, g_.left);
+      if (is(left, g_.identifier)) {
         bound_names_.push_back({left, context.scope});
         ++bound_groups_[static_cast<std::size_t>(group)].second;
       } else {
         plain_names = false;
       }
       push(left, with_mode(context, Mode::target));
-      push(field(current, k_.type_field), with_mode(context, Mode::annotation));
-      TSNode right = field(current, k_.right);
-      if (!is(right, k_.assignment)) {
+      push(field(current, g_.type_field), with_mode(context, Mode::annotation));
+      TSNode right = field(current, g_.right);
+      if (!is(right, g_.assignment)) {
         Context value = plain(context);
         if (value.mode == Mode::runs && plain_names) {
           value.pos = Pos::stored;
@@ -332,17 +285,17 @@ class NameUseReader {
   }
 
   std::string_view last_name(TSNode callee) const {
-    if (is(callee, k_.identifier)) return text(callee);
-    if (is(callee, k_.attribute)) {
-      TSNode attribute = field(callee, k_.attribute_field);
+    if (is(callee, g_.identifier)) return text(callee);
+    if (is(callee, g_.attribute)) {
+      TSNode attribute = field(callee, g_.attribute_field);
       if (!ts_node_is_null(attribute)) return text(attribute);
     }
     return {};
   }
 
   void visit_call(TSNode node, const Context& context) {
-    TSNode callee = field(node, k_.function);
-    TSNode arguments = field(node, k_.arguments);
+    TSNode callee = field(node, g_.function);
+    TSNode arguments = field(node, g_.arguments);
     if (context.mode == Mode::annotation && !postponed_) {
       // An evaluated annotation that calls something runs it.
       Context runs = plain(context);
@@ -357,14 +310,14 @@ class NameUseReader {
       return;
     }
     const std::string_view wrapper = last_name(callee);
-    if (std::ranges::find(storing_wrappers, wrapper) != storing_wrappers.end() && is(arguments, k_.argument_list)) {
+    if (std::ranges::find(storing_wrappers, wrapper) != storing_wrappers.end() && is(arguments, g_.argument_list)) {
       push(callee, plain(context));
       Context kept = context;
       kept.keeps = false;
       for_each_child(arguments, [&](TSNode argument, TSFieldId) {
-        if (is(argument, k_.keyword_argument)) {
-          push(field(argument, k_.value), kept);
-        } else if (is(argument, k_.list_splat) || is(argument, k_.dictionary_splat)) {
+        if (is(argument, g_.keyword_argument)) {
+          push(field(argument, g_.value), kept);
+        } else if (is(argument, g_.list_splat) || is(argument, g_.dictionary_splat)) {
           push(argument, plain(context));
         } else {
           push(argument, kept);
@@ -381,7 +334,7 @@ class NameUseReader {
   }
 
   void visit_attribute(TSNode node, const Context& context) {
-    TSNode attribute = field(node, k_.attribute_field);
+    TSNode attribute = field(node, g_.attribute_field);
     if (!ts_node_is_null(attribute)) record(attribute, context, kind_at(context));
     Context object = plain(context);
     if (context.mode == Mode::target) object.mode = Mode::target;
@@ -390,7 +343,7 @@ class NameUseReader {
       object.pos = context.pos;
       object.bound = context.bound;
     }
-    push(field(node, k_.object), object);
+    push(field(node, g_.object), object);
   }
 
   void visit_subscript(TSNode node, const Context& context) {
@@ -403,7 +356,8 @@ class NameUseReader {
       value.subscript_value = true;
       value.klass = context.klass;
     }
-    for_each_child<Fields::read>(node, [&](TSNode child, TSFieldId id) { push(child, id == k_.value ? value : index); });
+    for_each_child<Fields::read>(node,
+                                 [&](TSNode child, TSFieldId id) { push(child, id == g_.value ? value : index); });
   }
 
   void visit_container(TSNode node, TSSymbol kind, const Context& context) {
@@ -413,17 +367,17 @@ class NameUseReader {
     } else if (context.mode == Mode::runs && stores(context.pos)) {
       element.pos = context.pos;
       element.bound = context.bound;
-      element.keeps = kind == k_.parenthesized_expression && context.keeps;
+      element.keeps = kind == g_.parenthesized_expression && context.keeps;
     }
     push_children(node, element);
   }
 
   // The header of a function or class, and a class's body.
   void visit_definition(TSNode node, const Context& context) {
-    TSNode name = field(node, k_.name);
+    TSNode name = field(node, g_.name);
     if (ts_node_is_null(name)) return;
     record(name, context, context.mode == Mode::runs ? NameUseKind::own_name : kind_at(context));
-    if (is(node, k_.class_definition)) {
+    if (is(node, g_.class_definition)) {
       visit_class(node, name, context);
     } else {
       visit_function(node, context);
@@ -438,19 +392,19 @@ class NameUseReader {
       if (ts_node_is_null(type)) return;
       push(type, annotation);
     };
-    TSNode parameters = field(node, k_.parameters);
+    TSNode parameters = field(node, g_.parameters);
     if (!ts_node_is_null(parameters)) {
       for_each_child(parameters, [&](TSNode parameter, TSFieldId) {
-        if (is(parameter, k_.typed_parameter) || is(parameter, k_.typed_default_parameter))
-          annotate(field(parameter, k_.type_field));
-        if (is(parameter, k_.default_parameter) || is(parameter, k_.typed_default_parameter)) {
-          TSNode value = field(parameter, k_.value);
+        if (is(parameter, g_.typed_parameter) || is(parameter, g_.typed_default_parameter))
+          annotate(field(parameter, g_.type_field));
+        if (is(parameter, g_.default_parameter) || is(parameter, g_.typed_default_parameter)) {
+          TSNode value = field(parameter, g_.value);
           if (ts_node_is_null(value)) return;
           push(value, default_value);
         }
       });
     }
-    TSNode returns = field(node, k_.return_type);
+    TSNode returns = field(node, g_.return_type);
     if (ts_node_is_null(returns)) return;
     push(returns, annotation);
   }
@@ -459,7 +413,7 @@ class NameUseReader {
     const auto klass = static_cast<std::int32_t>(classes_.size());
     const TSPoint start = ts_node_start_point(name);
     classes_.emplace_back(one_based(start.row), one_based(start.column));
-    TSNode superclasses = field(node, k_.superclasses);
+    TSNode superclasses = field(node, g_.superclasses);
     if (!ts_node_is_null(superclasses)) {
       Context base = plain(context);
       if (base.mode == Mode::runs) {
@@ -467,27 +421,27 @@ class NameUseReader {
         base.klass = klass;
       }
       for_each_child(superclasses, [&](TSNode entry, TSFieldId) {
-        if (is(entry, k_.keyword_argument)) {
+        if (is(entry, g_.keyword_argument)) {
           Context keyword = base;
           if (keyword.mode == Mode::runs) keyword.pos = Pos::class_keyword;
-          push(field(entry, k_.value), keyword);
-        } else if (is(entry, k_.identifier) || is(entry, k_.attribute) || is(entry, k_.subscript)) {
+          push(field(entry, g_.value), keyword);
+        } else if (is(entry, g_.identifier) || is(entry, g_.attribute) || is(entry, g_.subscript)) {
           push(entry, base);
         } else {
           push(entry, plain(context));
         }
       });
     }
-    push(field(node, k_.type_parameters), plain(context));
+    push(field(node, g_.type_parameters), plain(context));
     Context body = plain(context);
     body.scope = static_cast<std::int32_t>(prefixes_.size());
     prefixes_.push_back(prefixes_[static_cast<std::size_t>(context.scope)] + std::string(text(name)) + ".");
-    push(field(node, k_.body), body);
+    push(field(node, g_.body), body);
   }
 
   // The block of `if __name__ == "__main__":` runs only when the module is run as a script.
   void visit_if(TSNode node, const Context& context) {
-    TSNode condition = field(node, k_.condition);
+    TSNode condition = field(node, g_.condition);
     bool main_guard = false;
     if (context.scope == 0 && context.mode == Mode::runs && !ts_node_is_null(condition)) {
       std::string spelt;
@@ -498,7 +452,7 @@ class NameUseReader {
     }
     for_each_child<Fields::read>(node, [&](TSNode child, TSFieldId id) {
       Context clause = plain(context);
-      if (main_guard && id == k_.consequence) clause.mode = Mode::not_run;
+      if (main_guard && id == g_.consequence) clause.mode = Mode::not_run;
       push(child, clause);
     });
   }
@@ -528,25 +482,26 @@ class NameUseReader {
       for (std::uint32_t i = first; i < first + count; ++i) {
         const auto [name, scope] = bound_names_[i];
         const TSPoint start = ts_node_start_point(name);
-        use.bound.push_back({prefixes_[static_cast<std::size_t>(scope)] + std::string(text(name)),
-                             one_based(start.row), one_based(start.column)});
+        use.bound.push_back({prefixes_[static_cast<std::size_t>(scope)] + std::string(text(name)), one_based(start.row),
+                             one_based(start.column)});
       }
     }
     const bool base = raw.kind == NameUseKind::base || raw.kind == NameUseKind::base_subscript ||
                       raw.kind == NameUseKind::class_keyword;
-    if (base && raw.klass >= 0) std::tie(use.class_line, use.class_column) = classes_[static_cast<std::size_t>(raw.klass)];
+    if (base && raw.klass >= 0)
+      std::tie(use.class_line, use.class_column) = classes_[static_cast<std::size_t>(raw.klass)];
     return use;
   }
 
   std::string_view source_;
-  const Kinds& k_;
+  const Grammar& g_;
   TSTreeCursor cursor_;
   std::vector<std::pair<TSNode, TSFieldId>> children_;
   std::vector<std::pair<TSNode, Context>> stack_;
   std::vector<RawUse> raw_;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> bound_groups_;  // first and count in bound_names_
-  std::vector<std::pair<TSNode, std::int32_t>> bound_names_;          // a bound identifier and its scope
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> classes_;  // name positions
+  std::vector<std::pair<TSNode, std::int32_t>> bound_names_;           // a bound identifier and its scope
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> classes_;       // name positions
   std::vector<std::string> prefixes_;
   bool postponed_ = false;  // `from __future__ import annotations`
 };
@@ -555,7 +510,7 @@ class NameUseReader {
 
 Outline with_import_time_detail(Outline outline, TSNode root, std::string_view source, ImportTimeDetail detail) {
   if (detail == ImportTimeDetail::none || outline.has_error) return outline;
-  NameUseReader(root, source, python_kinds()).read(root, outline);
+  NameUseReader(root, source, python_grammar()).read(root, outline);
   return outline;
 }
 

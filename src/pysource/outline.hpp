@@ -52,7 +52,7 @@ struct Definition {
   std::vector<Decorator> decorators;  // top to bottom
   std::vector<std::string> parameter_names;
   std::vector<std::string> superclass_names;
-  bool has_metaclass = false;  // a class whose bases include `metaclass=`
+  bool has_metaclass = false;    // a class whose bases include `metaclass=`
   std::uint32_t start_line = 0;  // the first decorator's line when decorated
   std::uint32_t end_line = 0;    // the line where the last token ends
   // The line of the colon that opens the body: from `start_line` to here runs at definition time.
@@ -88,7 +88,7 @@ struct ModuleLevelName {
 
 // A module-level `from M import ...` and the names it binds.
 struct FromImport {
-  std::string source;  // M without blanks, its leading dots kept: ..pkg.mod
+  std::string source;                                      // M without blanks, its leading dots kept: ..pkg.mod
   std::vector<std::pair<std::string, std::string>> names;  // (imported name, bound name), in order
   bool star = false;                                       // `from M import *`
   friend bool operator==(const FromImport&, const FromImport&) = default;
@@ -114,7 +114,7 @@ struct Outline {
   // every use of the name there when at least one of them runs nothing, and none otherwise;
   // read only when asked for.
   std::vector<NameUse> name_uses;
-  bool has_error = false;                        // the syntax tree holds an error or a missing node
+  bool has_error = false;  // the syntax tree holds an error or a missing node
   friend bool operator==(const Outline&, const Outline&) = default;
 };
 

@@ -34,14 +34,23 @@ struct Grammar {
            interpolation = symbol("interpolation"), import_statement = symbol("import_statement"),
            import_from_statement = symbol("import_from_statement"),
            future_import_statement = symbol("future_import_statement"), aliased_import = symbol("aliased_import"),
-           wildcard_import = symbol("wildcard_import"), dotted_name = symbol("dotted_name"), expression_statement = symbol("expression_statement"),
-           assignment = symbol("assignment"), augmented_assignment = symbol("augmented_assignment"),
-           list = symbol("list"), tuple = symbol("tuple"), comment = symbol("comment"), colon = symbol(":", Named::no);
+           wildcard_import = symbol("wildcard_import"), dotted_name = symbol("dotted_name"),
+           expression_statement = symbol("expression_statement"), assignment = symbol("assignment"),
+           augmented_assignment = symbol("augmented_assignment"), list = symbol("list"), tuple = symbol("tuple"),
+           comment = symbol("comment"), colon = symbol(":", Named::no), lambda = symbol("lambda"),
+           type = symbol("type"), argument_list = symbol("argument_list"), expression_list = symbol("expression_list"),
+           parenthesized_expression = symbol("parenthesized_expression"), dictionary = symbol("dictionary"),
+           pair = symbol("pair"), pattern_list = symbol("pattern_list"), tuple_pattern = symbol("tuple_pattern"),
+           list_pattern = symbol("list_pattern"), list_splat_pattern = symbol("list_splat_pattern"),
+           list_splat = symbol("list_splat"), dictionary_splat = symbol("dictionary_splat"),
+           generic_type = symbol("generic_type");
   TSFieldId name = field("name"), definition = field("definition"), body = field("body"),
             parameters = field("parameters"), superclasses = field("superclasses"), arguments = field("arguments"),
             function = field("function"), object = field("object"), attribute_field = field("attribute"),
             value = field("value"), alias = field("alias"), left = field("left"), right = field("right"),
-            module_name = field("module_name");
+            module_name = field("module_name"), type_field = field("type"), return_type = field("return_type"),
+            condition = field("condition"), consequence = field("consequence"), key = field("key"),
+            type_parameters = field("type_parameters");
 
   bool is_definition(TSSymbol kind) const {
     return kind == function_definition || kind == class_definition || kind == decorated_definition;

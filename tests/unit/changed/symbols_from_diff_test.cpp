@@ -203,7 +203,8 @@ TEST(SymbolsFromDiff, HeaderAndClassBodyChangesAreModuleLevelChanges) {
 // Under postponed annotations an annotation is not evaluated at all, so changing one changes
 // only the symbol; a default still runs.
 TEST(SymbolsFromDiff, PostponedAnnotationsAreNoModuleLevelChange) {
-  constexpr std::string_view source = "from __future__ import annotations\n\n\ndef f(x: int, y=1) -> int:\n    return x\n";
+  constexpr std::string_view source =
+      "from __future__ import annotations\n\n\ndef f(x: int, y=1) -> int:\n    return x\n";
   struct Case {
     std::string_view old_text;
     std::string_view new_text;

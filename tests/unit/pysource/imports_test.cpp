@@ -68,8 +68,8 @@ TEST(Imports, StatementsAsPythonReadsThem) {
 // Brackets, strings and comments that span blocks keep their count: an import line after them
 // is found only outside brackets.
 TEST(Imports, BracketsAndStringsAcrossBlocks) {
-  const std::string long_call = "x = f(" + std::string(100, 'a') + ",\n" + std::string(70, ' ') + "[{" +
-                                std::string(90, '1') + "}])\nimport a\n";
+  const std::string long_call =
+      "x = f(" + std::string(100, 'a') + ",\n" + std::string(70, ' ') + "[{" + std::string(90, '1') + "}])\nimport a\n";
   EXPECT_EQ(statements(long_call), (Lines{"import a"}));
   const std::string open_call = "x = f(" + std::string(100, 'a') + ",\nimport b\n" + std::string(80, ' ') + ")\n";
   EXPECT_EQ(statements(open_call), (Lines{}));

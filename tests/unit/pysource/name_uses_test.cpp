@@ -34,8 +34,8 @@ std::vector<std::string> uses_of(std::string_view source, std::string_view name)
   if (!outline) return lines;
   for (const NameUse& use : outline->name_uses) {
     if (use.name != name) continue;
-    std::string line = std::to_string(use.line) + ":" + std::to_string(use.column) + " " +
-                       std::string(kind_word(use.kind));
+    std::string line =
+        std::to_string(use.line) + ":" + std::to_string(use.column) + " " + std::string(kind_word(use.kind));
     if (use.keeps_value) line += " =";
     if (!use.bound.empty()) {
       line += " ->";
@@ -78,20 +78,25 @@ TEST(NameUses, EachPlaceOfImportTimeCodeSaysWhatRunsThere) {
       {"f", "def g(x=f(), y=lambda: f()):\n    pass\n", {"1:9 instantiated", "1:24 stored"}},
       {"f", "h = sorted(xs, key=lambda x: f(x))\n", {}},
       // A class instantiated where the instance is only bound, or dropped.
-      {"Foo", "app = Foo()\nFoo(1)\nFoo().run()\nregister(Foo())\n",
+      {"Foo",
+       "app = Foo()\nFoo(1)\nFoo().run()\nregister(Foo())\n",
        {"1:7 instantiated -> app@1:1", "2:1 instantiated"}},
       {"Foo", "class C:\n    x = pkg.Foo(1)\n", {"2:13 instantiated -> C.x@2:5"}},
       // Bases, a base through a subscript, a class keyword, and a call among the bases.
-      {"Base", "class C(Base, mod.Base, Base[int], make(Base)):\n    pass\n",
+      {"Base",
+       "class C(Base, mod.Base, Base[int], make(Base)):\n    pass\n",
        {"1:9 base of 1:7", "1:19 base of 1:7", "1:25 base_subscript of 1:7", "1:41 runs"}},
       {"Meta", "class C(A, metaclass=Meta):\n    pass\n", {"1:22 class_keyword of 1:7"}},
       {"C", "class C(A):\n    pass\n", {"1:7 own_name"}},
       // Annotations: looked up, except where they call something; the subscripted base is told apart.
-      {"Foo", "x: Foo = 1\ndef f(a: Foo, *b: Foo) -> Foo:\n    pass\n",
+      {"Foo",
+       "x: Foo = 1\ndef f(a: Foo, *b: Foo) -> Foo:\n    pass\n",
        {"1:4 annotation", "2:10 annotation", "2:19 annotation", "2:27 annotation"}},
-      {"Foo", "def f(a: list[Foo], b: Foo[int], c: Annotated[int, Foo()]):\n    pass\n",
+      {"Foo",
+       "def f(a: list[Foo], b: Foo[int], c: Annotated[int, Foo()]):\n    pass\n",
        {"1:15 annotation", "1:24 annotation_subscript", "1:52 runs"}},
-      {"Foo", "from __future__ import annotations\ndef f(b: Foo[int], c: Annotated[int, Foo()]):\n    pass\n",
+      {"Foo",
+       "from __future__ import annotations\ndef f(b: Foo[int], c: Annotated[int, Foo()]):\n    pass\n",
        {"2:10 annotation", "2:38 annotation"}},
       // Under the `__main__` guard nothing runs at import; its other branch does.
       {"main", "if __name__ == '__main__':\n    main()\nelse:\n    main()\n", {"2:5 not_run", "4:5 instantiated"}},

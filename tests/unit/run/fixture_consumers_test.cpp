@@ -317,8 +317,8 @@ TEST(FixtureConsumers, AFixtureOfATestClassSelectsItsClass) {
   const Selection selection = tree.select(report_of({impacted("tests/test_dup.py", "tests.test_dup:TestA.db"),
                                                      impacted("tests/test_dup.py", "tests.test_dup:TestB.db")}));
   // A fixture of a test class serves that class alone: TestB runs whole, and TestA has no test.
-  EXPECT_EQ(lines_of(selection), (Lines{"tests/test_dup.py::TestB ← app.db:connect",
-                                        "dropped tests.test_dup:TestA.db (no_consumers)"}));
+  EXPECT_EQ(lines_of(selection),
+            (Lines{"tests/test_dup.py::TestB ← app.db:connect", "dropped tests.test_dup:TestA.db (no_consumers)"}));
 }
 
 TEST(FixtureConsumers, UnconsumedFixtureIsDropped) {

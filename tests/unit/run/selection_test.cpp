@@ -377,13 +377,20 @@ TEST(CollectibleTestFile, FileNameRule) {
     bool collectible;
   };
   const Case cases[] = {
-      {"tests/test_a.py", true}, {"a_test.py", true},
-      {"test_.py", true},        {"_test.py", true},
-      {"src/test_x.py", true},   {"test.py", false},
-      {"tests.py", false},       {"testing_x.py", false},
-      {"conftest.py", false},    {"tests/conftest.py", false},
-      {"test_a.PY", false},      {"test_a.pyi", false},
-      {"test_a", false},         {".py", false},
+      {"tests/test_a.py", true},
+      {"a_test.py", true},
+      {"test_.py", true},
+      {"_test.py", true},
+      {"src/test_x.py", true},
+      {"test.py", false},
+      {"tests.py", false},
+      {"testing_x.py", false},
+      {"conftest.py", false},
+      {"tests/conftest.py", false},
+      {"test_a.PY", false},
+      {"test_a.pyi", false},
+      {"test_a", false},
+      {".py", false},
       {"tests/", false},
       // pytest collects a file whose name is not UTF-8 like any other.
       {"test_\xff.py", true},
