@@ -22,16 +22,22 @@ const pysource::Definition* enclosing_class(const pysource::Outline& outline, co
   return found;
 }
 
-WalkOutcome follow_through_class(WalkState& state, const FrontierSymbol& symbol, std::vector<FrontierSymbol>& next) {
-  if (is_test_file(symbol.file, state.root())) return WalkOutcome::completed();
+std::expected<WalkedDefinition, WalkOutcome> walked_definition(WalkState& state, const FrontierSymbol& symbol) {
+  if (is_test_file(symbol.file, state.root())) return WalkedDefinition{};
   auto source = read_source_cached(state.source_cache, symbol.file);
-  if (!source) return WalkOutcome::stop(RunAllReason::index_failed, source.error().render());
-  if (*source == nullptr) return WalkOutcome::completed();
-  const pysource::SharedOutline outline = cached_outline(**source);
-  if (outline == nullptr) return WalkOutcome::completed();
-  const pysource::Definition* method = pysource::enclosing_definition(*outline, symbol.line);
+  if (!source) return std::unexpected(WalkOutcome::stop(RunAllReason::index_failed, source.error().render()));
+  if (*source == nullptr) return WalkedDefinition{};
+  WalkedDefinition walked{cached_outline(**source), nullptr};
+  if (walked.outline != nullptr) walked.definition = pysource::enclosing_definition(*walked.outline, symbol.line);
+  return walked;
+}
+
+WalkOutcome follow_through_class(WalkState& state, const FrontierSymbol& symbol, std::vector<FrontierSymbol>& next) {
+  const auto walked = walked_definition(state, symbol);
+  if (!walked) return walked.error();
+  const pysource::Definition* method = walked->definition;
   if (method == nullptr || method->kind != pysource::DefinitionKind::method) return WalkOutcome::completed();
-  const pysource::Definition* owner = enclosing_class(*outline, *method);
+  const pysource::Definition* owner = enclosing_class(*walked->outline, *method);
   if (owner == nullptr) return WalkOutcome::completed();
 
   const std::optional<std::string>& module = walk_module_name(state, symbol.file);

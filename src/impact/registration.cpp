@@ -4,8 +4,6 @@
 #include "impact/decorator_rules.hpp"
 #include "impact/follow.hpp"
 #include "impact/module_seeds.hpp"
-#include "project/modpath.hpp"
-#include "pysource/enclosing.hpp"
 
 #include <algorithm>
 #include <functional>
@@ -35,13 +33,9 @@ bool runs_at_creation(const pysource::Definition& definition) {
 
 WalkOutcome seed_unseen_registration(WalkState& state, const FrontierSymbol& symbol,
                                      std::span<const std::string> unresolved) {
-  if (is_test_file(symbol.file, state.root())) return WalkOutcome::completed();
-  auto source = read_source_cached(state.source_cache, symbol.file);
-  if (!source) return WalkOutcome::stop(RunAllReason::index_failed, source.error().render());
-  if (*source == nullptr) return WalkOutcome::completed();
-  const pysource::SharedOutline outline = cached_outline(**source);
-  if (outline == nullptr) return WalkOutcome::completed();
-  const pysource::Definition* definition = pysource::enclosing_definition(*outline, symbol.line);
+  const auto walked = walked_definition(state, symbol);
+  if (!walked) return walked.error();
+  const pysource::Definition* definition = walked->definition;
   if (definition == nullptr) return WalkOutcome::completed();
 
   // The dispatch followed the dotted decorators it resolved through their registry.
@@ -51,7 +45,7 @@ WalkOutcome seed_unseen_registration(WalkState& state, const FrontierSymbol& sym
   bool registered = registers_unseen(state, definition->decorators, dispatched);
   if (!registered) {
     const pysource::Definition* owner = definition;
-    if (definition->kind == pysource::DefinitionKind::method) owner = enclosing_class(*outline, *definition);
+    if (definition->kind == pysource::DefinitionKind::method) owner = enclosing_class(*walked->outline, *definition);
     if (owner != nullptr && owner->kind == pysource::DefinitionKind::class_) {
       registered =
           runs_at_creation(*owner) ||
