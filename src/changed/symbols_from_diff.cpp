@@ -61,6 +61,9 @@ std::optional<std::uint64_t> evaluated_header(const FileVersion& version, const 
 // header that cannot be read counts as changed.
 bool header_runs_anew(const FileVersion& version, const Definition& definition, const FileVersion* other,
                       const Definition* counterpart) {
+  // A def turned class, or the other way, runs its body at import where it did not, or stops.
+  const auto is_class = [](const Definition& d) { return d.kind == pysource::DefinitionKind::class_; };
+  if (counterpart != nullptr && is_class(*counterpart) != is_class(definition)) return true;
   const std::optional<std::uint64_t> evaluated = evaluated_header(version, definition);
   if (!evaluated) return true;
   if (counterpart == nullptr) return *evaluated != 0;

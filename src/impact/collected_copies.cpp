@@ -42,27 +42,6 @@ bool has_constructor(const Outline& outline, std::string_view class_name) {
                              [&](const Definition& d) { return d.qualname == init || d.qualname == make; });
 }
 
-// The absolute module a `from` source of `file` names; none when a relative one climbs too far.
-std::optional<std::string> absolute_source(std::string_view source, const std::filesystem::path& file,
-                                           const std::optional<std::string>& module) {
-  const std::size_t dots = std::min(source.find_first_not_of('.'), source.size());
-  if (dots == 0) return std::string(source);
-  if (!module) return std::nullopt;
-  std::string package = *module;
-  if (file.filename() != "__init__.py") {
-    const auto dot = package.rfind('.');
-    if (dot == std::string::npos) return std::nullopt;
-    package.resize(dot);
-  }
-  for (std::size_t k = 1; k < dots; ++k) {
-    const auto dot = package.rfind('.');
-    if (dot == std::string::npos) return std::nullopt;
-    package.resize(dot);
-  }
-  const std::string_view rest = source.substr(dots);
-  return rest.empty() ? package : package + "." + std::string(rest);
-}
-
 // Whether a base written as `base` in a file that imports the class's module as `module` names
 // `name` of it: `module.name`, or `alias.name` where an import binds the module's last part to alias.
 bool names_through_module(std::string_view base, std::string_view name, std::string_view module,
@@ -193,7 +172,7 @@ std::vector<ImportedName> imported_names(const pysource::Outline& importer, cons
                                          std::string_view name) {
   std::vector<ImportedName> names;
   for (const pysource::FromImport& from : importer.from_imports) {
-    if (absolute_source(from.source, file, importer_module) != module) continue;
+    if (absolute_from_source(from.source, file, importer_module) != module) continue;
     for (const auto& [imported, bound] : from.names) {
       if (imported == name) names.push_back({bound, false});
     }

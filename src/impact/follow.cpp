@@ -48,10 +48,10 @@ void follow_into_test_file(WalkState& state, const FrontierSymbol& symbol, const
     return;
   }
   // A helper of the test file: the tests that use it are found at the next level.
-  const std::size_t queued = next.size();
-  queue(state, std::move(test_name), definition->qualname, site.file, definition->line, definition->column, symbol.name,
-        next);
-  if (next.size() != queued) state.test_helpers.push_back(next.back());
+  if (queue(state, std::move(test_name), definition->qualname, site.file, definition->line, definition->column,
+            symbol.name, next)) {
+    state.test_helpers.push_back(next.back());
+  }
 }
 
 // An import line outside test files: what it imports (the symbol's own name or its class's)
@@ -70,11 +70,8 @@ Result<void> follow_import_alias(WalkState& state, const FrontierSymbol& symbol,
   const std::optional<std::string>& module = walk_module_name(state, site.file);
   if (!module) return {};
   ++state.reaching_sites;
-  std::string name = *module + ":" + alias->alias_name;
-  if (queue(state, name, alias->alias_name, site.file, site.line, alias->column, symbol.name, next) &&
-      !walked.carried.empty()) {
-    state.carried_methods.emplace(std::move(name), walked.carried);
-  }
+  queue_carrier(state, *module + ":" + alias->alias_name, alias->alias_name, site.file, site.line, alias->column,
+                walked.carried, symbol.name, next);
   return {};
 }
 

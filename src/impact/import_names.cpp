@@ -1,6 +1,7 @@
 #include "impact/import_names.hpp"
 
 #include "impact/module_seeds.hpp"
+#include "pysource/word.hpp"
 
 #include <algorithm>
 
@@ -45,10 +46,6 @@ void add_namespace_names(std::vector<std::string>& names, std::string_view modul
   }
 }
 
-bool is_word_byte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
 std::size_t skip_blanks(std::string_view text, std::size_t at) {
   while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
   return at;
@@ -76,9 +73,9 @@ bool changes_at(std::string_view text, std::size_t at) {
 bool changes_sys_path(std::string_view text) {
   constexpr std::string_view word = "sys.path";
   for (std::size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1)) {
-    if (at > 0 && is_word_byte(text[at - 1])) continue;
+    if (at > 0 && pysource::is_word_byte(text[at - 1])) continue;
     const std::size_t end = at + word.size();
-    if (end < text.size() && is_word_byte(text[end])) continue;
+    if (end < text.size() && pysource::is_word_byte(text[end])) continue;
     if (changes_at(text, end)) return true;
   }
   return false;

@@ -46,16 +46,6 @@ bool runs_at_import(const NameUse& use, const WalkedName& walked) {
   return true;
 }
 
-// Queues a name as the alias rule does, noting the method it carries; false when it was visited.
-bool queue_carrier(WalkState& state, std::string name, std::string qualname, const std::filesystem::path& file,
-                   std::uint32_t line, std::uint32_t column, std::string_view carried, std::string_view reached,
-                   std::vector<FrontierSymbol>& next) {
-  if (!mark_visited(state, name, reached)) return false;
-  if (!carried.empty()) state.carried_methods.emplace(name, carried);
-  next.push_back({std::move(name), std::move(qualname), file, line, column});
-  return true;
-}
-
 }  // namespace
 
 SiteJudgement judge_import_time_site(const pysource::Outline& outline, std::uint32_t line, const WalkedName& walked) {
@@ -100,6 +90,16 @@ void follow_unrun_uses(WalkState& state, const pysource::Outline& outline, const
                     reached, next);
     }
   }
+}
+
+// Queues a name as the alias rule does, noting the method it carries; false when it was visited.
+bool queue_carrier(WalkState& state, std::string name, std::string qualname, const std::filesystem::path& file,
+                   std::uint32_t line, std::uint32_t column, std::string_view carried, std::string_view reached,
+                   std::vector<FrontierSymbol>& next) {
+  if (!mark_visited(state, name, reached)) return false;
+  if (!carried.empty()) state.carried_methods.emplace(name, carried);
+  next.push_back({std::move(name), std::move(qualname), file, line, column});
+  return true;
 }
 
 std::string_view carried_method(const WalkState& state, std::string_view name) {

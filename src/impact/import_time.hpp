@@ -38,6 +38,11 @@ void follow_unrun_uses(WalkState& state, const pysource::Outline& outline, const
                        const SiteJudgement& judgement, const WalkedName& walked, std::string_view reached,
                        std::vector<FrontierSymbol>& next);
 
+// Queues a name as the alias rule does, noting the method it carries; false when it was visited.
+bool queue_carrier(WalkState& state, std::string name, std::string qualname, const std::filesystem::path& file,
+                   std::uint32_t line, std::uint32_t column, std::string_view carried, std::string_view reached,
+                   std::vector<FrontierSymbol>& next);
+
 // The inherited method a queued class or alias was queued to carry; empty when none.
 std::string_view carried_method(const WalkState& state, std::string_view name);
 

@@ -4,6 +4,7 @@
 #include "impact/test_support.hpp"
 #include "impact/word_search.hpp"
 #include "project/modpath.hpp"
+#include "pysource/word.hpp"
 #include "util/utf8.hpp"
 
 #include <algorithm>
@@ -41,8 +42,15 @@ WalkOutcome seed_unimported_modules(WalkState& state, std::span<const Seed> seed
     if (first == nullptr) first = &seed;
     if (seed.kind == SeedKind::module) names.insert(seed.name);
   }
-  std::vector<std::size_t> test_files;
-  bool listed = false;
+  // The files no other file imports, with the words a test would name them by.
+  struct Unimported {
+    const std::filesystem::path* file;
+    std::optional<std::string> module;
+    const Seed* seed;
+    std::vector<std::string> words;
+    std::set<std::filesystem::path> mentioning;
+  };
+  std::vector<Unimported> unimported;
   for (auto& [file, entry] : files) {
     auto& [names, seed] = entry;
     const std::optional<std::string>& module = walk_module_name(state, file);
@@ -50,31 +58,33 @@ WalkOutcome seed_unimported_modules(WalkState& state, std::span<const Seed> seed
     auto imported = imported_elsewhere(state, names, file);
     if (!imported) return WalkOutcome::stop(RunAllReason::index_failed, imported.error().render());
     if (*imported) continue;
-
-    if (!listed) {
-      for (std::size_t index = 0; index < state.source_cache.python_files.size(); ++index) {
-        if (is_test_file(state.source_cache.python_files[index], state.root())) test_files.push_back(index);
-      }
-      listed = true;
-    }
     std::vector<std::string> words = {display_path(file.generic_string()), display_path(file.filename())};
     if (module) words.push_back(*module);
-    std::set<std::filesystem::path> mentioning;
-    for (const std::string& word : words) {
-      auto hits = grep_word_in_files(state.source_cache, test_files, word);
-      if (!hits) return WalkOutcome::stop(RunAllReason::index_failed, hits.error().render());
-      for (ReferenceSite& hit : *hits) {
-        if (hit.file != file) mentioning.insert(std::move(hit.file));
+    unimported.push_back({&file, module, seed, std::move(words), {}});
+  }
+  if (unimported.empty()) return WalkOutcome::completed();
+
+  // One read of each test file serves every module's words.
+  for (const std::filesystem::path& test : state.source_cache.python_files) {
+    if (!is_test_file(test, state.root())) continue;
+    auto scanned = scan_source(state.source_cache, test, [&](std::string_view text) {
+      for (Unimported& module : unimported) {
+        if (test == *module.file) continue;
+        const auto named = [&](const std::string& word) { return pysource::contains_word(text, word); };
+        if (std::ranges::any_of(module.words, named)) module.mentioning.insert(test);
       }
-    }
+    });
+    if (!scanned) return WalkOutcome::stop(RunAllReason::index_failed, scanned.error().render());
+  }
+  for (const Unimported& module : unimported) {
     // A module no test names leads nowhere, and is not entered.
-    if (mentioning.empty()) continue;
-    std::string reached = seed->name;
-    if (module) {
-      mark_visited(state, *module, seed->name);
-      reached = *module;
+    if (module.mentioning.empty()) continue;
+    std::string reached = module.seed->name;
+    if (module.module) {
+      mark_visited(state, *module.module, module.seed->name);
+      reached = *module.module;
     }
-    for (const std::filesystem::path& test : mentioning) {
+    for (const std::filesystem::path& test : module.mentioning) {
       record_impacted_test(state, test, std::nullopt, TestKind::test, reached);
     }
   }

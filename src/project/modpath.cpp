@@ -146,4 +146,24 @@ bool is_test_file(const std::filesystem::path& path, const std::filesystem::path
   return is_test_file_name(parts.back().text, ExtensionCase::any_ascii);
 }
 
+std::optional<std::string> absolute_from_source(std::string_view source, const std::filesystem::path& file,
+                                                const std::optional<std::string>& module) {
+  const std::size_t dots = std::min(source.find_first_not_of('.'), source.size());
+  if (dots == 0) return std::string(source);
+  if (!module) return std::nullopt;
+  std::string package = *module;
+  if (file.filename() != "__init__.py") {
+    const auto dot = package.rfind('.');
+    if (dot == std::string::npos) return std::nullopt;
+    package.resize(dot);
+  }
+  for (std::size_t k = 1; k < dots; ++k) {
+    const auto dot = package.rfind('.');
+    if (dot == std::string::npos) return std::nullopt;
+    package.resize(dot);
+  }
+  const std::string_view rest = source.substr(dots);
+  return rest.empty() ? package : package + "." + std::string(rest);
+}
+
 }  // namespace pindrel

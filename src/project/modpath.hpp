@@ -30,6 +30,11 @@ using InitFileProbe = std::function<bool(const std::filesystem::path& dir)>;
 // None for a file that is not ".py" (exact case) or a top-level `__init__.py`.
 std::optional<std::string> module_name_for_path(const std::filesystem::path& root, const std::filesystem::path& path);
 
+// The absolute module that `from source import ...` in `file`, whose module is `module`, names:
+// a relative source is read from the file's package; none when its dots climb above it.
+std::optional<std::string> absolute_from_source(std::string_view source, const std::filesystem::path& file,
+                                                const std::optional<std::string>& module);
+
 // The same rule with the `__init__.py` lookups answered by `has_init`, so that a caller
 // naming many files can share the answers.
 std::optional<std::string> module_name_for_path(const std::filesystem::path& path, const InitFileProbe& has_init);

@@ -43,9 +43,9 @@ class HeaderHash {
   std::uint64_t value_ = 0;
 };
 
-class HeaderReader : public NodeReader {
+class HeaderHasher : public NodeReader {
  public:
-  HeaderReader(const KeptTree& kept) : NodeReader(kept.text_, python_grammar()), postponed_(kept.postponed_) {}
+  HeaderHasher(const KeptTree& kept) : NodeReader(kept.text_, python_grammar()), postponed_(kept.postponed_) {}
 
   bool postponed(TSNode root) {
     bool found = false;
@@ -72,9 +72,17 @@ class HeaderReader : public NodeReader {
         if (is(child, g_.decorator)) hash.add('@', text(child));
       });
     }
+    // Type parameters make objects (and a class's Generic base) as the definition runs.
+    TSNode type_parameters = field(node, g_.type_parameters);
+    if (!ts_node_is_null(type_parameters)) hash.add('[', text(type_parameters));
     if (is(node, g_.class_definition)) {
       TSNode superclasses = field(node, g_.superclasses);
       if (!ts_node_is_null(superclasses)) hash.add('(', text(superclasses));
+      // A body on the header's own line runs with it: `class A(B): x = f()`.
+      TSNode body = field(node, g_.body);
+      if (!ts_node_is_null(body) && ts_node_start_point(body).row + 1 == definition.header_end_line) {
+        hash.add('{', text(body));
+      }
       return hash.value();
     }
     const auto annotate = [&](char kind, TSNode type) {
@@ -84,25 +92,19 @@ class HeaderReader : public NodeReader {
     if (!ts_node_is_null(parameters)) {
       for_each_named_child(parameters, [&](TSNode parameter) {
         if (is(parameter, g_.typed_parameter) || is(parameter, g_.typed_default_parameter))
-          annotate(':', field(parameter, type_field_));
+          annotate(':', field(parameter, g_.type_field));
         if (is(parameter, g_.default_parameter) || is(parameter, g_.typed_default_parameter)) {
           TSNode value = field(parameter, g_.value);
           if (!ts_node_is_null(value)) hash.add('=', text(value));
         }
       });
     }
-    annotate('>', field(node, return_type_));
+    annotate('>', field(node, g_.return_type));
     return hash.value();
   }
 
  private:
-  TSFieldId field_id(std::string_view name) const {
-    return ts_language_field_id_for_name(g_.language, name.data(), static_cast<std::uint32_t>(name.size()));
-  }
-
   const bool postponed_;
-  const TSFieldId type_field_ = field_id("type");
-  const TSFieldId return_type_ = field_id("return_type");
 };
 
 }  // namespace
@@ -111,13 +113,13 @@ Result<OutlineWithTree> outline_keeping_tree(std::string source) {
   auto kept = std::make_shared<KeptTree>(std::move(source));
   auto outline = outline_python_tree(kept->text_, ImportTimeDetail::none, &kept->tree_);
   if (!outline) return std::unexpected(std::move(outline.error()));
-  if (kept->tree_ != nullptr) kept->postponed_ = HeaderReader(*kept).postponed(ts_tree_root_node(kept->tree_));
+  if (kept->tree_ != nullptr) kept->postponed_ = HeaderHasher(*kept).postponed(ts_tree_root_node(kept->tree_));
   return OutlineWithTree{std::move(*outline), std::move(kept)};
 }
 
 std::optional<std::uint64_t> evaluated_header(const KeptTree& tree, const Definition& definition) {
   if (tree.tree_ == nullptr || definition.line == 0 || definition.column == 0) return std::nullopt;
-  return HeaderReader(tree).evaluated(ts_tree_root_node(tree.tree_), definition);
+  return HeaderHasher(tree).evaluated(ts_tree_root_node(tree.tree_), definition);
 }
 
 }  // namespace pindrel::pysource

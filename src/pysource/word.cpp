@@ -3,13 +3,6 @@
 #include <string.h>
 
 namespace pindrel::pysource {
-namespace {
-
-bool is_word_byte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-}  // namespace
 
 bool contains_word(std::string_view line, std::string_view name) {
   if (name.empty()) return false;

@@ -236,6 +236,8 @@ void expand_changed_fixture(SelectionBuilder& builder, const FixtureDefinition& 
     fixtures.insert(fixtures.end(), conftests.begin(), conftests.end());
     fixtures.insert(fixtures.end(), plugins.begin(), plugins.end());
     if (!resolves_to(fixtures, changed)) return;
+    // Tests of a class that may turn collection back on are not known one by one.
+    if (entry->second.names_test_attribute) return produce(listed_file_id(builder, entry->first));
 
     visible_fixtures(fixtures, visible);
     consumed_names(visible, changed.name, consumed);

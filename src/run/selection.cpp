@@ -363,30 +363,6 @@ bool suite_collects(const SelectionBuilder& builder, std::string_view path) {
 
 namespace {
 
-// The module that `from source import ...` in `file` names: a relative source is read from the
-// file's package. None when the file has no module name or the dots climb above it.
-std::optional<std::string> absolute_source(const std::filesystem::path& root, const std::filesystem::path& file,
-                                           std::string_view source) {
-  const std::size_t dots = std::min(source.find_first_not_of('.'), source.size());
-  if (dots == 0) return std::string(source);
-  const std::optional<std::string> module = module_name_for_path(root, file);
-  if (!module) return std::nullopt;
-  // A package's own __init__.py stands for the package; any other module for the one around it.
-  std::string package = *module;
-  if (file.filename() != "__init__.py") {
-    const auto dot = package.rfind('.');
-    package.resize(dot == std::string::npos ? 0 : dot);
-  }
-  for (std::size_t up = 1; up < dots; ++up) {
-    if (package.empty()) return std::nullopt;
-    const auto dot = package.rfind('.');
-    package.resize(dot == std::string::npos ? 0 : dot);
-  }
-  const std::string rest(source.substr(dots));
-  if (package.empty()) return rest.empty() ? std::nullopt : std::optional<std::string>(rest);
-  return rest.empty() ? package : package + "." + rest;
-}
-
 // Whether `bound`, a name that `file` imports with `from ... import`, is a TestCase that another
 // known test file defines. A file whose index is being built is not asked, so a cycle of imports
 // ends as unknown.
@@ -395,7 +371,8 @@ bool imported_test_case(SelectionBuilder& builder, const std::filesystem::path& 
   for (const pysource::FromImport& from : outline.from_imports) {
     for (const auto& [imported, name] : from.names) {
       if (name != bound) continue;
-      const std::optional<std::string> module = absolute_source(builder.cache.root, file, from.source);
+      const std::optional<std::string> module =
+          absolute_from_source(from.source, file, module_name_for_path(builder.cache.root, file));
       if (!module) continue;
       if (!builder.known_modules) {
         builder.known_modules.emplace();

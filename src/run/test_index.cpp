@@ -1,6 +1,7 @@
 #include "run/test_index.hpp"
 
 #include "project/modpath.hpp"
+#include "pysource/word.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -32,10 +33,6 @@ std::string_view own_name(std::string_view qualname) {
   return dot == std::string_view::npos ? qualname : qualname.substr(dot + 1);
 }
 
-bool is_word_byte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
 // The lines of `text` that name `word` as a whole word, in order.
 std::vector<std::uint32_t> lines_naming(std::string_view text, std::string_view word) {
   std::vector<std::uint32_t> lines;
@@ -43,7 +40,8 @@ std::vector<std::uint32_t> lines_naming(std::string_view text, std::string_view 
   std::size_t counted = 0;  // the newlines before here are in `line`
   for (auto at = text.find(word); at != std::string_view::npos; at = text.find(word, at + word.size())) {
     const std::size_t end = at + word.size();
-    if ((at > 0 && is_word_byte(text[at - 1])) || (end < text.size() && is_word_byte(text[end]))) continue;
+    if ((at > 0 && pysource::is_word_byte(text[at - 1])) || (end < text.size() && pysource::is_word_byte(text[end])))
+      continue;
     line += static_cast<std::uint32_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(counted),
                                                   text.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
     counted = at;
@@ -380,6 +378,7 @@ void index_test_file(KnownTestFiles::value_type& entry, pysource::SharedOutline 
     if (facts.unittest) index.unittest_classes.push_back(qualname);
   }
   std::ranges::sort(index.unittest_classes);
+  index.names_test_attribute = !naming_test_attribute.empty();
   entry.second = std::move(index);
 }
 

@@ -66,6 +66,8 @@ struct TestModuleIndex {
   TestFlags tests;
   Subclasses subclasses;                           // by base, then in definition order
   std::vector<std::string_view> unittest_classes;  // sorted
+  // A class names `__test__`: which of its tests pytest collects is not known.
+  bool names_test_attribute = false;
   bool indexed = false;
 
   std::span<const std::string_view> fixture_names_of(const TestConsumer& consumer) const {

@@ -29,6 +29,10 @@ TEST(HeaderEvaluation, HoldsWhatTheHeaderRunsAndNothingElse) {
   EXPECT_NE(header("@cache\ndef f():\n    pass\n"), header("def f():\n    pass\n"));
   EXPECT_NE(header("class C(A):\n    pass\n"), header("class C(B):\n    pass\n"));
   EXPECT_NE(header("class C(A, metaclass=M):\n    pass\n"), header("class C(A):\n    pass\n"));
+  // A body on the class line runs with it, and type parameters make objects as the definition runs.
+  EXPECT_NE(header("class C(A): x = f()\n"), header("class C(A): x = g()\n"));
+  EXPECT_NE(header("class C[T](A):\n    pass\n"), header("class C(A):\n    pass\n"));
+  EXPECT_NE(header("def f[T]():\n    pass\n"), header("def f():\n    pass\n"));
   // Postponed annotations are not evaluated at all.
   EXPECT_EQ(header("from __future__ import annotations\ndef f(b: int) -> int:\n    pass\n"),
             header("from __future__ import annotations\ndef f(b: str):\n    pass\n"));
