@@ -23,6 +23,12 @@ class DoctestCollector {
     if (is_test_file(file, cache_.root) && !impact::is_test_support_file(file, cache_.root, settings_)) return;
     const auto source = impact::read_source_cached(cache_, file);
     if (!source || *source == nullptr) return;
+    // pytest's doctest plugin passes over these, and a path given to it would run them as modules.
+    const std::string_view name = std::string_view(file).substr(file.rfind('/') + 1);
+    const std::string_view text = (*source)->text;
+    const bool setup_script = name == "setup.py" && (text.find("setuptools") != std::string_view::npos ||
+                                                     text.find("distutils") != std::string_view::npos);
+    if (name == "__main__.py" || setup_script) return;
     files_.push_back({file, chain});
   }
 

@@ -385,6 +385,24 @@ def test_doctests_of_every_module_the_walk_reaches_run(pindrel, repo, fake_qlo, 
     assert failing in r.out and "test_unrelated" not in r.out, r
 
 
+def test_doctest_modules_leave_out_what_the_doctest_plugin_passes_over(pindrel, repo, fake_qlo):
+    """A `__main__.py` or a setuptools `setup.py` that imports a changed module is no doctest module:
+    given to pytest as a path, it would run as a module."""
+    files = {
+        "pkg/__init__.py": "",
+        "pkg/limits.py": "LIMIT = 3\n",
+        "pkg/__main__.py": "import pkg.limits\n\nraise SystemExit('ran as a program')\n",
+        "setup.py": "import setuptools\n\nimport pkg.limits\n\nsetuptools.setup()\n",
+        "tests/test_limits.py": "from pkg.limits import LIMIT\n\n\ndef test_limit():\n    assert LIMIT == 3\n",
+    }
+    pyproject = '[tool.pytest.ini_options]\npythonpath = ["."]\naddopts = "-p no:cacheprovider --doctest-modules"\n'
+    commit_project(repo, files, pyproject=pyproject)
+    repo.write("pkg/limits.py", "LIMIT = 4\n")
+    fake_qlo.set({"refs": {"targets": {}}})
+
+    assert dry_run_node_ids(pindrel, repo, fake_qlo) == ["pkg/limits.py", "tests/test_limits.py"]
+
+
 @pytest.mark.parametrize(
     "files, message",
     [
